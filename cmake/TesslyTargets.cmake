@@ -1,0 +1,38 @@
+# Shared settings for the project's own targets. They are applied per target, so that nothing
+# leaks into a project that consumes the installed TesslyKit.
+
+function(tessly_warnings target)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${target} PRIVATE
+      -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+      -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Wnull-dereference
+      -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
+    if(TESSLY_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  endif()
+endfunction()
+
+# tessly_add_tests(<name> SOURCES <files...> LIBS <targets...>)
+# One test executable per subsystem keeps link time low; every TEST becomes a ctest case.
+function(tessly_add_tests name)
+  if(NOT TESSLY_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  tessly_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()
+
+# tessly_add_bench(<name> SOURCES <files...> LIBS <targets...>)
+function(tessly_add_bench name)
+  if(NOT TESSLY_BUILD_BENCH)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  tessly_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
+endfunction()

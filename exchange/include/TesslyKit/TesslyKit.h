@@ -1,0 +1,7 @@
+#pragma once
+// TesslyKit: the records exchanged between the Tessly sensor agent and a main application, their
+// JSON form, and the shared-container file exchange.
+
+#include <TesslyKit/Records.h>
+#include <TesslyKit/RecordsJSON.h>
+#include <TesslyKit/SensorBridge.h>

@@ -1,0 +1,4 @@
+set(TESSLY_PLATFORM_SOURCES
+  linux/SystemClock.cpp
+  linux/Defaults.cpp
+)

@@ -1,0 +1,151 @@
+#include "platform/sim/ScriptedSMC.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "smc/FourCC.h"
+
+namespace tessly::sim {
+
+struct ScriptedSMC::State {
+    struct Key {
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> bytes;
+        std::optional<std::uint32_t> claimedSize;
+    };
+    std::map<std::uint32_t, Key> keys;
+    std::set<std::uint32_t> failingKeys;
+    std::set<std::size_t> failingNumbers;
+    std::vector<Exchange> record;
+    std::size_t openDrivers = 0;
+};
+
+namespace {
+
+class ScriptedDriver final : public SMCDriver {
+public:
+    explicit ScriptedDriver(std::shared_ptr<ScriptedSMC::State> state) : state_(std::move(state)) {
+        ++state_->openDrivers;
+    }
+    ~ScriptedDriver() override { --state_->openDrivers; }
+
+    std::optional<SMCKeyData> call(const SMCKeyData& input) noexcept override {
+        const std::size_t number = state_->record.size();
+        std::optional<SMCKeyData> reply;
+        if (!state_->failingNumbers.contains(number) && !state_->failingKeys.contains(input.key)) {
+            reply = answer(input);
+        }
+        state_->record.push_back({input, reply});
+        return reply;
+    }
+
+private:
+    SMCKeyData answer(const SMCKeyData& input) const noexcept {
+        SMCKeyData reply{};
+        reply.key = input.key;
+        const auto found = state_->keys.find(input.key);
+        if (found == state_->keys.end()) {
+            reply.result = SMCKeyData::resultKeyNotFound;
+            return reply;
+        }
+        const auto& key = found->second;
+        if (input.command == SMCKeyData::keyInfoCommand) {
+            reply.dataSize =
+                key.claimedSize.value_or(static_cast<std::uint32_t>(key.bytes.size()));
+            reply.dataType = key.type;
+        } else if (input.command == SMCKeyData::readBytesCommand) {
+            const std::size_t n = std::min<std::size_t>(
+                {key.bytes.size(), reply.bytes.size(), std::size_t{input.dataSize}});
+            std::copy_n(key.bytes.begin(), n, reply.bytes.begin());
+        } else {
+            reply.result = 0x85;  // unsupported command
+        }
+        return reply;
+    }
+
+    std::shared_ptr<ScriptedSMC::State> state_;
+};
+
+}  // namespace
+
+ScriptedSMC::ScriptedSMC() : state_(std::make_shared<State>()) {}
+
+ScriptedSMC& ScriptedSMC::setKey(std::string_view key, std::string_view type,
+                                 std::vector<std::uint8_t> bytes) {
+    auto& k = state_->keys[fourCC(key)];
+    k.type = fourCC(type);
+    k.bytes = std::move(bytes);
+    return *this;
+}
+
+ScriptedSMC& ScriptedSMC::setFloat(std::string_view key, float value) {
+    const auto bits = std::bit_cast<std::uint32_t>(value);
+    return setKey(key, "flt ",
+                  {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
+                   static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)});
+}
+
+ScriptedSMC& ScriptedSMC::setFPE2(std::string_view key, double value) {
+    const auto raw = static_cast<std::uint16_t>(std::lround(std::clamp(value * 4.0, 0.0, 65535.0)));
+    return setKey(key, "fpe2",
+                  {static_cast<std::uint8_t>(raw >> 8), static_cast<std::uint8_t>(raw & 0xFF)});
+}
+
+ScriptedSMC& ScriptedSMC::setUInt8(std::string_view key, std::uint8_t value) {
+    return setKey(key, "ui8 ", {value});
+}
+
+ScriptedSMC& ScriptedSMC::setClaimedSize(std::string_view key, std::uint32_t size) {
+    state_->keys[fourCC(key)].claimedSize = size;
+    return *this;
+}
+
+ScriptedSMC& ScriptedSMC::removeKey(std::string_view key) {
+    state_->keys.erase(fourCC(key));
+    return *this;
+}
+
+ScriptedSMC& ScriptedSMC::failExchangesFor(std::string_view key, bool fail) {
+    if (fail) {
+        state_->failingKeys.insert(fourCC(key));
+    } else {
+        state_->failingKeys.erase(fourCC(key));
+    }
+    return *this;
+}
+
+ScriptedSMC& ScriptedSMC::failExchangeNumber(std::size_t number) {
+    state_->failingNumbers.insert(number);
+    return *this;
+}
+
+std::unique_ptr<SMCDriver> ScriptedSMC::driver() const {
+    return std::make_unique<ScriptedDriver>(state_);
+}
+
+const std::vector<ScriptedSMC::Exchange>& ScriptedSMC::exchanges() const noexcept {
+    return state_->record;
+}
+
+std::size_t ScriptedSMC::exchangeCount(std::string_view key) const noexcept {
+    const auto code = fourCC(key);
+    return static_cast<std::size_t>(std::count_if(state_->record.begin(), state_->record.end(),
+                                                  [&](const auto& e) { return e.request.key == code; }));
+}
+
+std::size_t ScriptedSMC::keyInfoCount(std::string_view key) const noexcept {
+    const auto code = fourCC(key);
+    return static_cast<std::size_t>(
+        std::count_if(state_->record.begin(), state_->record.end(), [&](const auto& e) {
+            return e.request.command == SMCKeyData::keyInfoCommand &&
+                   (key.empty() || e.request.key == code);
+        }));
+}
+
+void ScriptedSMC::clearRecord() noexcept { state_->record.clear(); }
+
+std::size_t ScriptedSMC::openDrivers() const noexcept { return state_->openDrivers; }
+
+}  // namespace tessly::sim

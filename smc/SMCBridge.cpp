@@ -1,0 +1,45 @@
+#include "smc/SMCBridge.h"
+
+#include <algorithm>
+
+#include "smc/FourCC.h"
+
+namespace tessly {
+
+SMCBridge::SMCBridge() noexcept : conn_(SMCDriver::openDefault()) {}
+
+SMCBridge::SMCBridge(std::unique_ptr<SMCDriver> driver) noexcept : conn_(std::move(driver)) {}
+
+std::optional<SMCKeyData> SMCBridge::call(const SMCKeyData& input) const noexcept {
+    return conn_->call(input);
+}
+
+std::optional<SMCValue> SMCBridge::readKey(std::string_view key) const {
+    if (!isOpen()) return std::nullopt;
+
+    const std::uint32_t code = fourCC(key);
+    const auto info = call(SMCKeyData::keyInfoRequest(code));
+    if (!info || info->result != 0) return std::nullopt;
+
+    const std::uint32_t size = info->dataSize;
+    const std::uint32_t type = info->dataType;
+    // The value area holds 32 bytes; a larger claim cannot be honoured without reading past it,
+    // and a truncated value would decode to a wrong number, so the read fails instead.
+    if (size > info->bytes.size()) return std::nullopt;
+
+    const auto reply = call(SMCKeyData::readBytesRequest(code, size));
+    if (!reply || reply->result != 0) return std::nullopt;
+
+    SMCValue value;
+    value.dataType = decodeFourCC(type);
+    value.bytes.assign(reply->bytes.begin(), reply->bytes.begin() + size);
+    return value;
+}
+
+std::optional<std::uint8_t> SMCBridge::readUInt8(std::string_view key) const {
+    const auto value = readKey(key);
+    if (!value || value->dataType != "ui8 " || value->bytes.empty()) return std::nullopt;
+    return value->bytes.front();
+}
+
+}  // namespace tessly
