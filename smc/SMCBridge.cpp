@@ -1,6 +1,7 @@
 #include "smc/SMCBridge.h"
 
 #include <algorithm>
+#include <new>
 
 #include "smc/FourCC.h"
 
@@ -14,7 +15,7 @@ std::optional<SMCKeyData> SMCBridge::call(const SMCKeyData& input) const noexcep
     return conn_->call(input);
 }
 
-std::optional<SMCValue> SMCBridge::readKey(std::string_view key) const {
+std::optional<SMCValue> SMCBridge::readKey(std::string_view key) const noexcept {
     if (!isOpen()) return std::nullopt;
 
     const std::uint32_t code = fourCC(key);
@@ -30,13 +31,18 @@ std::optional<SMCValue> SMCBridge::readKey(std::string_view key) const {
     const auto reply = call(SMCKeyData::readBytesRequest(code, size));
     if (!reply || reply->result != 0) return std::nullopt;
 
-    SMCValue value;
-    value.dataType = decodeFourCC(type);
-    value.bytes.assign(reply->bytes.begin(), reply->bytes.begin() + size);
-    return value;
+    try {
+        SMCValue value;
+        value.dataType = decodeFourCC(type);
+        value.bytes.assign(reply->bytes.begin(), reply->bytes.begin() + size);
+        return value;
+    } catch (const std::bad_alloc&) {
+        // Out of memory is one more failed read, never an exception across the interface.
+        return std::nullopt;
+    }
 }
 
-std::optional<std::uint8_t> SMCBridge::readUInt8(std::string_view key) const {
+std::optional<std::uint8_t> SMCBridge::readUInt8(std::string_view key) const noexcept {
     const auto value = readKey(key);
     if (!value || value->dataType != "ui8 " || value->bytes.empty()) return std::nullopt;
     return value->bytes.front();

@@ -16,14 +16,14 @@
 namespace tessly {
 
 struct SMCValue {
-    std::string dataType;              // e.g. "flt ", "fpe2", "ui8 "; "" when not ASCII
-    std::vector<std::uint8_t> bytes;   // the key's value bytes, dataSize of them (at most 32)
+    std::string dataType;             // e.g. "flt ", "fpe2", "ui8 "; "" when not ASCII
+    std::vector<std::uint8_t> bytes;  // the key's value bytes, dataSize of them (at most 32)
 
     friend bool operator==(const SMCValue&, const SMCValue&) = default;
 };
 
 class SMCBridge {
-public:
+  public:
     // Opens the platform's default SMC driver.
     SMCBridge() noexcept;
     // Takes over an already opened driver; null means not open.
@@ -39,13 +39,14 @@ public:
 
     // Two exchanges: key information, then the value bytes. Nothing when the bridge is not open,
     // an exchange fails, either reply carries a non-zero result byte, or the driver claims more
-    // value bytes than the block's 32-byte value area can hold.
-    std::optional<SMCValue> readKey(std::string_view key) const;
+    // value bytes than the block's 32-byte value area can hold (or the result cannot be
+    // allocated). The exchanges allocate nothing; the result is the read's only allocation.
+    std::optional<SMCValue> readKey(std::string_view key) const noexcept;
 
     // The first byte of a key of type "ui8 " with at least one value byte; nothing otherwise.
-    std::optional<std::uint8_t> readUInt8(std::string_view key) const;
+    std::optional<std::uint8_t> readUInt8(std::string_view key) const noexcept;
 
-private:
+  private:
     std::optional<SMCKeyData> call(const SMCKeyData& input) const noexcept;
 
     std::unique_ptr<SMCDriver> conn_;

@@ -1,1 +1,223 @@
-// placeholder
+#include "thermal/ThermalSampler.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+#include "thermal/HwmonNames.h"
+
+namespace tessly {
+namespace {
+
+// The memory-temperature keys a machine may offer, in the order they are probed.
+constexpr auto memoryKeyCandidates = std::to_array<std::string_view>({
+    "TRD0", "TRD1", "TRD2", "TRD3", "TRD4", "TRD5", "TRD6", "TRD7", "TRD8", "TRD9", "TRDX",
+    "TRDa", "TRDb", "TRDc", "TRDd", "TRDe", "TRDf", "TRDg", "TRDh", "TRDi", "TRDj",
+});
+
+// The kept values of one category, reduced as they arrive, so a walk allocates nothing. Callers
+// add only finite values above 0.
+class Reduction {
+  public:
+    void add(double value) noexcept {
+        if (count_ == 0 || value > maximum_) maximum_ = value;
+        sum_ += value;
+        scaledSum_ += value * sumScale;
+        ++count_;
+    }
+
+    std::optional<double> maximum() const noexcept {
+        if (count_ == 0) return std::nullopt;
+        return maximum_;
+    }
+
+    // The values summed in arrival order and divided by their count. Should that sum overflow,
+    // the mean comes from the same sum taken over values scaled down by an exact power of two,
+    // bounded by the largest value (which no mean exceeds), so finite inputs give a finite mean.
+    std::optional<double> mean() const noexcept {
+        if (count_ == 0) return std::nullopt;
+        const auto n = static_cast<double>(count_);
+        if (std::isfinite(sum_)) return sum_ / n;
+        return std::min(scaledSum_ / n / sumScale, maximum_);
+    }
+
+  private:
+    // Small enough that no realistic number of values at the largest double overflows the scaled
+    // sum, large enough that any value that matters next to an overflowing sum stays normal.
+    static constexpr double sumScale = 0x1p-64;
+
+    std::size_t count_ = 0;
+    double maximum_ = 0.0;
+    double sum_ = 0.0;
+    double scaledSum_ = 0.0;
+};
+
+bool contains(std::string_view text, std::string_view part) noexcept {
+    return text.find(part) != std::string_view::npos;
+}
+
+char asciiLower(char c) noexcept {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Whether `text` lower-cased contains `lowerPart`, which must be lower-case ASCII without 'i' or
+// 'k'. For such a part, folding ASCII letters alone finds what full Unicode lower-casing finds:
+// the only other characters that lower-case to ASCII letters give 'i' or 'k'.
+bool containsIgnoringCase(std::string_view text, std::string_view lowerPart) noexcept {
+    const auto found = std::search(text.begin(), text.end(), lowerPart.begin(), lowerPart.end(),
+                                   [](char a, char b) { return asciiLower(a) == b; });
+    return found != text.end() || lowerPart.empty();
+}
+
+// A memory key's temperature in degrees Celsius: the first 4 bytes of a "flt " value as a
+// little-endian IEEE 754 single, widened. Nothing when the key cannot be read, has another type
+// or holds fewer than 4 bytes. The value itself is not judged here.
+std::optional<double> readFloatKey(const SMCBridge& smc, std::string_view key) noexcept {
+    const auto value = smc.readKey(key);
+    if (!value || value->dataType != "flt " || value->bytes.size() < 4) return std::nullopt;
+    const auto& b = value->bytes;
+    const std::uint32_t bits =
+        static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+        static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+    return static_cast<double>(std::bit_cast<float>(bits));
+}
+
+}  // namespace
+
+ThermalSampler::ThermalSampler() noexcept
+    : ThermalSampler(TemperatureServices::makeDefault(), SMCDriver::openDefault(),
+                     Clock::system()) {}
+
+ThermalSampler::ThermalSampler(std::unique_ptr<TemperatureServices> services,
+                               std::unique_ptr<SMCDriver> smcDriver, Clock& clock) noexcept
+    : client_(std::move(services)), clock_(&clock), smc_(std::move(smcDriver)) {}
+
+std::optional<ThermalReading> ThermalSampler::sample() noexcept {
+    const double now = clock_->monotonicNow();
+    if (previousTimestamp_ && now - *previousTimestamp_ < minimumInterval) return std::nullopt;
+    // Stamped before any platform call, so a call that then fails still counts for the throttle.
+    previousTimestamp_ = now;
+
+    if (!client_) return std::nullopt;
+    const auto services = client_->copyServices();
+    if (!services) return std::nullopt;
+    const SensorNaming naming = client_->naming();
+
+    Reduction cpu, gpu, battery, storage;
+    for (std::size_t i = 0, n = services->count(); i < n; ++i) {
+        const auto name = services->productName(i);
+        if (!name) continue;
+        const auto kind = classify(naming, *name);
+        if (!kind) continue;
+        const auto celsius = services->temperature(i);
+        if (!celsius || !std::isfinite(*celsius) || !(*celsius > 0.0)) continue;
+        switch (*kind) {
+            case Category::cpu:
+                cpu.add(*celsius);
+                break;
+            case Category::gpu:
+                gpu.add(*celsius);
+                break;
+            case Category::battery:
+                battery.add(*celsius);
+                break;
+            case Category::storage:
+                storage.add(*celsius);
+                break;
+        }
+    }
+
+    ThermalReading reading;
+    reading.cpuTemperatureC = cpu.maximum();
+    reading.gpuTemperatureC = gpu.maximum();
+    reading.memoryTemperatureC = readMemoryTemperature();
+    reading.batteryTemperatureC = battery.mean();
+    reading.storageTemperatureC = storage.mean();
+    return reading;
+}
+
+std::optional<double> ThermalSampler::readMemoryTemperature() noexcept {
+    if (!smc_.isOpen()) return std::nullopt;
+    if (!memoryKeysProbed_) probeMemoryKeys();
+
+    // Only finite values compete: an infinite maximum would make the reading unpublishable for
+    // as long as the key reports it.
+    double highest = 0.0;
+    for (std::size_t i = 0; i < memoryKeyCount_; ++i) {
+        const auto celsius = readFloatKey(smc_, memoryKeys_[i]);
+        if (celsius && std::isfinite(*celsius) && highest < *celsius) highest = *celsius;
+    }
+    if (highest > 0.0) return highest;
+    return std::nullopt;
+}
+
+void ThermalSampler::probeMemoryKeys() noexcept {
+    static_assert(memoryKeyCandidates.size() == memoryKeyCandidateCount);
+    // Marked first: the probe runs once in the sampler's life, whatever it finds.
+    memoryKeysProbed_ = true;
+    for (const std::string_view key : memoryKeyCandidates) {
+        if (readFloatKey(smc_, key)) memoryKeys_[memoryKeyCount_++] = key;
+    }
+}
+
+std::optional<ThermalSampler::Category> ThermalSampler::category(
+    std::string_view forSensorName) noexcept {
+    const std::string_view name = forSensorName;
+    if (contains(name, "tdie")) return Category::cpu;
+    if (contains(name, " TP")) {
+        if (name.ends_with('s')) return Category::cpu;
+        if (name.ends_with('g')) return Category::gpu;
+    }
+    if (containsIgnoringCase(name, "battery")) return Category::battery;
+    if (contains(name, "NAND")) return Category::storage;
+    return std::nullopt;
+}
+
+std::optional<ThermalSampler::Category> ThermalSampler::hwmonCategory(
+    std::string_view name) noexcept {
+    const auto kind = hwmonTemperatureKind(name);
+    if (!kind) return std::nullopt;
+    switch (*kind) {
+        case HwmonTemperatureKind::cpu:
+            return Category::cpu;
+        case HwmonTemperatureKind::gpu:
+            return Category::gpu;
+        case HwmonTemperatureKind::battery:
+            return Category::battery;
+        case HwmonTemperatureKind::storage:
+            return Category::storage;
+    }
+    return std::nullopt;
+}
+
+std::optional<ThermalSampler::Category> ThermalSampler::classify(SensorNaming naming,
+                                                                 std::string_view name) noexcept {
+    switch (naming) {
+        case SensorNaming::apple:
+            return category(name);
+        case SensorNaming::hwmon:
+            return hwmonCategory(name);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string_view> ThermalSampler::fieldForSensorName(SensorNaming naming,
+                                                                   std::string_view name) noexcept {
+    const auto kind = classify(naming, name);
+    if (!kind) return std::nullopt;
+    switch (*kind) {
+        case Category::cpu:
+            return "cpuTemperatureC";
+        case Category::gpu:
+            return "gpuTemperatureC";
+        case Category::battery:
+            return "batteryTemperatureC";
+        case Category::storage:
+            return "storageTemperatureC";
+    }
+    return std::nullopt;
+}
+
+}  // namespace tessly

@@ -1,1 +1,296 @@
-// placeholder
+// The JSON form of the records on nlohmann/json.
+//
+// Encoding builds an ordered_json so that keys come out in declaration order, then dumps it
+// compactly. Decoding parses with exceptions off and checks the JSON type of every value (its
+// value_t) before it reads the value through get_ptr: nothing is converted or thrown. On the
+// normal path nothing throws; the try/catch at each public function only turns an allocation
+// failure into "no result", so that no exception crosses the library's interface.
+
+#include <TesslyKit/RecordsJSON.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+namespace tessly {
+
+namespace {
+
+using Json = nlohmann::json;                 // decoding: key order is irrelevant
+using OrderedJson = nlohmann::ordered_json;  // encoding: keys in declaration order
+
+constexpr double kTwoToThe53 = 9007199254740992.0;
+constexpr double kTwoToThe63 = 9223372036854775808.0;
+
+// ---- encoding -------------------------------------------------------------------------------
+
+// A finite double as a JSON number. A whole value that a double holds exactly (|v| < 2^53, and
+// not -0.0, whose sign only the float form keeps) is written as an integer: 36 rather than 36.0.
+// Everything else goes through nlohmann's number form (Grisu2: at most 17 significant digits,
+// and it reads back as the same double; the round-trip tests check that). NaN and the
+// infinities have no JSON form.
+std::optional<OrderedJson> number(double value) {
+    if (!std::isfinite(value)) return std::nullopt;
+    const bool negativeZero = value == 0 && std::signbit(value);
+    if (std::trunc(value) == value && std::fabs(value) < kTwoToThe53 && !negativeZero) {
+        return OrderedJson(static_cast<std::int64_t>(value));
+    }
+    return OrderedJson(value);
+}
+
+bool put(OrderedJson& object, const char* key, double value) {
+    auto json = number(value);
+    if (!json) return false;
+    object[key] = std::move(*json);
+    return true;
+}
+
+bool put(OrderedJson& object, const char* key, const std::optional<double>& value) {
+    return !value || put(object, key, *value);
+}
+
+bool encodeInto(OrderedJson& out, const ThermalReading& reading) {
+    out = OrderedJson::object();
+    return put(out, "cpuTemperatureC", reading.cpuTemperatureC) &&
+           put(out, "gpuTemperatureC", reading.gpuTemperatureC) &&
+           put(out, "memoryTemperatureC", reading.memoryTemperatureC) &&
+           put(out, "batteryTemperatureC", reading.batteryTemperatureC) &&
+           put(out, "storageTemperatureC", reading.storageTemperatureC);
+}
+
+bool encodeInto(OrderedJson& out, const FanReading& reading) {
+    out = OrderedJson::object();
+    if (!put(out, "rpm", reading.rpm)) return false;
+    out["fanCount"] = reading.fanCount;
+    if (reading.rpms) {
+        OrderedJson list = OrderedJson::array();
+        for (const double rpm : *reading.rpms) {
+            auto json = number(rpm);
+            if (!json) return false;
+            list.push_back(std::move(*json));
+        }
+        out["rpms"] = std::move(list);
+    }
+    return put(out, "minRPM", reading.minRPM) && put(out, "maxRPM", reading.maxRPM);
+}
+
+bool encodeInto(OrderedJson& out, const SensorControl& control) {
+    out = OrderedJson::object();
+    out["autostart"] = control.autostart;
+    return put(out, "stopRequestedAt", control.stopRequestedAt);
+}
+
+bool encodeInto(OrderedJson& out, const SensorsPayload& payload) {
+    out = OrderedJson::object();
+    if (payload.thermal && !encodeInto(out["thermal"], *payload.thermal)) return false;
+    if (payload.fan && !encodeInto(out["fan"], *payload.fan)) return false;
+    if (!put(out, "sampledAt", payload.sampledAt)) return false;
+    if (payload.helperVersion) out["helperVersion"] = *payload.helperVersion;
+    return true;
+}
+
+template <class Record>
+std::optional<std::string> encodeText(const Record& record) noexcept {
+    try {
+        OrderedJson root;
+        if (!encodeInto(root, record)) return std::nullopt;
+        // Compact, UTF-8 as is (no \u escapes beyond the required ones), and a version text that
+        // is not valid UTF-8 gets U+FFFD for each bad byte instead of failing: the version is
+        // fixed for the agent's life, and a failure here would silence it for good.
+        return root.dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
+    } catch (...) {  // allocation failure only; see the top of the file
+        return std::nullopt;
+    }
+}
+
+// ---- decoding -------------------------------------------------------------------------------
+
+// The value under `key`, or nullptr when the key is missing or holds null.
+const Json* member(const Json& object, const char* key) {
+    const auto it = object.find(key);
+    if (it == object.end() || it->is_null()) return nullptr;
+    return &*it;
+}
+
+// Any JSON number as a double: integer, unsigned, fraction or exponent form. The parser has
+// already refused numbers that overflow to infinity. (The switch matters: nlohmann counts an
+// unsigned value as a "number_integer" too, and get_ptr would reinterpret its bits.)
+std::optional<double> asDouble(const Json& value) {
+    switch (value.type()) {
+        case Json::value_t::number_integer:
+            return static_cast<double>(*value.get_ptr<const Json::number_integer_t*>());
+        case Json::value_t::number_unsigned:
+            return static_cast<double>(*value.get_ptr<const Json::number_unsigned_t*>());
+        case Json::value_t::number_float:
+            return *value.get_ptr<const Json::number_float_t*>();
+        default:
+            return std::nullopt;
+    }
+}
+
+// A whole number within the signed 64-bit range. nlohmann parses non-negative integer text as
+// unsigned, negative integer text as signed, and everything else (fractions, exponents, and
+// integer text beyond 64 bits) as a double. A double is accepted when it is whole and strictly
+// inside (-2^63, 2^63): at exactly -2^63 a double cannot tell "-9223372036854775808.0" (fits)
+// from "-9223372036854775809" (does not), so that edge is refused, like the upper one.
+std::optional<std::int64_t> asInt64(const Json& value) {
+    switch (value.type()) {
+        case Json::value_t::number_integer:
+            return *value.get_ptr<const Json::number_integer_t*>();
+        case Json::value_t::number_unsigned: {
+            const auto u = *value.get_ptr<const Json::number_unsigned_t*>();
+            if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+                return std::nullopt;
+            }
+            return static_cast<std::int64_t>(u);
+        }
+        case Json::value_t::number_float: {
+            const double f = *value.get_ptr<const Json::number_float_t*>();
+            if (f > -kTwoToThe63 && f < kTwoToThe63 && std::trunc(f) == f) {
+                return static_cast<std::int64_t>(f);
+            }
+            return std::nullopt;
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+bool readRequired(const Json& object, const char* key, double& out) {
+    const Json* value = member(object, key);
+    if (value == nullptr) return false;
+    const auto number = asDouble(*value);
+    if (!number) return false;
+    out = *number;
+    return true;
+}
+
+// Missing or null leaves the field absent; any other value must be a number.
+bool readOptional(const Json& object, const char* key, std::optional<double>& out) {
+    const Json* value = member(object, key);
+    if (value == nullptr) {
+        out.reset();
+        return true;
+    }
+    out = asDouble(*value);
+    return out.has_value();
+}
+
+bool decodeInto(const Json& json, ThermalReading& out) {
+    return json.is_object() && readOptional(json, "cpuTemperatureC", out.cpuTemperatureC) &&
+           readOptional(json, "gpuTemperatureC", out.gpuTemperatureC) &&
+           readOptional(json, "memoryTemperatureC", out.memoryTemperatureC) &&
+           readOptional(json, "batteryTemperatureC", out.batteryTemperatureC) &&
+           readOptional(json, "storageTemperatureC", out.storageTemperatureC);
+}
+
+bool decodeInto(const Json& json, FanReading& out) {
+    if (!json.is_object() || !readRequired(json, "rpm", out.rpm)) return false;
+
+    const Json* fanCount = member(json, "fanCount");
+    if (fanCount == nullptr) return false;
+    const auto count = asInt64(*fanCount);
+    if (!count) return false;
+    out.fanCount = *count;
+
+    out.rpms.reset();
+    if (const Json* rpms = member(json, "rpms")) {
+        const auto* list = rpms->get_ptr<const Json::array_t*>();
+        if (list == nullptr) return false;
+        std::vector<double> speeds;
+        speeds.reserve(list->size());
+        for (const Json& element : *list) {
+            const auto speed = asDouble(element);  // null and non-numbers fail
+            if (!speed) return false;
+            speeds.push_back(*speed);
+        }
+        out.rpms = std::move(speeds);
+    }
+    return readOptional(json, "minRPM", out.minRPM) && readOptional(json, "maxRPM", out.maxRPM);
+}
+
+bool decodeInto(const Json& json, SensorControl& out) {
+    if (!json.is_object()) return false;
+    const Json* autostart = member(json, "autostart");
+    if (autostart == nullptr) return false;
+    const auto* flag = autostart->get_ptr<const Json::boolean_t*>();
+    if (flag == nullptr) return false;
+    out.autostart = *flag;
+    return readOptional(json, "stopRequestedAt", out.stopRequestedAt);
+}
+
+template <class Record>
+bool decodeOptional(const Json& object, const char* key, std::optional<Record>& out) {
+    const Json* value = member(object, key);
+    if (value == nullptr) {
+        out.reset();
+        return true;
+    }
+    Record record;
+    if (!decodeInto(*value, record)) return false;
+    out = std::move(record);
+    return true;
+}
+
+bool decodeInto(const Json& json, SensorsPayload& out) {
+    if (!json.is_object() || !decodeOptional(json, "thermal", out.thermal) ||
+        !decodeOptional(json, "fan", out.fan) || !readRequired(json, "sampledAt", out.sampledAt)) {
+        return false;
+    }
+    out.helperVersion.reset();
+    if (const Json* version = member(json, "helperVersion")) {
+        const auto* text = version->get_ptr<const Json::string_t*>();
+        if (text == nullptr) return false;
+        out.helperVersion = *text;
+    }
+    return true;
+}
+
+// A key that occurs twice in one object keeps its last value (nlohmann's parser overwrites).
+template <class Record>
+std::optional<Record> decodeText(std::string_view text) noexcept {
+    try {
+        // nlohmann takes a NUL byte for the end of the input and would accept what precedes it;
+        // no JSON text holds a raw NUL (inside strings it must be escaped), so refuse it here.
+        if (text.find('\0') != std::string_view::npos) return std::nullopt;
+        const Json root = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+        if (root.is_discarded()) return std::nullopt;  // not JSON, or not valid UTF-8
+        Record record;
+        if (!decodeInto(root, record)) return std::nullopt;
+        return record;
+    } catch (...) {  // allocation failure only; see the top of the file
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> encodeJSON(const SensorsPayload& payload) noexcept {
+    return encodeText(payload);
+}
+std::optional<std::string> encodeJSON(const SensorControl& control) noexcept {
+    return encodeText(control);
+}
+std::optional<std::string> encodeJSON(const ThermalReading& reading) noexcept {
+    return encodeText(reading);
+}
+std::optional<std::string> encodeJSON(const FanReading& reading) noexcept {
+    return encodeText(reading);
+}
+
+std::optional<SensorsPayload> decodeSensorsPayload(std::string_view text) noexcept {
+    return decodeText<SensorsPayload>(text);
+}
+std::optional<SensorControl> decodeSensorControl(std::string_view text) noexcept {
+    return decodeText<SensorControl>(text);
+}
+std::optional<ThermalReading> decodeThermalReading(std::string_view text) noexcept {
+    return decodeText<ThermalReading>(text);
+}
+std::optional<FanReading> decodeFanReading(std::string_view text) noexcept {
+    return decodeText<FanReading>(text);
+}
+
+}  // namespace tessly

@@ -1,1 +1,85 @@
-// placeholder
+// The two files of the shared container. Every operation looks the container up anew
+// and drops each failure where it happens.
+
+#include <TesslyKit/RecordsJSON.h>
+#include <TesslyKit/SensorBridge.h>
+#include <TesslyKit/SharedContainer.h>
+
+#include <system_error>
+
+#include "ContainerFiles.h"
+
+namespace tessly::SensorBridge {
+
+namespace {
+
+constexpr std::string_view kSensorsFile = "sensors.json";
+constexpr std::string_view kControlFile = "control.json";
+
+template <class Record>
+void store(const Record& record, std::string_view fileName, detail::Durability durability) {
+    const auto container = SharedContainer::directory();
+    if (!container) return;
+    // With any missing parents; an error (a regular file in the way, say) is ignored, and the
+    // write below then fails quietly.
+    std::error_code ignored;
+    std::filesystem::create_directories(*container, ignored);
+    const auto bytes = encodeJSON(record);
+    if (!bytes) return;  // a non-finite number: nothing is written, the previous file stays
+    detail::replaceFile(*container, fileName, *bytes, durability);
+}
+
+std::optional<std::string> load(std::string_view fileName) {
+    const auto container = SharedContainer::directory();
+    if (!container) return std::nullopt;
+    return detail::readSmallRegularFile(*container / fileName);
+}
+
+}  // namespace
+
+void write(const SensorsPayload& payload) noexcept {
+    try {
+        // No fsync: the file is rewritten every second and goes stale after 6 s anyway, so after
+        // a crash an old or empty file costs nothing, while an fsync each second would cost disk
+        // I/O and battery for the whole life of the agent. The rename alone keeps readers from
+        // ever seeing a torn file.
+        store(payload, kSensorsFile, detail::Durability::none);
+    } catch (...) {  // allocation failure only: the write is dropped like any other failure
+    }
+}
+
+void writeControl(const SensorControl& control) noexcept {
+    try {
+        // The user's intent: flushed to stable storage before and after the rename.
+        store(control, kControlFile, detail::Durability::synced);
+    } catch (...) {  // allocation failure only: the write is dropped like any other failure
+    }
+}
+
+std::optional<SensorsPayload> read(double now) noexcept {
+    try {
+        const auto bytes = load(kSensorsFile);
+        if (!bytes) return std::nullopt;
+        auto payload = decodeSensorsPayload(*bytes);
+        if (!payload) return std::nullopt;
+        // Signed age: a payload from the future is current; a NaN age fails the comparison and
+        // counts as stale; exactly staleAfter is still current.
+        const double age = now - payload->sampledAt;
+        if (!(age <= staleAfter)) return std::nullopt;
+        return payload;
+    } catch (...) {  // allocation failure only
+        return std::nullopt;
+    }
+}
+
+std::optional<SensorControl> readControl() noexcept {
+    try {
+        const auto bytes = load(kControlFile);
+        if (!bytes) return std::nullopt;
+        return decodeSensorControl(*bytes);
+    } catch (...) {  // allocation failure only
+        return std::nullopt;
+    }
+}
+
+}  // namespace tessly::SensorBridge

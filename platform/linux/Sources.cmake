@@ -1,4 +1,14 @@
 set(TESSLY_PLATFORM_SOURCES
   linux/SystemClock.cpp
   linux/Defaults.cpp
+  linux/FileReader.cpp
+  linux/PosixFileReader.cpp
+  linux/SysfsText.cpp
+  linux/SysfsScan.cpp
+  linux/Contribution.cpp
+  linux/SensorPlan.cpp
+  linux/SensorFile.cpp
+  linux/HwmonTemperatureServices.cpp
+  linux/HwmonSMCDriver.cpp
+  linux/SensorReport.cpp
 )

@@ -19,6 +19,7 @@ struct ScriptedSMC::State {
     std::set<std::uint32_t> failingKeys;
     std::set<std::size_t> failingNumbers;
     std::vector<Exchange> record;
+    std::size_t exchangesMade = 0;  // never reset, so clearRecord does not renumber exchanges
     std::size_t openDrivers = 0;
 };
 
@@ -32,7 +33,7 @@ public:
     ~ScriptedDriver() override { --state_->openDrivers; }
 
     std::optional<SMCKeyData> call(const SMCKeyData& input) noexcept override {
-        const std::size_t number = state_->record.size();
+        const std::size_t number = state_->exchangesMade++;
         std::optional<SMCKeyData> reply;
         if (!state_->failingNumbers.contains(number) && !state_->failingKeys.contains(input.key)) {
             reply = answer(input);

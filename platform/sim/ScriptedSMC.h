@@ -40,7 +40,8 @@ public:
     ScriptedSMC& removeKey(std::string_view key);
     // Every exchange about this key fails (the platform call returns non-zero).
     ScriptedSMC& failExchangesFor(std::string_view key, bool fail = true);
-    // The exchange with this 0-based sequence number (counted over all keys) fails.
+    // The exchange with this 0-based sequence number (counted over all keys and all drivers since
+    // the script was made; clearRecord does not restart the count) fails.
     ScriptedSMC& failExchangeNumber(std::size_t number);
 
     // A driver answering from this script. Any number may exist at once.

@@ -12,11 +12,11 @@ namespace tessly {
 
 // Temperatures in degrees Celsius; each absent when no sensor of that kind gave a value.
 struct ThermalReading {
-    std::optional<double> cpuTemperatureC;
-    std::optional<double> gpuTemperatureC;
-    std::optional<double> memoryTemperatureC;
-    std::optional<double> batteryTemperatureC;
-    std::optional<double> storageTemperatureC;
+    std::optional<double> cpuTemperatureC = std::nullopt;
+    std::optional<double> gpuTemperatureC = std::nullopt;
+    std::optional<double> memoryTemperatureC = std::nullopt;
+    std::optional<double> batteryTemperatureC = std::nullopt;
+    std::optional<double> storageTemperatureC = std::nullopt;
 
     // Field-wise IEEE equality: NaN equals nothing, absent equals only absent.
     friend bool operator==(const ThermalReading&, const ThermalReading&) = default;
@@ -32,11 +32,11 @@ struct RPMRange {
 
 // Fan speeds in revolutions per minute.
 struct FanReading {
-    double rpm = 0;                            // the representative (highest) speed
-    std::int64_t fanCount = 0;                 // number of fans
-    std::optional<std::vector<double>> rpms;   // speed of each fan, fan 0 first
-    std::optional<double> minRPM;              // lowest minimum speed of any fan
-    std::optional<double> maxRPM;              // highest maximum speed of any fan
+    double rpm = 0;                                          // the representative (highest) speed
+    std::int64_t fanCount = 0;                               // number of fans
+    std::optional<std::vector<double>> rpms = std::nullopt;  // speed of each fan, fan 0 first
+    std::optional<double> minRPM = std::nullopt;             // lowest minimum speed of any fan
+    std::optional<double> maxRPM = std::nullopt;             // highest maximum speed of any fan
 
     // True only when rpm > 0 (false for 0, negatives and NaN).
     bool isSpinning() const noexcept;
@@ -53,16 +53,17 @@ struct FanReading {
 
 // What the main application asks of the agent.
 struct SensorControl {
-    bool autostart = false;                  // keep the agent registered as a login item
-    std::optional<double> stopRequestedAt;   // seconds since 1970; agents launched before stop
+    bool autostart = false;  // keep the agent registered as a login item
+    // Seconds since 1970 at which a stop was asked for; agents launched before it stop.
+    std::optional<double> stopRequestedAt = std::nullopt;
 };
 
 // One published sample.
 struct SensorsPayload {
-    std::optional<ThermalReading> thermal;
-    std::optional<FanReading> fan;
-    double sampledAt = 0;                    // seconds since 1970, with fraction
-    std::optional<std::string> helperVersion;
+    std::optional<ThermalReading> thermal = std::nullopt;
+    std::optional<FanReading> fan = std::nullopt;
+    double sampledAt = 0;  // seconds since 1970, with fraction
+    std::optional<std::string> helperVersion = std::nullopt;
 };
 
 }  // namespace tessly

@@ -1,7 +1,18 @@
 #pragma once
-// The JSON form of the records: UTF-8, one compact object, no trailing newline. Optional fields
-// are written only when present and read as absent when missing or null; required keys, JSON
-// types and whole-number fanCount are checked strictly. Nothing here throws.
+// The JSON form of the records: UTF-8, one compact object, keys in declaration order,
+// no trailing newline. Nothing here throws.
+//
+// Writing: optional fields only when present, never null; every finite double is written so that
+// it reads back as exactly the same double (whole values below 2^53 without a fraction, -0.0 with
+// its sign); a helperVersion that is not valid UTF-8 gets U+FFFD for each bad byte rather than
+// failing. A NaN or infinite number in any written field fails the whole record: no bytes.
+//
+// Reading is strict: the text must be one JSON object (RFC 8259, valid UTF-8, no raw NUL; a
+// leading byte-order mark and surrounding whitespace are allowed); a required key must be present,
+// not null and of its JSON type; an optional key that is missing or null is absent, any other
+// value must be of its type; fanCount must be a whole number within signed 64-bit; autostart must
+// be true or false. Unknown keys are ignored; a key given twice keeps its last value. The first
+// failure anywhere, nested records included, fails the whole text.
 
 #include <optional>
 #include <string>
@@ -11,7 +22,8 @@
 
 namespace tessly {
 
-// The bytes of "sensors.json" / "control.json", or nothing when a written number is not finite.
+// The bytes of "sensors.json" / "control.json" (or of one nested record), or nothing when a
+// written number is not finite.
 std::optional<std::string> encodeJSON(const SensorsPayload& payload) noexcept;
 std::optional<std::string> encodeJSON(const SensorControl& control) noexcept;
 std::optional<std::string> encodeJSON(const ThermalReading& reading) noexcept;

@@ -5,3 +5,4 @@
 #include <TesslyKit/Records.h>
 #include <TesslyKit/RecordsJSON.h>
 #include <TesslyKit/SensorBridge.h>
+#include <TesslyKit/SharedContainer.h>

@@ -1,0 +1,95 @@
+#include "agent/SensorsAgent.h"
+
+#include <TesslyKit/SensorBridge.h>
+#include <TesslyKit/SharedContainer.h>
+
+#include "platform/VersionInfo.h"
+
+namespace tessly {
+namespace {
+
+constexpr std::string_view loginItemFailurePrefix = "Tessly Helper: login-item update failed: ";
+
+// Temporaries of "sensors.json" left by a write that a kill interrupted are swept at launch once
+// they are this old, so repeated crashes cannot fill the container. Younger ones may belong to
+// another agent writing right now.
+constexpr double leftoverTemporaryAge = 60.0;
+
+SensorsAgent::Services platformServices() {
+    return {AppHost::shared(), LoginItems::platform(), SystemLog::platform(), Clock::system(),
+            platformVersionText};
+}
+
+}  // namespace
+
+// Members are built in declaration order: the thermal sampler (and its SMC connection) before
+// the fan sampler (and its own), then the launch time.
+SensorsAgent::SensorsAgent()
+    : thermal_(),
+      fan_(),
+      services_(platformServices()),
+      launchedAt_(services_.clock.wallNow()) {}
+
+SensorsAgent::SensorsAgent(ThermalSampler thermal, FanSampler fan, Services services)
+    : thermal_(std::move(thermal)),
+      fan_(std::move(fan)),
+      services_(std::move(services)),
+      launchedAt_(services_.clock.wallNow()) {}
+
+void SensorsAgent::applicationDidFinishLaunching() {
+    SharedContainer::removeStaleTemporaries("sensors.json", leftoverTemporaryAge);
+
+    applyControl();
+    sampleAndWrite();
+
+    std::weak_ptr<SensorsAgent> weakAgent = weak_from_this();
+    timer_ = services_.app.scheduleRepeatingTimer(tickInterval, [weakAgent] {
+        const auto agent = weakAgent.lock();
+        if (!agent) return;
+        agent->applyControl();
+        agent->sampleAndWrite();
+    });
+}
+
+void SensorsAgent::applyControl() {
+    const auto control = SensorBridge::readControl();
+
+    // A stop request addresses every agent launched before the moment it names, and no later one.
+    if (control && control->stopRequestedAt && *control->stopRequestedAt > launchedAt_) {
+        services_.app.terminate();
+        return;
+    }
+
+    const bool desired = control ? control->autostart : false;
+    if (lastAutostart_ == desired) return;
+
+    // Recorded before the request and kept when it fails: a failed request is not retried until
+    // the wish changes or the agent starts anew.
+    lastAutostart_ = desired;
+    const LoginItemOutcome outcome = desired ? services_.loginItems.registerMainApp()
+                                             : services_.loginItems.unregisterMainApp();
+    if (!outcome.succeeded) {
+        std::string line(loginItemFailurePrefix);
+        line += outcome.errorDescription;
+        services_.log.writeLine(line);
+    }
+}
+
+void SensorsAgent::sampleAndWrite() {
+    if (auto reading = thermal_.sample()) lastThermal_ = std::move(reading);
+    auto fan = fan_.sample();
+
+    SensorsPayload payload;
+    payload.thermal = lastThermal_;
+    payload.fan = std::move(fan);
+    payload.sampledAt = services_.clock.wallNow();  // after both samplers have returned
+    payload.helperVersion = version();
+    SensorBridge::write(payload);
+}
+
+const std::optional<std::string>& SensorsAgent::version() {
+    if (!version_) version_ = services_.versionSource ? services_.versionSource() : std::nullopt;
+    return *version_;
+}
+
+}  // namespace tessly

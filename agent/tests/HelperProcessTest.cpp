@@ -1,0 +1,197 @@
+// The real tessly-helper executable, end to end, with HOME and XDG_CONFIG_HOME in a temporary
+// directory. Waits are bounded generously; nothing here times the agent.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <TesslyKit/RecordsJSON.h>
+#include <TesslyKit/SensorBridge.h>
+
+#include "agent/tests/TestSupport.h"
+
+namespace tessly {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::TempDir;
+
+double wallNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 6s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return condition();
+}
+
+class HelperProcessTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::filesystem::path home = dir / "home";
+    std::filesystem::path container = home / "Library/Group Containers" /
+                                      std::string(SensorBridge::groupID);
+    std::filesystem::path autostartEntry = dir / "config/autostart/app.tessly.helper.desktop";
+    std::filesystem::path stderrFile = dir / "stderr.txt";
+    pid_t pid = -1;
+    std::optional<int> exitStatus;
+
+    void SetUp() override { std::filesystem::create_directories(home); }
+
+    void TearDown() override {
+        if (pid > 0 && !exitStatus) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+
+    void launch() {
+        const std::string homeVar = "HOME=" + home.string();
+        const std::string configVar = "XDG_CONFIG_HOME=" + (dir / "config").string();
+        pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const int err = ::open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(err, STDERR_FILENO);
+            const char* argv[] = {TESSLY_HELPER_PATH, nullptr};
+            const char* envp[] = {homeVar.c_str(), configVar.c_str(), "PATH=/usr/bin:/bin",
+                                  nullptr};
+            ::execve(TESSLY_HELPER_PATH, const_cast<char* const*>(argv),
+                     const_cast<char* const*>(envp));
+            ::_exit(127);
+        }
+    }
+
+    bool exited() {
+        if (exitStatus) return true;
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            exitStatus = status;
+            return true;
+        }
+        return false;
+    }
+
+    std::optional<SensorsPayload> payload() {
+        return decodeSensorsPayload(testing::readFile(container / "sensors.json"));
+    }
+
+    void writeControl(const std::string& json) {
+        testing::writeFile(container / "control.json.new", json);
+        std::filesystem::rename(container / "control.json.new", container / "control.json");
+    }
+
+    // The sampledAt of the next payload after the current one.
+    std::optional<double> nextSampledAt() {
+        const auto first = payload();
+        if (!first) return std::nullopt;
+        std::optional<double> next;
+        eventually([&] {
+            const auto p = payload();
+            if (p && p->sampledAt > first->sampledAt) next = p->sampledAt;
+            return next.has_value();
+        });
+        return next;
+    }
+};
+
+TEST_F(HelperProcessTest, PublishesAtLaunchThenEverySecondAndLeavesAValidFileWhenKilled) {
+    launch();
+    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
+    const auto first = payload();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->helperVersion, std::optional<std::string>("0.1.0"));
+
+    double previous = first->sampledAt;
+    for (int tick = 0; tick < 2; ++tick) {
+        const auto next = nextSampledAt();
+        ASSERT_TRUE(next);
+        EXPECT_GT(*next, previous);
+        previous = *next;
+    }
+
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    exitStatus = 0;
+    const auto last = payload();
+    ASSERT_TRUE(last);  // still a whole, valid payload
+    testing::ScopedEnv readerHome("HOME", home.string());
+    EXPECT_TRUE(SensorBridge::read(last->sampledAt + SensorBridge::staleAfter));
+    EXPECT_FALSE(SensorBridge::read(last->sampledAt + SensorBridge::staleAfter + 0.5));
+}
+
+TEST_F(HelperProcessTest, WithoutControlFileUnregistersOnceAtLaunchOnly) {
+    testing::writeFile(autostartEntry, "[Desktop Entry]\n");
+    launch();
+    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
+    EXPECT_FALSE(std::filesystem::exists(autostartEntry));
+
+    // Put back by hand: later ticks send nothing while the wish is unchanged.
+    testing::writeFile(autostartEntry, "[Desktop Entry]\n");
+    ASSERT_TRUE(nextSampledAt());
+    ASSERT_TRUE(nextSampledAt());
+    EXPECT_TRUE(std::filesystem::exists(autostartEntry));
+}
+
+TEST_F(HelperProcessTest, FollowsTheAutostartWishWhileRunning) {
+    launch();
+    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
+    writeControl(R"({"autostart":true})");
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(autostartEntry); }));
+    EXPECT_NE(testing::readFile(autostartEntry).find("Exec="), std::string::npos);
+
+    writeControl(R"({"autostart":false})");
+    EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(autostartEntry); }));
+}
+
+TEST_F(HelperProcessTest, StopRequestAfterLaunchEndsTheProcessWithoutRegistering) {
+    launch();
+    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
+    writeControl(R"({"autostart":true,"stopRequestedAt":)" + std::to_string(wallNow()) + "}");
+    ASSERT_TRUE(eventually([&] { return exited(); }));
+    ASSERT_TRUE(WIFEXITED(*exitStatus));
+    EXPECT_EQ(WEXITSTATUS(*exitStatus), 0);
+    EXPECT_FALSE(std::filesystem::exists(autostartEntry));
+}
+
+TEST_F(HelperProcessTest, StopRequestOlderThanLaunchIsLeftWithoutEffect) {
+    writeControl(R"({"autostart":false,"stopRequestedAt":)" + std::to_string(wallNow() - 10) +
+                 "}");
+    launch();
+    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
+    ASSERT_TRUE(nextSampledAt());
+    ASSERT_TRUE(nextSampledAt());
+    EXPECT_FALSE(exited());
+}
+
+TEST_F(HelperProcessTest, FailedRegistrationLogsOneLineAndIsNotRetried) {
+    testing::writeFile(dir / "config/autostart", "a file where the folder should be");
+    writeControl(R"({"autostart":true})");
+    launch();
+    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
+    ASSERT_TRUE(nextSampledAt());
+    ASSERT_TRUE(nextSampledAt());
+
+    const std::string log = testing::readFile(stderrFile);
+    const std::string prefix = "Tessly Helper: login-item update failed: ";
+    ASSERT_EQ(log.rfind(prefix, 0), 0u) << log;
+    EXPECT_EQ(log.find(prefix, 1), std::string::npos) << log;  // exactly one line
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
+}
+
+}  // namespace
+}  // namespace tessly

@@ -1,0 +1,138 @@
+// The Linux host: the timer loop's schedule and the XDG autostart entry.
+#include <gtest/gtest.h>
+
+#include <time.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "agent/tests/TestSupport.h"
+#include "platform/linux/EventLoop.h"
+#include "platform/linux/XdgAutostart.h"
+
+namespace tessly {
+namespace {
+
+using linux_host::autostartEntry;
+using linux_host::desktopExecValue;
+using linux_host::EventLoop;
+using linux_host::XdgAutostart;
+using testing::ScopedEnv;
+using testing::TempDir;
+
+double monotonic() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+TEST(EventLoopTest, FiresOnTheScheduleCountedFromCreationAndNeverMakesUpLateFires) {
+    constexpr double interval = 0.1;
+    EventLoop loop;
+    std::vector<double> fires;
+    const double created = monotonic();
+    auto timer = loop.addRepeatingTimer(interval, [&] {
+        fires.push_back(monotonic());
+        if (fires.size() == 1) {
+            // Busy past three more fire times (0.2, 0.3, 0.4 s after creation).
+            while (monotonic() < created + 0.44) {
+            }
+        }
+        if (fires.size() == 3) loop.quit();
+    });
+    ASSERT_NE(timer, nullptr);
+    loop.run();
+
+    ASSERT_EQ(fires.size(), 3u);
+    EXPECT_GE(fires[0], created + interval);  // never early
+    // The missed fires collapse into one, which runs as soon as the loop is free...
+    EXPECT_GE(fires[1], created + 0.44);
+    // ...and the next keeps the original schedule (0.5 s) instead of following right away.
+    EXPECT_GE(fires[2], created + 0.5);
+    EXPECT_GE(fires[2] - fires[1], interval * 0.2);
+}
+
+TEST(EventLoopTest, TimerOutlivesTheCreatorsReference) {
+    EventLoop loop;
+    int fires = 0;
+    loop.addRepeatingTimer(0.01, [&] {
+        if (++fires == 2) loop.quit();
+    }).reset();
+    loop.run();
+    EXPECT_EQ(fires, 2);
+}
+
+struct ExecCase {
+    const char* program;
+    const char* exec;
+};
+
+TEST(DesktopEntryTest, ExecValueQuotesAndEscapesAsDesktopEntriesRequire) {
+    const ExecCase cases[] = {
+        {"/usr/bin/tessly-helper", "/usr/bin/tessly-helper"},
+        {"/opt/Tessly Helper/tessly-helper", "\"/opt/Tessly Helper/tessly-helper\""},
+        {"/opt/a$b", "\"/opt/a\\\\$b\""},       // \$ inside quotes, then \ escaped as \\ .
+        {"/opt/a\"b", "\"/opt/a\\\\\"b\""},
+        {"/opt/a`b", "\"/opt/a\\\\`b\""},
+        {"/opt/a\\b", "\"/opt/a\\\\\\\\b\""},   // \ -> \\ in the quotes -> \\\\ in the file
+        {"/opt/100%/x", "/opt/100%%/x"},
+        {"/opt/a;b", "\"/opt/a;b\""},
+        {"/opt/new\nline", "\"/opt/new\\nline\""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(desktopExecValue(c.program), c.exec) << c.program;
+    }
+}
+
+class XdgAutostartTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    ScopedEnv home{"HOME", (dir / "home").string()};
+    ScopedEnv config{"XDG_CONFIG_HOME", (dir / "config").string()};
+    std::filesystem::path entry = dir / "config/autostart/app.tessly.helper.desktop";
+    XdgAutostart autostart{"/opt/Tessly/tessly-helper"};
+};
+
+TEST_F(XdgAutostartTest, RegisterWritesTheEntryAndUnregisterRemovesIt) {
+    ASSERT_TRUE(autostart.registerMainApp().succeeded);
+    EXPECT_EQ(testing::readFile(entry), autostartEntry("/opt/Tessly/tessly-helper"));
+    EXPECT_NE(testing::readFile(entry).find("\nExec=/opt/Tessly/tessly-helper\n"),
+              std::string::npos);
+    EXPECT_NE(testing::readFile(entry).find("\nNoDisplay=true\n"), std::string::npos);
+
+    ASSERT_TRUE(autostart.registerMainApp().succeeded);  // rewriting is fine
+    ASSERT_TRUE(autostart.unregisterMainApp().succeeded);
+    EXPECT_FALSE(std::filesystem::exists(entry));
+    EXPECT_TRUE(autostart.unregisterMainApp().succeeded);  // already absent
+    EXPECT_TRUE(std::filesystem::is_empty(entry.parent_path()));  // no temporaries left
+}
+
+TEST_F(XdgAutostartTest, RelativeConfigHomeFallsBackToHomeConfig) {
+    ScopedEnv relative{"XDG_CONFIG_HOME", "relative/config"};
+    ASSERT_TRUE(autostart.registerMainApp().succeeded);
+    EXPECT_TRUE(std::filesystem::exists(dir / "home/.config/autostart/app.tessly.helper.desktop"));
+}
+
+TEST_F(XdgAutostartTest, FileWhereTheFolderShouldBeFailsWithADescription) {
+    testing::writeFile(dir / "config/autostart", "not a folder");
+    const auto outcome = autostart.registerMainApp();
+    EXPECT_FALSE(outcome.succeeded);
+    EXPECT_NE(outcome.errorDescription.find("autostart"), std::string::npos);
+    EXPECT_TRUE(autostart.unregisterMainApp().succeeded);  // there is no entry to remove
+    EXPECT_EQ(testing::readFile(dir / "config/autostart"), "not a folder");
+}
+
+TEST_F(XdgAutostartTest, FolderWhereTheEntryShouldBeFailsBothWays) {
+    std::filesystem::create_directories(entry / "squatter");
+    EXPECT_FALSE(autostart.registerMainApp().succeeded);
+    EXPECT_FALSE(autostart.unregisterMainApp().succeeded);
+    // The failed write left no temporary behind.
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(entry.parent_path())) {
+        ++files;
+    }
+    EXPECT_EQ(files, 1u);
+}
+
+}  // namespace
+}  // namespace tessly

@@ -1,0 +1,316 @@
+// The agent's launch, tick, control handling and login item, on scripted sensors, a hand-fired
+// timer and a manual clock. Files go to a temporary HOME through the real SensorBridge.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+
+#include <TesslyKit/RecordsJSON.h>
+#include <TesslyKit/SensorBridge.h>
+
+#include "agent/SensorsAgent.h"
+#include "agent/tests/AgentFakes.h"
+#include "agent/tests/TestSupport.h"
+#include "platform/sim/ManualClock.h"
+#include "platform/sim/ScriptedSMC.h"
+#include "platform/sim/ScriptedTemperatureServices.h"
+
+namespace tessly {
+namespace {
+
+using sim::ManualClock;
+using sim::ScriptedSMC;
+using sim::ScriptedTemperatureServices;
+
+class SensorsAgentTest : public ::testing::Test {
+protected:
+    testing::TempDir dir;
+    testing::ScopedEnv home{"HOME", dir.path().string()};
+    std::filesystem::path container =
+        dir / ("Library/Group Containers/" + std::string(SensorBridge::groupID));
+
+    ManualClock clock;
+    testing::FakeHost host;
+    testing::FakeLoginItems loginItems;
+    testing::FakeLog log;
+    ScriptedTemperatureServices services = ScriptedTemperatureServices::appleSiliconLaptop();
+    ScriptedSMC thermalSMC;
+    ScriptedSMC fanSMC;
+    int versionReads = 0;
+    std::optional<std::string> versionText = "2.3.1";
+    bool servicesAvailable = true;
+    std::shared_ptr<SensorsAgent> agent;
+
+    SensorsAgentTest() {
+        thermalSMC.setFloat("TRD0", 41.5f);
+        fanSMC.setUInt8("FNum", 2).setFloat("F0Ac", 1200.0f).setFloat("F1Ac", 1300.0f);
+        fanSMC.setFloat("F0Mn", 1000.0f).setFloat("F0Mx", 4900.0f);
+    }
+
+    void makeAgent() {
+        agent = std::make_shared<SensorsAgent>(
+            ThermalSampler(servicesAvailable ? services.services() : nullptr, thermalSMC.driver(),
+                           clock),
+            FanSampler(SMCBridge(fanSMC.driver())),
+            SensorsAgent::Services{host, loginItems, log, clock, [this] {
+                                       ++versionReads;
+                                       return versionText;
+                                   }});
+        host.setDelegate(agent.get());
+    }
+
+    // Forgets the previous agent's files, timers and requests.
+    void startAfresh() {
+        std::filesystem::remove_all(container);
+        host.reset();
+        loginItems.requests.clear();
+        agent.reset();
+    }
+
+    void launch() {
+        makeAgent();
+        host.run();
+    }
+
+    // One tick, one second after the previous one.
+    void tick() {
+        clock.advance(1.0);
+        host.fire();
+    }
+
+    std::optional<SensorsPayload> published() {
+        return decodeSensorsPayload(testing::readFile(container / "sensors.json"));
+    }
+
+    void writeControl(bool autostart, std::optional<double> stopRequestedAt = std::nullopt) {
+        SensorBridge::writeControl({.autostart = autostart, .stopRequestedAt = stopRequestedAt});
+    }
+};
+
+TEST_F(SensorsAgentTest, LaunchPublishesOnceBeforeTheTimerThenEveryTick) {
+    std::optional<SensorsPayload> atSchedule;
+    host.onSchedule = [&] { atSchedule = published(); };
+    launch();
+
+    ASSERT_TRUE(atSchedule);  // written before the timer existed
+    EXPECT_DOUBLE_EQ(atSchedule->sampledAt, clock.wallNow());
+    ASSERT_EQ(host.timers.size(), 1u);
+    EXPECT_DOUBLE_EQ(host.timers[0]->interval, 1.0);
+    EXPECT_TRUE(agent->hasTimer());
+
+    ASSERT_TRUE(atSchedule->fan);
+    EXPECT_EQ(atSchedule->fan->rpms, (std::vector<double>{1200.0, 1300.0}));
+    ASSERT_TRUE(atSchedule->thermal);
+    EXPECT_EQ(atSchedule->thermal->memoryTemperatureC, 41.5);
+
+    for (int i = 1; i <= 3; ++i) {
+        tick();
+        const auto payload = published();
+        ASSERT_TRUE(payload);
+        EXPECT_DOUBLE_EQ(payload->sampledAt, clock.wallNow());
+    }
+}
+
+TEST_F(SensorsAgentTest, ThrottledTicksRepublishTheLastThermalReading) {
+    launch();
+    const auto first = published()->thermal;
+    ASSERT_TRUE(first);
+
+    services.setTemperature(0, 90.0);  // "PMU tdie0" heats up
+    tick();                            // 1 s after the last reading: throttled
+    EXPECT_EQ(published()->thermal, first);
+    EXPECT_EQ(agent->lastThermal(), first);
+
+    tick();  // 2 s: a new reading
+    ASSERT_TRUE(published()->thermal);
+    EXPECT_EQ(published()->thermal->cpuTemperatureC, 90.0);
+}
+
+TEST_F(SensorsAgentTest, ReadingWithoutAnyTemperatureStillReplacesTheLastOne) {
+    launch();
+    ASSERT_TRUE(published()->thermal->cpuTemperatureC);
+    for (std::size_t i = 0; i < services.serviceCount(); ++i) services.setTemperature(i, 0.0);
+    thermalSMC.setFloat("TRD0", 0.0f);
+    tick();
+    tick();
+    ASSERT_TRUE(published()->thermal);
+    EXPECT_EQ(*published()->thermal, ThermalReading{});
+}
+
+TEST_F(SensorsAgentTest, WithoutTemperatureServicesNoPayloadCarriesThermal) {
+    servicesAvailable = false;
+    launch();
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(published());
+        EXPECT_FALSE(published()->thermal);
+        tick();
+    }
+}
+
+TEST_F(SensorsAgentTest, FanReadingBelongsToTheTickThatProducedIt) {
+    fanSMC.failExchangesFor("FNum");
+    launch();
+    EXPECT_FALSE(published()->fan);
+    fanSMC.failExchangesFor("FNum", false);
+    tick();
+    ASSERT_TRUE(published()->fan);
+    EXPECT_EQ(published()->fan->fanCount, 2);
+}
+
+TEST_F(SensorsAgentTest, VersionIsReadOnceAndAbsentWhenThereIsNone) {
+    launch();
+    versionText = "9.9.9";  // changing the source later changes nothing
+    tick();
+    tick();
+    EXPECT_EQ(versionReads, 1);
+    EXPECT_EQ(published()->helperVersion, std::optional<std::string>("2.3.1"));
+}
+
+TEST_F(SensorsAgentTest, NoVersionTextMeansNoHelperVersionForTheProcessLife) {
+    versionText = std::nullopt;
+    launch();
+    versionText = "1.0";
+    tick();
+    EXPECT_EQ(versionReads, 1);
+    EXPECT_FALSE(published()->helperVersion);
+}
+
+TEST_F(SensorsAgentTest, TimerFiringAfterTheAgentIsGoneDoesNothing) {
+    launch();
+    std::filesystem::remove(container / "sensors.json");
+    loginItems.requests.clear();
+    agent.reset();
+    host.fire();
+    EXPECT_FALSE(std::filesystem::exists(container / "sensors.json"));
+    EXPECT_TRUE(loginItems.requests.empty());
+}
+
+// Stop rule, one row per case: the stop time relative to the agent's launch.
+struct StopCase {
+    const char* name;
+    bool writeFile;
+    std::optional<double> stopOffset;  // from launchedAt
+    bool stops;
+};
+
+TEST_F(SensorsAgentTest, StopRuleJudgesRequestsAgainstTheLaunchTime) {
+    const StopCase cases[] = {
+        {"no control file", false, std::nullopt, false},
+        {"no stop time", true, std::nullopt, false},
+        {"after launch", true, 0.001, true},
+        {"at launch", true, 0.0, false},
+        {"before launch", true, -3600.0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        startAfresh();
+        makeAgent();
+        if (c.writeFile) {
+            writeControl(true, c.stopOffset ? std::optional(agent->launchedAt() + *c.stopOffset)
+                                            : std::nullopt);
+        }
+        host.run();
+        EXPECT_EQ(host.terminateRequests, c.stops ? 1 : 0);
+        if (c.stops) {
+            EXPECT_TRUE(loginItems.requests.empty());  // autostart rule skipped
+            EXPECT_FALSE(agent->lastAutostart());
+        } else {
+            EXPECT_EQ(loginItems.requests.size(), 1u);
+        }
+        // The tick carries on when the host's terminate returns: the payload is still written.
+        EXPECT_TRUE(published());
+    }
+}
+
+TEST_F(SensorsAgentTest, StopRequestArrivingWhileRunningStopsWithoutLoginRequest) {
+    writeControl(false);
+    launch();
+    ASSERT_EQ(loginItems.requests, std::vector<std::string>{"unregister"});
+    writeControl(true, clock.wallNow() + 0.5);  // a new wish and a stop at once
+    tick();
+    EXPECT_EQ(host.terminateRequests, 1);
+    EXPECT_EQ(loginItems.requests, std::vector<std::string>{"unregister"});
+    EXPECT_EQ(agent->lastAutostart(), false);
+}
+
+// Autostart rule: the request sent for each (last applied, desired) pair.
+struct AutostartCase {
+    std::optional<bool> last;
+    bool desired;
+    const char* request;  // nullptr: none
+};
+
+TEST_F(SensorsAgentTest, AutostartRuleSendsARequestOnlyWhenTheWishChanges) {
+    const AutostartCase cases[] = {
+        {std::nullopt, true, "register"}, {std::nullopt, false, "unregister"},
+        {true, true, nullptr},            {false, false, nullptr},
+        {true, false, "unregister"},      {false, true, "register"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << "last " << (c.last ? (*c.last ? "true" : "false") : "absent")
+                     << ", desired " << c.desired);
+        startAfresh();
+        // The launch applies `last`; with `last` absent the launch itself is the call judged.
+        writeControl(c.last.value_or(c.desired));
+        launch();
+        if (c.last) {
+            ASSERT_EQ(agent->lastAutostart(), c.last);
+            loginItems.requests.clear();
+            writeControl(c.desired);
+            tick();
+        }
+        if (c.request) {
+            EXPECT_EQ(loginItems.requests, std::vector<std::string>{c.request});
+        } else {
+            EXPECT_TRUE(loginItems.requests.empty());
+        }
+        EXPECT_EQ(agent->lastAutostart(), c.desired);
+    }
+}
+
+TEST_F(SensorsAgentTest, FailedRegistrationLogsOneVerbatimLineAndIsNotRetried) {
+    loginItems.fail = true;
+    writeControl(true);
+    launch();
+    tick();
+    tick();
+    EXPECT_EQ(loginItems.requests, std::vector<std::string>{"register"});
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0], "Tessly Helper: login-item update failed: " + loginItems.failure);
+    EXPECT_EQ(agent->lastAutostart(), true);
+
+    writeControl(false);  // a changed wish is sent again
+    tick();
+    EXPECT_EQ(loginItems.requests, (std::vector<std::string>{"register", "unregister"}));
+    EXPECT_EQ(log.lines.size(), 2u);
+}
+
+TEST_F(SensorsAgentTest, UnreadableControlFileMeansUnregister) {
+    testing::writeFile(container / "control.json", "{\"autostart\":");
+    launch();
+    EXPECT_EQ(loginItems.requests, std::vector<std::string>{"unregister"});
+    EXPECT_EQ(host.terminateRequests, 0);
+}
+
+TEST_F(SensorsAgentTest, WallClockJumpsDoNotFreezeReadingsOrMisjudgeStops) {
+    launch();
+    const double launchedAt = agent->launchedAt();
+    clock.setWall(launchedAt - 3600.0);  // set back an hour
+    services.setTemperature(0, 77.0);
+    tick();
+    tick();
+    ASSERT_TRUE(published()->thermal);
+    EXPECT_EQ(published()->thermal->cpuTemperatureC, 77.0);
+
+    writeControl(false, launchedAt - 1.0);  // older than launch, though newer than "now"
+    tick();
+    EXPECT_EQ(host.terminateRequests, 0);
+    clock.setWall(launchedAt + 3600.0);
+    writeControl(false, launchedAt + 1.0);
+    tick();
+    EXPECT_EQ(host.terminateRequests, 1);
+}
+
+}  // namespace
+}  // namespace tessly

@@ -1,0 +1,266 @@
+#include "ContainerFiles.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace tessly::detail {
+
+namespace {
+
+constexpr std::string_view kTemporaryInfix = ".tmp.";
+constexpr std::size_t kSuffixLength = 12;
+constexpr std::string_view kSuffixAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+// One owned file descriptor.
+class UniqueFd {
+  public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    void reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+    // Closes now and reports whether close succeeded: some file systems report a failed write
+    // only here. On Linux the descriptor is gone even when close fails (EINTR included).
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+struct DirCloser {
+    void operator()(DIR* listing) const { ::closedir(listing); }
+};
+
+template <class Call>
+auto retryOnEINTR(Call call) {
+    for (;;) {
+        const auto result = call();
+        if (result >= 0 || errno != EINTR) return result;
+    }
+}
+
+int openRetrying(const char* path, int flags) {
+    return retryOnEINTR([&] { return ::open(path, flags); });
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;  // EFBIG, ENOSPC, EIO, ...
+        }
+        if (written == 0) return false;  // no progress: give up rather than spin
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+std::uint64_t splitMix64(std::uint64_t& state) {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+// 128 random bits from the kernel; should that fail, a mix of process id, a per-process counter
+// and both clocks, which still differs between any two calls on one machine.
+std::array<std::uint64_t, 2> randomBits() {
+    std::array<std::uint64_t, 2> bits{};
+    if (getentropy(bits.data(), sizeof bits) == 0) return bits;
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t state = static_cast<std::uint64_t>(::getpid()) << 32;
+    state ^= counter.fetch_add(1, std::memory_order_relaxed);
+    state ^=
+        static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    state +=
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    bits[0] = splitMix64(state);
+    bits[1] = splitMix64(state);
+    return bits;
+}
+
+bool isSuffixCharacter(char c) {
+    return kSuffixAlphabet.find(c) != std::string_view::npos;
+}
+
+bool isPlainFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+}  // namespace
+
+std::string temporaryName(std::string_view fileName) {
+    std::string name;
+    name.reserve(1 + fileName.size() + kTemporaryInfix.size() + kSuffixLength);
+    name += '.';
+    name += fileName;
+    name += kTemporaryInfix;
+    const auto bits = randomBits();
+    for (std::size_t i = 0; i < kSuffixLength; ++i) {
+        // Six bits per letter out of 128; the modulo's slight bias does not matter for names.
+        const std::uint64_t word = bits[i / 6];
+        const auto sixBits = static_cast<std::size_t>((word >> (10 * (i % 6))) & 0x3F);
+        name += kSuffixAlphabet[sixBits % kSuffixAlphabet.size()];
+    }
+    return name;
+}
+
+bool isTemporaryName(std::string_view candidate, std::string_view fileName) noexcept {
+    const std::size_t prefixLength = 1 + fileName.size() + kTemporaryInfix.size();
+    if (candidate.size() != prefixLength + kSuffixLength) return false;
+    if (candidate.front() != '.' || candidate.substr(1, fileName.size()) != fileName ||
+        candidate.substr(1 + fileName.size(), kTemporaryInfix.size()) != kTemporaryInfix) {
+        return false;
+    }
+    const std::string_view suffix = candidate.substr(prefixLength);
+    return std::all_of(suffix.begin(), suffix.end(), isSuffixCharacter);
+}
+
+bool replaceFile(const std::filesystem::path& directory, std::string_view fileName,
+                 std::string_view bytes, Durability durability) noexcept {
+    try {
+        if (!isPlainFileName(fileName)) return false;
+        const std::string target(fileName);
+        // Every step below names the directory by this descriptor, so the temporary, the rename
+        // and the cleanup all happen in the one directory even if its path is moved meanwhile.
+        const UniqueFd dir(openRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!dir) return false;
+
+        std::string temporary;
+        UniqueFd file;
+        for (int attempt = 0; attempt < 8 && !file; ++attempt) {
+            temporary = temporaryName(fileName);
+            // O_EXCL: never reuse or follow an existing entry, so no two writers share one.
+            file.reset(retryOnEINTR([&] {
+                return ::openat(dir.get(), temporary.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            }));
+            if (!file && errno != EEXIST) return false;
+        }
+        if (!file) return false;
+
+        bool written = writeAll(file.get(), bytes);
+        if (written && durability == Durability::synced) written = ::fsync(file.get()) == 0;
+        written = file.close() && written;
+        if (written && ::renameat(dir.get(), temporary.c_str(), dir.get(), target.c_str()) == 0) {
+            // The rename is done and cannot be taken back; a failed directory sync only means
+            // that a crash right now might still show the previous file.
+            if (durability == Durability::synced) (void)::fsync(dir.get());
+            return true;
+        }
+        (void)::unlinkat(dir.get(), temporary.c_str(), 0);
+        return false;
+    } catch (...) {  // allocation failure before the temporary exists; nothing to undo
+        return false;
+    }
+}
+
+std::optional<std::string> readSmallRegularFile(const std::filesystem::path& file) noexcept {
+    try {
+        // Look before opening, so that a FIFO or a device is never opened at all (opening some
+        // devices has effects); then check the opened file again, in case the entry was swapped.
+        struct stat before {};
+        if (::stat(file.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
+
+        // O_NONBLOCK: should a FIFO be swapped in after the stat, neither open nor read blocks.
+        const UniqueFd fd(openRetrying(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        if (!fd) return std::nullopt;
+        struct stat opened {};
+        if (::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_size < 0 ||
+            static_cast<std::uintmax_t>(opened.st_size) > kMaxFileSize) {
+            return std::nullopt;
+        }
+
+        // Read to the end, allowing one byte beyond the cap to notice a file that grew.
+        std::string bytes(static_cast<std::size_t>(opened.st_size) + 1, '\0');
+        std::size_t filled = 0;
+        for (;;) {
+            if (filled == bytes.size()) {
+                if (bytes.size() > kMaxFileSize) return std::nullopt;
+                bytes.resize(std::min(bytes.size() * 2, kMaxFileSize + 1));
+            }
+            const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return std::nullopt;
+            }
+            if (got == 0) break;
+            filled += static_cast<std::size_t>(got);
+        }
+        if (filled > kMaxFileSize) return std::nullopt;
+        bytes.resize(filled);
+        return bytes;
+    } catch (...) {  // allocation failure only
+        return std::nullopt;
+    }
+}
+
+std::size_t removeStaleTemporaries(const std::filesystem::path& directory,
+                                   std::string_view fileName, double minAgeSeconds) noexcept {
+    try {
+        if (!isPlainFileName(fileName) || std::isnan(minAgeSeconds)) return 0;
+        const int fd = openRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return 0;
+        const std::unique_ptr<DIR, DirCloser> listing(::fdopendir(fd));  // owns fd once open
+        if (!listing) {
+            ::close(fd);
+            return 0;
+        }
+        const int dir = ::dirfd(listing.get());
+        std::vector<std::string> candidates;  // collected first: no unlinking while listing
+        while (const dirent* entry = ::readdir(listing.get())) {
+            if (isTemporaryName(entry->d_name, fileName)) candidates.emplace_back(entry->d_name);
+        }
+
+        const double now =
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        std::size_t removed = 0;
+        for (const std::string& name : candidates) {
+            struct stat info {};
+            if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISREG(info.st_mode)) {
+                continue;
+            }
+            const double age = now - static_cast<double>(info.st_mtime);
+            if (age >= minAgeSeconds && ::unlinkat(dir, name.c_str(), 0) == 0) {
+                ++removed;
+            }
+        }
+        return removed;
+    } catch (...) {  // allocation failure only
+        return 0;
+    }
+}
+
+}  // namespace tessly::detail

@@ -1,0 +1,50 @@
+#pragma once
+// Whole-file writes and reads in the shared container, internal to TesslyKit (POSIX).
+//
+// Writes replace the target atomically through a uniquely named temporary in the same directory,
+// so a reader sees the whole previous file or the whole new one, and two writers never share a
+// temporary. Reads accept only small regular files, so a FIFO, a device or a huge file can
+// neither hang nor exhaust the reader. Nothing here throws.
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessly::detail {
+
+// The largest file a read accepts. A record is well under 1 KiB.
+inline constexpr std::size_t kMaxFileSize = std::size_t{1} << 20;
+
+enum class Durability {
+    // Rename only: after a crash the file may be the previous one, or (rarely) empty.
+    none,
+    // fsync the file before the rename and the directory after it.
+    synced,
+};
+
+// Writes `bytes` to a new temporary ".<fileName>.tmp.<12 letters or digits>" created exclusively
+// in `directory`, then renames it over `directory/fileName`. On any failure the temporary is
+// removed and the previous file is left as it was. True when the new file is in place.
+bool replaceFile(const std::filesystem::path& directory, std::string_view fileName,
+                 std::string_view bytes, Durability durability) noexcept;
+
+// The whole content of `file` when it is (or a symlink resolves to) a regular file of at most
+// kMaxFileSize bytes; nothing when it is missing, unreadable, too large, or anything else.
+std::optional<std::string> readSmallRegularFile(const std::filesystem::path& file) noexcept;
+
+// A fresh temporary name for `fileName` (the pattern above; unique with overwhelming odds, and
+// replaceFile retries on the rare clash).
+std::string temporaryName(std::string_view fileName);
+
+// Whether `candidate` follows the temporary-name pattern of `fileName` exactly.
+bool isTemporaryName(std::string_view candidate, std::string_view fileName) noexcept;
+
+// Removes from `directory` the regular files named like temporaries of `fileName` whose last
+// modification is at least `minAgeSeconds` ago; returns how many it removed. Touches no other
+// file. A NaN age removes nothing.
+std::size_t removeStaleTemporaries(const std::filesystem::path& directory,
+                                   std::string_view fileName, double minAgeSeconds) noexcept;
+
+}  // namespace tessly::detail

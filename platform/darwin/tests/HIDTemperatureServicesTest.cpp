@@ -1,0 +1,151 @@
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/darwin/DarwinServices.h"
+#include "platform/darwin/tests/EmulatedMac.h"
+#include "platform/sim/ManualClock.h"
+#include "thermal/ThermalSampler.h"
+
+namespace tessly::emulation {
+void PrintTo(const MatchingNumber& n, std::ostream* os) {
+    *os << "{type " << static_cast<long>(n.type) << ", " << n.value << "}";
+}
+}  // namespace tessly::emulation
+
+namespace tessly::darwin {
+namespace {
+
+using ::testing::Each;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Optional;
+using ::testing::Pair;
+using Product = emu::HIDService::Product;
+
+using HIDTemperatureServicesTest = EmulatedMac;
+
+std::size_t addSensor(std::string name, std::optional<double> celsius) {
+    return emu::addHIDService({Product::string, std::move(name), celsius});
+}
+
+TEST_F(HIDTemperatureServicesTest, ClientIsRestrictedToTemperatureSensorsByTwoSInt64Numbers) {
+    auto services = makeHIDTemperatureServices();
+    ASSERT_NE(services, nullptr);
+    EXPECT_EQ(services->naming(), SensorNaming::apple);
+    EXPECT_THAT(emu::lastMatching(),
+                Optional(ElementsAre(
+                    Pair("PrimaryUsage", emu::MatchingNumber{kCFNumberSInt64Type, 5}),
+                    Pair("PrimaryUsagePage", emu::MatchingNumber{kCFNumberSInt64Type, 65280}))));
+    // The dictionary and its two numbers are gone; the client alone stays.
+    EXPECT_EQ(emu::liveCFObjects(), 1u);
+    services.reset();
+    EXPECT_EQ(emu::liveCFObjects(), 0u);
+}
+
+TEST_F(HIDTemperatureServicesTest, ListingReportsNamesAndTemperaturesAndReleasesWhatItCopied) {
+    const struct {
+        emu::HIDService service;
+        std::optional<std::string> name;
+        std::optional<double> celsius;
+    } rows[] = {
+        {{Product::string, "PMU tdie1", 45.5}, "PMU tdie1", 45.5},
+        {{Product::string, "NAND CH0 temp", std::nullopt}, "NAND CH0 temp", std::nullopt},
+        {{Product::number, "", 30.0}, std::nullopt, 30.0},
+        {{Product::missing, "", 31.0}, std::nullopt, 31.0},
+        {{Product::string, "", 20.0}, "", 20.0},
+        // UTF-8 takes more bytes than the UTF-16 length: two, three and four per character.
+        {{Product::string, "Sonde température", 40.0}, "Sonde température", 40.0},
+        {{Product::string, "温度 battery", 33.0}, "温度 battery", 33.0},
+        {{Product::string, "\U0001F321 NAND", 34.0}, "\U0001F321 NAND", 34.0},
+    };
+    for (const auto& row : rows)
+        emu::addHIDService(row.service);
+    // Not a temperature sensor (keyboard usage): the matching keeps it out of every listing.
+    emu::addHIDService({Product::string, "Keyboard battery", 25.0, 0x01, 0x06});
+
+    auto services = makeHIDTemperatureServices();
+    ASSERT_NE(services, nullptr);
+    const std::size_t live = emu::liveCFObjects();
+    {
+        const auto list = services->copyServices();
+        ASSERT_NE(list, nullptr);
+        ASSERT_EQ(list->count(), std::size(rows));
+        for (std::size_t i = 0; i < std::size(rows); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(list->productName(i), rows[i].name);
+            EXPECT_EQ(list->temperature(i), rows[i].celsius);
+        }
+        EXPECT_EQ(list->productName(std::size(rows)), std::nullopt);
+        EXPECT_EQ(list->temperature(std::size(rows)), std::nullopt);
+    }
+    EXPECT_EQ(emu::liveCFObjects(), live);  // array, names, numbers and events all released
+    EXPECT_THAT(emu::eventRequests(), Each(emu::EventRequest{15, 0, 0}));
+    EXPECT_THAT(emu::floatFieldReads(), Each(0xF0000u));
+}
+
+TEST_F(HIDTemperatureServicesTest, FailuresToCreateOrListGiveNothingAndReleaseNoNull) {
+    addSensor("PMU tdie1", 45.5);
+
+    emu::failures().clientCreateFails = true;
+    EXPECT_EQ(makeHIDTemperatureServices(), nullptr);
+    EXPECT_THAT(emu::calls(), ElementsAre("IOHIDEventSystemClientCreate"));
+
+    emu::failures().clientCreateFails = false;
+    emu::failures().copyServicesFails = true;
+    const auto services = makeHIDTemperatureServices();
+    ASSERT_NE(services, nullptr);
+    EXPECT_EQ(services->copyServices(), nullptr);
+    emu::failures().copyServicesFails = false;
+    EXPECT_NE(services->copyServices(), nullptr);
+    // TearDown: no CFRelease(NULL) or other misuse was recorded.
+}
+
+TEST_F(HIDTemperatureServicesTest, SamplerOverTheEmulatedMacBalancesEveryObjectTickAfterTick) {
+    addSensor("PMU tdie0", 50.0);
+    addSensor("PMU tdie1", 60.0);
+    addSensor("PMU tdie2", std::nullopt);
+    addSensor("PMU TP1g", 43.5);
+    addSensor("gas gauge battery", 30.0);
+    addSensor("BATTERY pack", 32.0);
+    addSensor("NAND CH0 temp", 35.0);
+    const std::size_t ignored[] = {
+        addSensor("PMU tdev1", 38.0),
+        addSensor("PMU tcal", 51.875),
+        emu::addHIDService({Product::number, "", 70.0}),
+        emu::addHIDService({Product::missing, "", 70.0}),
+    };
+    emu::setSMCKey("TRD0", "flt ", {0x00, 0x00, 0x26, 0x42});  // 41.5
+
+    sim::ManualClock clock;
+    {
+        ThermalSampler sampler(makeHIDTemperatureServices(), openAppleSMC(), clock);
+        const std::size_t live = emu::liveCFObjects();  // the client and the services it holds
+        int readings = 0;
+        for (int tick = 0; tick < 60; ++tick) {
+            if (const auto reading = sampler.sample()) {
+                ++readings;
+                EXPECT_EQ(*reading, (ThermalReading{.cpuTemperatureC = 60.0,
+                                                    .gpuTemperatureC = 43.5,
+                                                    .memoryTemperatureC = 41.5,
+                                                    .batteryTemperatureC = 31.0,
+                                                    .storageTemperatureC = 35.0}));
+            }
+            ASSERT_EQ(emu::liveCFObjects(), live) << "tick " << tick;
+            ASSERT_EQ(emu::liveIOObjects(), 1u) << "tick " << tick;  // the SMC connection
+            clock.advance(1.0);
+        }
+        EXPECT_EQ(readings, 30);
+        for (std::size_t service : ignored) {
+            EXPECT_EQ(emu::eventReads(service), 0u) << "service " << service;
+        }
+        EXPECT_EQ(emu::eventReads(0), 30u);
+    }
+    EXPECT_EQ(emu::liveCFObjects(), 0u);
+    EXPECT_EQ(emu::liveIOObjects(), 0u);
+    EXPECT_EQ(emu::callCount("IOServiceClose"), 1u);
+    EXPECT_THAT(emu::problems(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace tessly::darwin

@@ -1,0 +1,149 @@
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/darwin/DarwinServices.h"
+#include "platform/darwin/tests/EmulatedMac.h"
+#include "smc/SMCBridge.h"
+
+namespace tessly::darwin {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+
+using IOKitSMCDriverTest = EmulatedMac;
+
+std::ptrdiff_t firstCall(const std::string& function) {
+    const auto& calls = emu::calls();
+    return std::find(calls.begin(), calls.end(), function) - calls.begin();
+}
+
+TEST_F(IOKitSMCDriverTest, OpensTheUserClientAndKeepsOnlyTheConnection) {
+    emu::setSMCKey("FNum", "ui8 ", {2});
+    auto driver = openAppleSMC();
+    ASSERT_NE(driver, nullptr);
+    EXPECT_THAT(emu::calls(),
+                ElementsAre("IOServiceMatching(AppleSMC)", "IOServiceGetMatchingService",
+                            "IOServiceOpen", "IOObjectRelease"));
+    ASSERT_THAT(emu::openRequests(), SizeIs(1));
+    EXPECT_EQ(emu::openRequests()[0].task, mach_task_self());
+    EXPECT_EQ(emu::openRequests()[0].type, 0u);
+    // The lookup consumed the matching dictionary; the service went right after the open.
+    EXPECT_EQ(emu::liveCFObjects(), 0u);
+    EXPECT_EQ(emu::liveIOObjects(), 1u);
+    EXPECT_EQ(emu::openConnections(), 1u);
+
+    const auto reply = driver->call(SMCKeyData::keyInfoRequest(0x464E756D));  // "FNum"
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->result, 0);
+    EXPECT_EQ(reply->dataSize, 1u);
+    EXPECT_EQ(reply->dataType, 0x75693820u);  // "ui8 "
+    ASSERT_THAT(emu::structCalls(), SizeIs(1));
+    EXPECT_EQ(emu::structCalls()[0].selector, 2u);
+    EXPECT_EQ(emu::structCalls()[0].inputSize, 80u);
+    EXPECT_EQ(emu::structCalls()[0].outputSize, 80u);
+    EXPECT_LT(firstCall("IOObjectRelease"), firstCall("IOConnectCallStructMethod"));
+
+    driver.reset();
+    EXPECT_EQ(emu::callCount("IOServiceClose"), 1u);
+    EXPECT_EQ(emu::liveIOObjects(), 0u);
+}
+
+TEST_F(IOKitSMCDriverTest, NoConnectionWhenTheServiceIsMissingOrRefusesTheOpen) {
+    const struct {
+        const char* what;
+        bool emu::Failures::*failure;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {"no AppleSMC service",
+         &emu::Failures::noAppleSMC,
+         {"IOServiceMatching(AppleSMC)", "IOServiceGetMatchingService"}},
+        {"open returns an error",
+         &emu::Failures::openFails,
+         {"IOServiceMatching(AppleSMC)", "IOServiceGetMatchingService", "IOServiceOpen",
+          "IOObjectRelease"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        emu::reset();
+        emu::setSMCKey("FNum", "ui8 ", {2});
+        emu::failures().*c.failure = true;
+
+        SMCBridge bridge(openAppleSMC());
+        EXPECT_FALSE(bridge.isOpen());
+        EXPECT_EQ(bridge.readKey("FNum"), std::nullopt);
+        EXPECT_THAT(emu::calls(), ElementsAreArray(c.calls));  // no exchange, nothing to close
+        EXPECT_EQ(emu::liveCFObjects(), 0u);
+        EXPECT_EQ(emu::liveIOObjects(), 0u);
+        EXPECT_THAT(emu::problems(), IsEmpty());
+    }
+}
+
+TEST_F(IOKitSMCDriverTest, BridgeReadsKeysOverTheUserClient) {
+    emu::setSMCKey("FNum", "ui8 ", {2});
+    emu::setSMCKey("F0Ac", "fpe2", {0x1F, 0x40});
+    emu::setSMCKey("TRD0", "flt ", {0x00, 0x00, 0x26, 0x42});
+    emu::setSMCKey("ZERO", "ui8 ", {});
+    SMCBridge bridge(openAppleSMC());
+    ASSERT_TRUE(bridge.isOpen());
+
+    const struct {
+        const char* key;
+        std::optional<SMCValue> value;
+        std::size_t exchanges;
+    } cases[] = {
+        {"FNum", SMCValue{"ui8 ", {2}}, 2},
+        {"F0Ac", SMCValue{"fpe2", {0x1F, 0x40}}, 2},
+        {"TRD0", SMCValue{"flt ", {0x00, 0x00, 0x26, 0x42}}, 2},
+        {"ZERO", SMCValue{"ui8 ", {}}, 2},
+        {"F9Ac", std::nullopt, 1},  // unknown key: result 0x84 ends the read
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        const std::size_t before = emu::structCalls().size();
+        EXPECT_EQ(bridge.readKey(c.key), c.value);
+        EXPECT_EQ(emu::structCalls().size() - before, c.exchanges);
+    }
+    EXPECT_EQ(bridge.readUInt8("FNum"), 2);
+}
+
+TEST_F(IOKitSMCDriverTest, FailingExchangesReadNothingAndTheConnectionStaysUntilClosedOnce) {
+    emu::setSMCKey("FNum", "ui8 ", {2});
+    {
+        SMCBridge bridge(openAppleSMC());
+        ASSERT_TRUE(bridge.isOpen());
+        emu::failures().structCallsFail = true;
+        EXPECT_EQ(bridge.readKey("FNum"), std::nullopt);
+        EXPECT_THAT(emu::structCalls(), SizeIs(1));
+        emu::failures().structCallsFail = false;
+        EXPECT_EQ(bridge.readUInt8("FNum"), 2);  // the same connection serves again
+    }
+    EXPECT_EQ(emu::callCount("IOServiceOpen"), 1u);
+    EXPECT_EQ(emu::callCount("IOServiceClose"), 1u);
+    EXPECT_EQ(emu::liveIOObjects(), 0u);
+}
+
+TEST_F(IOKitSMCDriverTest, EachBridgeKeepsOneConnectionForLifeAndClosesItOnce) {
+    emu::setSMCKey("FNum", "ui8 ", {2});
+    {
+        // The agent's two samplers each own a bridge.
+        SMCBridge thermal(openAppleSMC());
+        SMCBridge fan(openAppleSMC());
+        EXPECT_EQ(emu::openConnections(), 2u);
+        for (int tick = 0; tick < 100; ++tick) {
+            EXPECT_EQ(thermal.readUInt8("FNum"), 2);
+            EXPECT_EQ(fan.readUInt8("FNum"), 2);
+        }
+        EXPECT_EQ(emu::callCount("IOServiceOpen"), 2u);
+        EXPECT_EQ(emu::callCount("IOServiceClose"), 0u);
+    }
+    EXPECT_EQ(emu::callCount("IOServiceClose"), 2u);
+    EXPECT_EQ(emu::liveIOObjects(), 0u);
+    EXPECT_EQ(emu::liveCFObjects(), 0u);
+}
+
+}  // namespace
+}  // namespace tessly::darwin

@@ -1,0 +1,100 @@
+#include "platform/linux/EventLoop.h"
+
+#include <poll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <ctime>
+
+namespace tessly::linux_host {
+
+class EventLoop::Timer final : public RepeatingTimer {
+  public:
+    Timer(int fd, std::function<void()> action) noexcept : fd_(fd), action_(std::move(action)) {}
+    ~Timer() override { ::close(fd_); }
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
+
+    int fd() const noexcept { return fd_; }
+
+    // Consumes every pending expiration and runs the action once for all of them.
+    void fire() {
+        std::uint64_t expirations = 0;
+        ssize_t n;
+        do {
+            n = ::read(fd_, &expirations, sizeof expirations);
+        } while (n < 0 && errno == EINTR);
+        if (n == static_cast<ssize_t>(sizeof expirations) && expirations > 0) action_();
+    }
+
+  private:
+    int fd_;
+    std::function<void()> action_;
+};
+
+namespace {
+
+timespec toTimespec(double seconds) noexcept {
+    double whole = 0;
+    const double fraction = std::modf(seconds, &whole);
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(whole);
+    ts.tv_nsec = static_cast<long>(fraction * 1e9);
+    return ts;
+}
+
+timespec add(timespec a, timespec b) noexcept {
+    a.tv_sec += b.tv_sec;
+    a.tv_nsec += b.tv_nsec;
+    if (a.tv_nsec >= 1'000'000'000L) {
+        a.tv_nsec -= 1'000'000'000L;
+        ++a.tv_sec;
+    }
+    return a;
+}
+
+}  // namespace
+
+std::shared_ptr<RepeatingTimer> EventLoop::addRepeatingTimer(double interval,
+                                                             std::function<void()> action) {
+    const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (fd < 0) return nullptr;
+
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    itimerspec spec{};
+    spec.it_interval = toTimespec(interval);
+    spec.it_value = add(now, spec.it_interval);
+    if (::timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    auto timer = std::make_shared<Timer>(fd, std::move(action));
+    timers_.push_back(timer);
+    return timer;
+}
+
+void EventLoop::run() {
+    std::vector<pollfd> fds;
+    while (!quit_) {
+        // Rebuilt every round: an action may add timers.
+        const auto round = timers_;
+        fds.clear();
+        for (const auto& t : round)
+            fds.push_back({t->fd(), POLLIN, 0});
+        if (fds.empty()) return;  // nothing could ever wake the loop
+        const int ready = ::poll(fds.data(), fds.size(), -1);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        for (std::size_t i = 0; i < round.size() && !quit_; ++i) {
+            if (fds[i].revents & POLLIN) round[i]->fire();
+        }
+    }
+}
+
+}  // namespace tessly::linux_host

@@ -1,0 +1,24 @@
+#include "platform/linux/FileReader.h"
+
+#include <cerrno>
+#include <new>
+
+namespace tessly::hwmon {
+
+IoResult<std::string> readSmallFile(FileReader& reader, const std::string& path,
+                                    std::size_t limit) noexcept {
+    const auto opened = reader.open(path);
+    if (!opened.value) return {.value = std::nullopt, .error = opened.error};
+    const FileHandle handle(reader, *opened.value);
+    try {
+        std::string text(limit, '\0');
+        const auto read = reader.readAt0(handle.fd(), text);
+        if (!read.value) return {.value = std::nullopt, .error = read.error};
+        text.resize(*read.value);
+        return {.value = std::move(text), .error = 0};
+    } catch (const std::bad_alloc&) {
+        return {.value = std::nullopt, .error = ENOMEM};
+    }
+}
+
+}  // namespace tessly::hwmon

@@ -1,0 +1,133 @@
+// Temperature services over hwmon temperature inputs and power supply temperatures.
+
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/linux/DiscoverySchedule.h"
+#include "platform/linux/HwmonSensors.h"
+#include "platform/linux/SensorFile.h"
+#include "platform/linux/SensorPlan.h"
+
+namespace tessly::hwmon {
+namespace {
+
+struct Service {
+    std::string productName;
+    SensorFile file;
+    Unit unit;
+};
+
+// The services of one discovery, shared by the services object and the lists it hands out, so a
+// list stays valid when a later discovery replaces the set.
+struct ServiceSet {
+    std::vector<Service> services;
+    bool deviceGone = false;  // a read met ENODEV or ENOENT since the set was handed out
+};
+
+std::optional<double> celsius(std::int64_t value, Unit unit) noexcept {
+    const auto v = static_cast<double>(value);
+    switch (unit) {
+        case Unit::millidegreeCelsius:
+            return v / 1000.0;
+        case Unit::decidegreeCelsius:
+            return v / 10.0;
+        case Unit::rpm:
+            break;
+    }
+    return std::nullopt;
+}
+
+class HwmonServiceList final : public TemperatureServiceList {
+  public:
+    explicit HwmonServiceList(std::shared_ptr<ServiceSet> set) noexcept : set_(std::move(set)) {}
+
+    std::size_t count() const noexcept override { return set_->services.size(); }
+
+    std::optional<std::string_view> productName(std::size_t index) noexcept override {
+        if (index >= count()) return std::nullopt;
+        return set_->services[index].productName;
+    }
+
+    // One pread of the service's file (and its open, on the first reading).
+    std::optional<double> temperature(std::size_t index) noexcept override {
+        if (index >= count()) return std::nullopt;
+        Service& service = set_->services[index];
+        const SensorValue reading = service.file.read();
+        if (reading.deviceGone()) set_->deviceGone = true;
+        if (!reading.value) return std::nullopt;
+        return celsius(*reading.value, service.unit);
+    }
+
+  private:
+    std::shared_ptr<ServiceSet> set_;
+};
+
+class HwmonTemperatureServices final : public TemperatureServices {
+  public:
+    HwmonTemperatureServices(std::string root, FileReader& reader, Clock& clock) noexcept
+        : root_(std::move(root)), reader_(reader), clock_(clock) {}
+
+    SensorNaming naming() const noexcept override { return SensorNaming::hwmon; }
+
+    std::unique_ptr<TemperatureServiceList> copyServices() noexcept override {
+        const double now = clock_.monotonicNow();
+        if (set_ && set_->deviceGone) {
+            set_->deviceGone = false;
+            schedule_.deviceGone();
+        }
+        if (schedule_.due(now, /*regularly=*/true)) discover(now);
+        if (!set_) return nullptr;
+        try {
+            return std::make_unique<HwmonServiceList>(set_);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
+
+  private:
+    // Replaces the set with a fresh discovery's. When discovery fails, an earlier set stays in
+    // use until the next regular discovery; without one, every listing tries again.
+    void discover(double now) noexcept {
+        const auto scan = scanSysfs(reader_, root_);
+        if (scan.value) {
+            try {
+                const SensorPlan plan = planSensors(*scan.value);
+                auto set = std::make_shared<ServiceSet>();
+                set->services.reserve(plan.services.size());
+                for (const auto& planned : plan.services) {
+                    set->services.push_back(
+                        {planned.productName, SensorFile(reader_, planned.path), planned.unit});
+                }
+                set_ = std::move(set);
+            } catch (const std::bad_alloc&) {
+                if (!set_) return;
+            }
+        } else if (!set_) {
+            return;
+        }
+        schedule_.discovered(now);
+    }
+
+    std::string root_;
+    FileReader& reader_;
+    Clock& clock_;
+    DiscoverySchedule schedule_;
+    std::shared_ptr<ServiceSet> set_;  // null until a discovery succeeds
+};
+
+}  // namespace
+
+std::unique_ptr<TemperatureServices> makeHwmonTemperatureServices(std::string sysfsRoot,
+                                                                  FileReader& reader,
+                                                                  Clock& clock) noexcept {
+    try {
+        return std::make_unique<HwmonTemperatureServices>(std::move(sysfsRoot), reader, clock);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+}  // namespace tessly::hwmon

@@ -1,0 +1,79 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <new>
+#include <string_view>
+
+#include "platform/linux/FileReader.h"
+
+namespace tessly::hwmon {
+namespace {
+
+class PosixFileReader final : public FileReader {
+  public:
+    IoResult<std::vector<std::string>> listDirectory(const std::string& path) noexcept override {
+        DIR* dir = ::opendir(path.c_str());
+        if (dir == nullptr) return {.value = std::nullopt, .error = errno};
+        IoResult<std::vector<std::string>> result;
+        try {
+            std::vector<std::string> names;
+            for (;;) {
+                errno = 0;
+                const dirent* entry = ::readdir(dir);
+                if (entry == nullptr) {
+                    if (errno != 0) result.error = errno;
+                    break;
+                }
+                const std::string_view name = entry->d_name;
+                if (name != "." && name != "..") names.emplace_back(name);
+            }
+            if (result.error == 0) result.value = std::move(names);
+        } catch (const std::bad_alloc&) {
+            result.error = ENOMEM;
+        }
+        ::closedir(dir);
+        return result;
+    }
+
+    IoResult<int> open(const std::string& path) noexcept override {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return {.value = std::nullopt, .error = errno};
+        return {.value = fd, .error = 0};
+    }
+
+    IoResult<std::size_t> readAt0(int fd, std::span<char> buffer) noexcept override {
+        for (;;) {
+            const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), 0);
+            if (n >= 0) return {.value = static_cast<std::size_t>(n), .error = 0};
+            if (errno != EINTR) return {.value = std::nullopt, .error = errno};
+        }
+    }
+
+    void close(int fd) noexcept override { ::close(fd); }
+
+    IoResult<std::string> readLink(const std::string& path) noexcept override {
+        std::array<char, 4096> target;
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0) return {.value = std::nullopt, .error = errno};
+        if (static_cast<std::size_t>(n) >= target.size()) {
+            return {.value = std::nullopt, .error = ENAMETOOLONG};
+        }
+        try {
+            return {.value = std::string(target.data(), static_cast<std::size_t>(n)), .error = 0};
+        } catch (const std::bad_alloc&) {
+            return {.value = std::nullopt, .error = ENOMEM};
+        }
+    }
+};
+
+}  // namespace
+
+FileReader& FileReader::posix() noexcept {
+    static PosixFileReader reader;
+    return reader;
+}
+
+}  // namespace tessly::hwmon

@@ -1,0 +1,113 @@
+#include "platform/linux/SysfsText.h"
+
+#include <array>
+#include <charconv>
+#include <utility>
+
+namespace tessly::hwmon {
+namespace {
+
+constexpr std::string_view whitespace = " \t\n\v\f\r";
+
+std::string_view trimmed(std::string_view text) noexcept {
+    const auto first = text.find_first_not_of(whitespace);
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(whitespace);
+    return text.substr(first, last - first + 1);
+}
+
+// Length of the valid UTF-8 sequence that starts text, or 0 when it does not start with one
+// (stray continuation byte, overlong form, surrogate, beyond U+10FFFF, cut short).
+std::size_t utf8SequenceLength(std::string_view text) noexcept {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80;  // bounds of the second byte, narrowed for overlongs and surrogates
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (text.size() < length) return 0;
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> parseSysfsInteger(std::string_view text) noexcept {
+    const std::string_view number = trimmed(text);
+    if (number.empty()) return std::nullopt;
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error != std::errc{} || end != number.data() + number.size()) return std::nullopt;
+    return value;
+}
+
+std::string attributeText(std::string_view raw) {
+    const auto last = raw.find_last_not_of(whitespace);
+    std::string_view text = last == std::string_view::npos ? "" : raw.substr(0, last + 1);
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        const std::size_t length = utf8SequenceLength(text);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+            text.remove_prefix(1);
+        } else {
+            out += text.substr(0, length);
+            text.remove_prefix(length);
+        }
+    }
+    return out;
+}
+
+std::optional<unsigned> parseIndex(std::string_view digits) noexcept {
+    if (digits.empty() || digits.size() > 6) return std::nullopt;
+    if (digits.size() > 1 && digits.front() == '0') return std::nullopt;
+    unsigned value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value;
+}
+
+std::optional<SensorAttribute> parseSensorAttribute(std::string_view fileName) noexcept {
+    static constexpr std::array<std::pair<std::string_view, SensorType>, 2> types{{
+        {"temp", SensorType::temp},
+        {"fan", SensorType::fan},
+    }};
+    static constexpr std::array<std::pair<std::string_view, SensorItem>, 4> items{{
+        {"_input", SensorItem::input},
+        {"_label", SensorItem::label},
+        {"_min", SensorItem::min},
+        {"_max", SensorItem::max},
+    }};
+    for (const auto& [prefix, type] : types) {
+        if (!fileName.starts_with(prefix)) continue;
+        const std::string_view rest = fileName.substr(prefix.size());
+        for (const auto& [suffix, item] : items) {
+            if (!rest.ends_with(suffix)) continue;
+            const auto index = parseIndex(rest.substr(0, rest.size() - suffix.size()));
+            if (!index || *index == 0) return std::nullopt;
+            return SensorAttribute{type, *index, item};
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace tessly::hwmon

@@ -1,0 +1,40 @@
+#include <syslog.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/SystemLog.h"
+
+namespace tessly {
+namespace {
+
+// The journal picks syslog up; standard error shows the line to whoever started the agent by hand.
+class LinuxSystemLog final : public SystemLog {
+  public:
+    void writeLine(std::string_view line) noexcept override {
+        try {
+            const std::string text(line);
+            ::syslog(LOG_USER | LOG_WARNING, "%s", text.c_str());
+            std::string withNewline = text + '\n';
+            const char* p = withNewline.data();
+            std::size_t left = withNewline.size();
+            while (left > 0) {
+                const ssize_t n = ::write(STDERR_FILENO, p, left);
+                if (n <= 0) break;
+                p += n;
+                left -= static_cast<std::size_t>(n);
+            }
+        } catch (...) {
+            // Out of memory: the line is lost, the agent goes on.
+        }
+    }
+};
+
+}  // namespace
+
+SystemLog& SystemLog::platform() {
+    static LinuxSystemLog log;
+    return log;
+}
+
+}  // namespace tessly

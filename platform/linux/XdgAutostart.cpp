@@ -1,0 +1,187 @@
+#include "platform/linux/XdgAutostart.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <system_error>
+#include <vector>
+
+namespace tessly::linux_host {
+namespace {
+
+std::string errnoText(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
+
+std::optional<std::filesystem::path> homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd entry{};
+    passwd* result = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 &&
+        result != nullptr && result->pw_dir != nullptr && result->pw_dir[0] == '/') {
+        return result->pw_dir;
+    }
+    return std::nullopt;
+}
+
+std::string runningExecutable() {
+    std::error_code error;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : path.string();
+}
+
+bool isReserved(char c) {
+    return std::string_view(" \t\n\"'\\><~|&;$*?#()`").find(c) != std::string_view::npos;
+}
+
+// Writes `text` to `path` through a temporary in the same folder and a rename, so the entry is
+// either the old one or the new one, never half written.
+std::optional<std::string> writeAtomically(const std::filesystem::path& path,
+                                           std::string_view text) {
+    std::random_device random;
+    const auto temp =
+        path.parent_path() / ("." + path.filename().string() + ".tmp." + std::to_string(random()));
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return "cannot create " + temp.string() + ": " + errnoText(errno);
+    std::size_t done = 0;
+    int error = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (error == 0 && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) {
+        ::unlink(temp.c_str());
+        return "cannot write " + path.string() + ": " + errnoText(error);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string desktopExecValue(std::string_view program) {
+    std::string exec;
+    bool quote = program.empty();
+    for (char c : program)
+        quote = quote || isReserved(c);
+    if (quote) exec += '"';
+    for (char c : program) {
+        if (quote && (c == '"' || c == '`' || c == '$' || c == '\\')) exec += '\\';
+        if (c == '%') exec += '%';  // a literal percent, not a field code
+        exec += c;
+    }
+    if (quote) exec += '"';
+
+    // The key's value is a desktop-entry string: backslashes and control characters are escaped.
+    std::string value;
+    for (char c : exec) {
+        switch (c) {
+            case '\\':
+                value += "\\\\";
+                break;
+            case '\n':
+                value += "\\n";
+                break;
+            case '\t':
+                value += "\\t";
+                break;
+            case '\r':
+                value += "\\r";
+                break;
+            default:
+                value += c;
+        }
+    }
+    return value;
+}
+
+std::string autostartEntry(std::string_view program) {
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=Tessly Helper\n"
+           "Comment=Publishes the machine's sensor readings for Tessly\n"
+           "Exec=" +
+           desktopExecValue(program) +
+           "\n"
+           "NoDisplay=true\n"
+           "Terminal=false\n";
+}
+
+std::optional<std::filesystem::path> autostartEntryPath() {
+    std::filesystem::path config;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+        config = xdg;
+    } else if (auto home = homeDirectory()) {
+        config = *home / ".config";
+    } else {
+        return std::nullopt;
+    }
+    return config / "autostart" / autostartEntryName;
+}
+
+XdgAutostart::XdgAutostart(std::string program) : program_(std::move(program)) {}
+
+LoginItemOutcome XdgAutostart::registerMainApp() {
+    try {
+        const auto path = autostartEntryPath();
+        if (!path) return LoginItemOutcome::failure("no home directory for the autostart entry");
+        const std::string program = program_.empty() ? runningExecutable() : program_;
+        if (program.empty()) return LoginItemOutcome::failure("cannot locate the running program");
+
+        std::error_code error;
+        std::filesystem::create_directories(path->parent_path(), error);
+        if (error) {
+            return LoginItemOutcome::failure("cannot create " + path->parent_path().string() +
+                                             ": " + error.message());
+        }
+        if (auto failure = writeAtomically(*path, autostartEntry(program))) {
+            return LoginItemOutcome::failure(std::move(*failure));
+        }
+        return LoginItemOutcome::success();
+    } catch (const std::exception& e) {
+        return LoginItemOutcome::failure(e.what());
+    }
+}
+
+LoginItemOutcome XdgAutostart::unregisterMainApp() {
+    try {
+        const auto path = autostartEntryPath();
+        if (!path) return LoginItemOutcome::failure("no home directory for the autostart entry");
+        if (::unlink(path->c_str()) != 0) {
+            const int error = errno;
+            // ENOTDIR: a file squats where the folder should be, so there is no entry either.
+            if (error == ENOENT || error == ENOTDIR) return LoginItemOutcome::success();
+            return LoginItemOutcome::failure("cannot remove " + path->string() + ": " +
+                                             errnoText(error));
+        }
+        return LoginItemOutcome::success();
+    } catch (const std::exception& e) {
+        return LoginItemOutcome::failure(e.what());
+    }
+}
+
+}  // namespace tessly::linux_host
+
+namespace tessly {
+
+LoginItems& LoginItems::platform() {
+    static linux_host::XdgAutostart autostart;
+    return autostart;
+}
+
+}  // namespace tessly

@@ -1,0 +1,102 @@
+#include "platform/linux/SensorReport.h"
+
+#include <cerrno>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/tests/SysfsTree.h"
+#include "thermal/ThermalSampler.h"
+
+namespace tessly::hwmon::testing {
+namespace {
+
+std::optional<std::string_view> payloadField(std::string_view name) noexcept {
+    return ThermalSampler::fieldForSensorName(SensorNaming::hwmon, name);
+}
+
+// "<path below the root> | <chip> | <label> | <feeds, or ignored> | <value, errno or no value>"
+std::vector<std::string> summary(SysfsTree& tree) {
+    std::vector<std::string> out;
+    for (const auto& e : reportSensors(tree.root(), payloadField, tree.reader())) {
+        EXPECT_NE(e.feeds.empty(), e.whyIgnored.empty()) << e.path;
+        std::ostringstream line;
+        line << e.path.substr(tree.root().size() + 1) << " | " << e.chip << " | " << e.label << " | "
+             << (e.feeds.empty() ? "ignored" : e.feeds) << " | ";
+        if (e.value) {
+            line << *e.value;
+        } else if (e.readError != 0) {
+            line << "errno " << e.readError;
+        } else {
+            line << "no value";
+        }
+        out.push_back(line.str());
+    }
+    return out;
+}
+
+TEST(SensorReport, EverySensorFileWithWhatItFeedsAndItsValueOrError) {
+    SysfsTree tree(R"(
+[class/hwmon]
+hwmon0 -> ../../devices/platform/coretemp.0/hwmon/hwmon0
+stray/
+[devices/platform/coretemp.0/hwmon/hwmon0]
+name = coretemp
+temp1_label = Package id 0
+temp1_input = 45000
+temp2_label = Core 0
+temp2_input ! EIO
+[class/hwmon/hwmon1]
+name = jc42
+temp1_input = 40250
+[class/hwmon/hwmon2]
+name = k10temp
+temp1_label = Tctl
+temp1_input = 70000
+temp2_label = Tdie
+temp2_input = 60000
+[class/hwmon/hwmon3]
+name = thinkpad
+fan1_input = 2100
+fan1_min = 1000
+fan1_max = N/A
+[class/hwmon/hwmon4]
+temp1_input = 30000
+[class/power_supply/BAT0]
+type = Battery
+temp = 305
+)");
+    EXPECT_EQ(summary(tree), (std::vector<std::string>{
+                                 "class/hwmon/hwmon0/temp1_input | coretemp | Package id 0 | "
+                                 "cpuTemperatureC | 45",
+                                 "class/hwmon/hwmon0/temp2_input | coretemp | Core 0 | "
+                                 "cpuTemperatureC | errno 5",
+                                 "class/hwmon/hwmon2/temp2_input | k10temp | Tdie | cpuTemperatureC | 60",
+                                 "class/power_supply/BAT0/temp | power_supply | BAT0 | "
+                                 "batteryTemperatureC | 30.5",
+                                 "class/hwmon/hwmon1/temp1_input | jc42 | temp1 | TRD0 | 40.25",
+                                 "class/hwmon/hwmon3/fan1_input | thinkpad | fan1 | F0Ac | 2100",
+                                 "class/hwmon/hwmon3/fan1_min | thinkpad | fan1 | F0Mn | 1000",
+                                 "class/hwmon/hwmon3/fan1_max | thinkpad | fan1 | F0Mx | no value",
+                                 "class/hwmon/hwmon2/temp1_input | k10temp | Tctl | ignored | 70",
+                                 "class/hwmon/hwmon4/temp1_input |  | temp1 | ignored | 30",
+                                 "class/hwmon/stray |  |  | ignored | no value",
+                             }));
+}
+
+TEST(SensorReport, AnUnreadableHwmonDirectoryIsOneEntryAMissingOneNone) {
+    SysfsTree tree;
+    EXPECT_TRUE(reportSensors(tree.root(), payloadField, tree.reader()).empty());
+    tree.add("[class/hwmon]\n");
+    tree.reader().failListing(tree.path("class/hwmon"), EACCES);
+    const auto entries = reportSensors(tree.root(), payloadField, tree.reader());
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].path, tree.path("class/hwmon"));
+    EXPECT_EQ(entries[0].readError, EACCES);
+    EXPECT_FALSE(entries[0].whyIgnored.empty());
+}
+
+}  // namespace
+}  // namespace tessly::hwmon::testing

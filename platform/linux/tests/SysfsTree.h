@@ -1,0 +1,83 @@
+#pragma once
+// Test support: sysfs trees in temporary directories, and a file reader that injects errors and
+// records what was done.
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/linux/FileReader.h"
+
+namespace tessly::hwmon::testing {
+
+// The POSIX reader with errors injected by path, counting every operation. Paths are compared
+// after resolving symbolic links, as the kernel finds the file behind a path.
+class FaultyFileReader final : public FileReader {
+public:
+    // The file opens, but every read of it fails with `error`.
+    void failReads(const std::string& path, int error) { readErrors_[resolved(path)] = error; }
+    void failOpens(const std::string& path, int error) { openErrors_[resolved(path)] = error; }
+    void failListing(const std::string& path, int error) { listErrors_[resolved(path)] = error; }
+    void clearFaults();
+    // The files open under `prefix` now read as sysfs reads a removed device: ENODEV. (Remove
+    // the directory as well, so that opening and listing fail with ENOENT.)
+    void deviceGone(const std::string& prefix);
+
+    IoResult<std::vector<std::string>> listDirectory(const std::string& path) noexcept override;
+    IoResult<int> open(const std::string& path) noexcept override;
+    IoResult<std::size_t> readAt0(int fd, std::span<char> buffer) noexcept override;
+    void close(int fd) noexcept override;
+    IoResult<std::string> readLink(const std::string& path) noexcept override;
+
+    std::size_t listings() const noexcept { return listings_; }
+    std::size_t opens() const noexcept { return opens_; }
+    std::size_t reads() const noexcept { return reads_; }
+    std::size_t openFiles() const noexcept { return paths_.size(); }
+    void clearCounts() noexcept { listings_ = opens_ = reads_ = 0; }
+
+private:
+    static std::string resolved(const std::string& path);
+
+    std::map<std::string, int> readErrors_, openErrors_, listErrors_;
+    std::map<int, std::pair<std::string, std::string>> paths_;  // open descriptors: path, resolved
+    std::set<int> goneFds_;
+    std::size_t listings_ = 0, opens_ = 0, reads_ = 0;
+};
+
+// A sysfs tree in a fresh temporary directory, removed with the object. Built from the text
+// format of fixtures/README.md; its "!" entries are registered with reader().
+class SysfsTree {
+public:
+    explicit SysfsTree(std::string_view description = {});
+    // A machine of fixtures/, e.g. "thinkpad-t420".
+    static SysfsTree fixture(std::string_view name);
+    SysfsTree(SysfsTree&& other) noexcept
+        : root_(std::exchange(other.root_, {})), reader_(std::move(other.reader_)) {}
+    SysfsTree(const SysfsTree&) = delete;
+    SysfsTree& operator=(const SysfsTree&) = delete;
+    ~SysfsTree();
+
+    const std::string& root() const noexcept { return root_; }
+    // The absolute path of `relative`.
+    std::string path(std::string_view relative) const;
+    FaultyFileReader& reader() noexcept { return *reader_; }
+
+    // Adds the entries of a description (same format) to the tree.
+    void add(std::string_view description);
+    // Makes `relative` a symbolic link to `target`.
+    void link(std::string_view relative, std::string_view target);
+    // Writes a file holding exactly `content`, creating directories as needed.
+    void write(std::string_view relative, std::string_view content);
+    void remove(std::string_view relative);
+
+private:
+    std::string root_;
+    std::unique_ptr<FaultyFileReader> reader_;
+};
+
+}  // namespace tessly::hwmon::testing

@@ -1,0 +1,261 @@
+// The hwmon temperature services: what is listed under which name, in degrees Celsius, and how
+// bad files, odd trees and changing machines come through.
+
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/HwmonSensors.h"
+#include "platform/linux/tests/SysfsTree.h"
+#include "platform/sim/ManualClock.h"
+
+namespace tessly::hwmon::testing {
+namespace {
+
+using Listing = std::vector<std::pair<std::string, std::optional<double>>>;
+
+class TemperatureServicesTest : public ::testing::Test {
+protected:
+    std::unique_ptr<TemperatureServices> open() {
+        return makeHwmonTemperatureServices(tree.root(), tree.reader(), clock);
+    }
+
+    // Every service of one listing with its temperature; nothing when the list is unavailable.
+    static std::optional<Listing> list(TemperatureServices& services) {
+        const auto list = services.copyServices();
+        if (!list) return std::nullopt;
+        Listing out;
+        for (std::size_t i = 0; i < list->count(); ++i) {
+            const auto name = list->productName(i);
+            out.emplace_back(name ? std::string(*name) : "?", list->temperature(i));
+        }
+        return out;
+    }
+
+    SysfsTree tree;
+    sim::ManualClock clock;
+};
+
+TEST_F(TemperatureServicesTest, ListsChipLabelNamesInDegreesAfterTheDiscoveryChoices) {
+    tree.add(R"(
+[class/hwmon/hwmon0]
+name = coretemp
+temp1_label = Package id 0
+temp1_input = 45000
+temp2_input = 44000
+[class/hwmon/hwmon1]
+name = k10temp
+temp1_label = Tctl
+temp1_input = 60000
+temp2_label = Tdie
+temp2_input = 50000
+[class/hwmon/hwmon2]
+name = nvme
+temp1_label = Composite
+temp1_input = 35000
+temp2_label = Sensor 1
+temp2_input = 36000
+[class/hwmon/hwmon3]
+name = BAT0
+temp1_input = 31000
+[class/hwmon/hwmon4]
+name = BAT1
+temp1_input = 32000
+[class/hwmon/hwmon5]
+name = jc42
+temp1_input = 40000
+[class/hwmon/hwmon6]
+name = acpitz
+temp1_input = 27800
+[class/power_supply/AC]
+type = Mains
+[class/power_supply/BAT0]
+type = Battery
+temp = 305
+[class/power_supply/hid-mouse-battery]
+type = Battery
+scope = Device
+temp = 250
+)");
+    const auto services = open();
+    EXPECT_EQ(services->naming(), SensorNaming::hwmon);
+    EXPECT_EQ(list(*services), (Listing{
+                                   {"coretemp Package id 0", 45.0},
+                                   {"coretemp temp2", 44.0},
+                                   {"k10temp Tdie", 50.0},
+                                   {"nvme Composite", 35.0},
+                                   {"BAT1 temp1", 32.0},  // no power supply BAT1 reports it
+                                   {"acpitz temp1", 27.8},
+                                   {"power_supply BAT0", 30.5},  // tenths of a degree
+                               }));
+}
+
+TEST_F(TemperatureServicesTest, ValuesAreReadAfreshAndOnlyIntegersCount) {
+    tree.add("[class/hwmon/hwmon0]\nname = coretemp\ntemp1_input = 1\n");
+    const auto services = open();
+    const auto list = services->copyServices();
+    ASSERT_EQ(list->count(), 1u);
+    const struct {
+        std::string content;
+        std::optional<double> expected;
+    } cases[] = {
+        {"45000\n", 45.0},
+        {"45000", 45.0},
+        {" 45125 \n", 45.125},
+        {"-1000\n", -1.0},  // passed on; the sampler drops what is not above 0
+        {"0\n", 0.0},
+        {"", std::nullopt},
+        {"\n", std::nullopt},
+        {"N/A\n", std::nullopt},
+        {"45000 C\n", std::nullopt},
+        {"99999999999999999999\n", std::nullopt},
+        {std::string(63, '1'), std::nullopt},
+        {std::string(500, '7'), std::nullopt},
+        {"\xFF\xFE", std::nullopt},
+    };
+    tree.reader().clearCounts();
+    for (const auto& c : cases) {
+        tree.write("class/hwmon/hwmon0/temp1_input", c.content);
+        EXPECT_EQ(list->temperature(0), c.expected) << '"' << c.content << '"';
+    }
+    EXPECT_EQ(tree.reader().reads(), std::size(cases)) << "one pread per reading";
+    EXPECT_EQ(tree.reader().opens(), 1u);
+}
+
+TEST_F(TemperatureServicesTest, FilesFailingEveryReadGiveNothingAndCostNoDiscovery) {
+    for (const int error : {EIO, ENODATA, ENXIO, EINVAL, EAGAIN}) {
+        SCOPED_TRACE(error);
+        SysfsTree machine(R"(
+[class/hwmon/hwmon0]
+name = amdgpu
+temp1_label = edge
+temp1_input = 51000
+temp2_label = junction
+temp2_input ! EIO
+fan1_input ! EIO
+)");
+        machine.reader().failReads(machine.path("class/hwmon/hwmon0/temp2_input"), error);
+        const auto services = makeHwmonTemperatureServices(machine.root(), machine.reader(), clock);
+        const Listing expected{{"amdgpu edge", 51.0}, {"amdgpu junction", std::nullopt}};
+        EXPECT_EQ(list(*services), expected);
+        const auto listings = machine.reader().listings();
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(list(*services), expected);
+        EXPECT_EQ(machine.reader().listings(), listings);
+    }
+}
+
+TEST_F(TemperatureServicesTest, OddTreesAreReadForWhatTheyHold) {
+    tree.add(R"(
+# sparse indices
+[class/hwmon/hwmon0]
+name = nvme
+temp1_label = Sensor 1
+temp1_input = 40000
+temp9_label = Sensor 8
+temp9_input = 41000
+# no name anywhere: ignored
+[class/hwmon/hwmon1]
+temp1_input = 99000
+# the older layout: name and attributes in device/
+[class/hwmon/hwmon2]
+device/name = k8temp
+device/temp1_input = 52000
+device/temp = 52000
+# a name that cannot be read, and an empty one: ignored
+[class/hwmon/hwmon3]
+name ! EIO
+temp1_input = 98000
+[class/hwmon/hwmon4]
+name :=
+temp1_input = 97000
+# two chips of one name, labels that are not UTF-8 and a label that cannot be read
+[class/hwmon/hwmon5]
+name = coretemp
+temp1_label = Core\xff 0
+temp1_input = 53000
+[class/hwmon/hwmon6]
+name = coretemp
+temp1_label ! EIO
+temp1_input = 54000
+# a chip whose directory cannot be read, and entries that are no chips
+[class/hwmon/hwmon7]
+name = k10temp
+temp1_input = 96000
+[class/hwmon]
+hwmonX/
+power/
+)");
+    tree.reader().failListing(tree.path("class/hwmon/hwmon7"), EACCES);
+    EXPECT_EQ(list(*open()), (Listing{
+                                 {"nvme Sensor 1", 40.0},
+                                 {"nvme Sensor 8", 41.0},
+                                 {"k8temp temp1", 52.0},
+                                 {"coretemp Core\xEF\xBF\xBD 0", 53.0},
+                                 {"coretemp temp1", 54.0},
+                             }));
+}
+
+TEST_F(TemperatureServicesTest, TwoHundredChips) {
+    for (int chip = 0; chip < 200; ++chip) {
+        tree.add("[class/hwmon/hwmon" + std::to_string(chip) + "]\nname = chip" +
+                 std::to_string(chip) + "\ntemp1_input = " + std::to_string(1000 * chip) + "\n");
+    }
+    auto services = open();
+    const auto listing = list(*services);
+    ASSERT_TRUE(listing);
+    ASSERT_EQ(listing->size(), 200u);
+    EXPECT_EQ(listing->at(10), (std::pair<std::string, std::optional<double>>("chip10 temp1", 10.0)));
+    EXPECT_EQ(listing->at(199).second, 199.0);
+    EXPECT_EQ(tree.reader().openFiles(), 200u) << "kept open for the next reading";
+    services.reset();
+    EXPECT_EQ(tree.reader().openFiles(), 0u) << "and closed with the services";
+}
+
+TEST_F(TemperatureServicesTest, MissingHwmonIsAMachineWithoutSensorsUnreadableIsNoList) {
+    const auto services = open();
+    EXPECT_EQ(list(*services), Listing{});
+    tree.add("[class/hwmon]\n");
+    EXPECT_EQ(list(*open()), Listing{});
+
+    tree.add("[class/hwmon/hwmon0]\nname = coretemp\ntemp1_input = 40000\n");
+    tree.reader().failListing(tree.path("class/hwmon"), EACCES);
+    const auto blocked = open();
+    EXPECT_EQ(list(*blocked), std::nullopt);
+    tree.reader().clearFaults();
+    EXPECT_EQ(list(*blocked), (Listing{{"coretemp temp1", 40.0}})) << "tried again at once";
+}
+
+TEST_F(TemperatureServicesTest, ChipsComeAndGo) {
+    tree.add("[class/hwmon/hwmon0]\nname = coretemp\ntemp1_input = 40000\n");
+    tree.add("[class/hwmon/hwmon1]\nname = drivetemp\ntemp1_input = 30000\n");
+    const auto services = open();
+    const auto first = services->copyServices();
+    ASSERT_EQ(first->count(), 2u);
+
+    // A new chip shows with the regular discovery, a minute after the last.
+    tree.add("[class/hwmon/hwmon2]\nname = amdgpu\ntemp1_input = 50000\n");
+    clock.advance(59);
+    EXPECT_EQ(list(*services)->size(), 2u);
+    clock.advance(1);
+    EXPECT_EQ(list(*services)->size(), 3u);
+
+    // A chip that vanishes between discovery and read gives nothing, and the next listing,
+    // at once, no longer holds it. A list handed out earlier stays valid.
+    tree.remove("class/hwmon/hwmon1");
+    tree.reader().deviceGone(tree.path("class/hwmon/hwmon1"));
+    const auto before = services->copyServices();
+    EXPECT_EQ(before->temperature(1), std::nullopt);
+    EXPECT_EQ(list(*services), (Listing{{"coretemp temp1", 40.0}, {"amdgpu temp1", 50.0}}));
+    EXPECT_EQ(before->productName(1), "drivetemp temp1");
+    EXPECT_EQ(first->productName(0), "coretemp temp1");
+    EXPECT_EQ(first->temperature(0), 40.0);
+    EXPECT_EQ(first->productName(2), std::nullopt);
+    EXPECT_EQ(first->temperature(2), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tessly::hwmon::testing
