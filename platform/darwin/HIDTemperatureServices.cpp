@@ -3,9 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <iterator>
 #include <new>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/darwin/CFHandle.h"

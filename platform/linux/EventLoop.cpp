@@ -65,10 +65,10 @@ std::shared_ptr<RepeatingTimer> EventLoop::addRepeatingTimer(double interval,
 
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
-    itimerspec spec{};
-    spec.it_interval = toTimespec(interval);
-    spec.it_value = add(now, spec.it_interval);
-    if (::timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr) != 0) {
+    itimerspec schedule{};
+    schedule.it_interval = toTimespec(interval);
+    schedule.it_value = add(now, schedule.it_interval);
+    if (::timerfd_settime(fd, TFD_TIMER_ABSTIME, &schedule, nullptr) != 0) {
         ::close(fd);
         return nullptr;
     }

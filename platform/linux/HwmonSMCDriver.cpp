@@ -58,7 +58,8 @@ bool channelHas(const Channel& channel, std::string_view item) noexcept {
 
 KeyTable buildTable(const SensorPlan& plan, FileReader& reader) {
     KeyTable table;
-    table.fanCount = static_cast<std::uint8_t>(plan.fans.size());  // at most maxFans
+    static_assert(maxFans <= 255, "the fan count is one byte");
+    table.fanCount = static_cast<std::uint8_t>(plan.fans.size());
     table.slots.push_back({fourCC("FNum"), typeUInt8, 1, std::nullopt});
     const auto add = [&](const std::string& key, ChannelIdentity identity, SensorType type,
                          std::string_view item, Unit unit, const std::string& path) {
@@ -69,10 +70,12 @@ KeyTable buildTable(const SensorPlan& plan, FileReader& reader) {
     for (std::size_t i = 0; i < plan.fans.size(); ++i) {
         const auto& fan = plan.fans[i];
         add(fanKeyName(i, "Ac"), fan.identity, SensorType::fan, "input", Unit::rpm, fan.inputPath);
-        if (fan.minPath)
+        if (fan.minPath) {
             add(fanKeyName(i, "Mn"), fan.identity, SensorType::fan, "min", Unit::rpm, *fan.minPath);
-        if (fan.maxPath)
+        }
+        if (fan.maxPath) {
             add(fanKeyName(i, "Mx"), fan.identity, SensorType::fan, "max", Unit::rpm, *fan.maxPath);
+        }
     }
     for (std::size_t i = 0; i < plan.memory.size(); ++i) {
         const auto& memory = plan.memory[i];

@@ -36,8 +36,9 @@ void planTemperatures(const ChipScan& chip, unsigned ordinal, bool supplyReports
     const std::string& name = *chip.name;
     std::vector<std::string> labels;
     labels.reserve(chip.temps.size());
-    for (const auto& channel : chip.temps)
+    for (const auto& channel : chip.temps) {
         labels.push_back(channel.displayLabel("temp"));
+    }
 
     for (std::size_t i = 0; i < chip.temps.size(); ++i) {
         const auto& channel = chip.temps[i];
@@ -80,10 +81,12 @@ void planFans(const ChipScan& chip, unsigned ordinal, SensorPlan& plan) {
         }
         PlannedFan fan{
             {name, chip.device, ordinal, channel.index}, std::move(label), std::move(path), {}, {}};
-        if (channel.hasMin)
+        if (channel.hasMin) {
             fan.minPath = attributePath(chip, SensorType::fan, channel.index, "min");
-        if (channel.hasMax)
+        }
+        if (channel.hasMax) {
             fan.maxPath = attributePath(chip, SensorType::fan, channel.index, "max");
+        }
         plan.fans.push_back(std::move(fan));
     }
 }
@@ -125,7 +128,7 @@ SensorPlan planSensors(const SysfsScan& scan) {
             leaveOutChip(chip, plan);
             continue;
         }
-        const unsigned ordinal = chip.device.empty() ? chipsSeen[*chip.name]++ : 0;
+        const unsigned ordinal = chipsSeen[*chip.name + '\0' + chip.device]++;
         const bool supplyReports =
             std::find(suppliesWithTemperature.begin(), suppliesWithTemperature.end(), *chip.name) !=
             suppliesWithTemperature.end();
@@ -158,7 +161,7 @@ std::optional<LocatedChannel> locate(const SysfsScan& scan, const ChannelIdentit
     unsigned ordinal = 0;
     for (const auto& chip : scan.chips) {
         if (chip.name != identity.chip || chip.device != identity.device) continue;
-        if (chip.device.empty() && ordinal++ != identity.ordinal) continue;
+        if (ordinal++ != identity.ordinal) continue;
         const auto& channels = type == SensorType::temp ? chip.temps : chip.fans;
         for (const auto& channel : channels) {
             if (channel.index == identity.index) return LocatedChannel{&chip, &channel};

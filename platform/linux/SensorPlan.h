@@ -32,12 +32,13 @@ enum class Unit {
 };
 
 // A kept input across scans. hwmon numbers change when a driver is bound again or a device
-// plugged again, so a chip is known by its name and its device. Where the class entry is no link
-// (no device known), by its place among the chips of that name without a device.
+// plugged again, so a chip is known by its name, its device and its place among the chips of
+// that name and device (almost always the only one; where class entries are no links, the
+// device is empty and the place tells same-named chips apart).
 struct ChannelIdentity {
     std::string chip;
     std::string device;    // ChipScan::device
-    unsigned ordinal = 0;  // among the chips of that name and no device, in hwmon-number order
+    unsigned ordinal = 0;  // among the chips of that name and device, in hwmon-number order
     unsigned index = 0;    // N of tempN / fanN
 
     friend bool operator==(const ChannelIdentity&, const ChannelIdentity&) = default;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <map>
 #include <new>
+#include <set>
 #include <utility>
 
 #include "platform/linux/SysfsText.h"
@@ -28,8 +29,8 @@ std::optional<std::string> readText(FileReader& reader, const std::string& path)
 void collectChannels(FileReader& reader, ChipScan& chip, const std::vector<std::string>& names) {
     std::map<unsigned, Channel> temps;
     std::map<unsigned, Channel> fans;
-    std::map<unsigned, bool> tempLabels;
-    std::map<unsigned, bool> fanLabels;
+    std::set<unsigned> tempLabels;
+    std::set<unsigned> fanLabels;
     for (const auto& name : names) {
         const auto attribute = parseSensorAttribute(name);
         if (!attribute) continue;
@@ -41,7 +42,7 @@ void collectChannels(FileReader& reader, ChipScan& chip, const std::vector<std::
                 channel.hasInput = true;
                 break;
             case SensorItem::label:
-                (isTemp ? tempLabels : fanLabels)[attribute->index] = true;
+                (isTemp ? tempLabels : fanLabels).insert(attribute->index);
                 break;
             case SensorItem::min:
                 channel.hasMin = !isTemp;
@@ -51,9 +52,8 @@ void collectChannels(FileReader& reader, ChipScan& chip, const std::vector<std::
                 break;
         }
     }
-    const auto keep = [&](std::map<unsigned, Channel>& channels,
-                          const std::map<unsigned, bool>& labelled, std::string_view type,
-                          std::vector<Channel>& out) {
+    const auto keep = [&](std::map<unsigned, Channel>& channels, const std::set<unsigned>& labelled,
+                          std::string_view type, std::vector<Channel>& out) {
         for (auto& [index, channel] : channels) {
             if (!channel.hasInput) continue;  // limits or a label without a reading
             if (labelled.contains(index)) {
@@ -70,7 +70,9 @@ void collectChannels(FileReader& reader, ChipScan& chip, const std::vector<std::
 // "../../devices/platform/nct6775.656/hwmon/hwmon3" -> "../../devices/platform/nct6775.656"; the
 // nvme layout has no "hwmon" level ("../../devices/.../nvme/nvme0/hwmon1" -> ".../nvme/nvme0").
 std::string deviceOf(std::string_view link) {
-    while (link.ends_with('/')) link.remove_suffix(1);
+    while (link.ends_with('/')) {
+        link.remove_suffix(1);
+    }
     const auto slash = link.rfind('/');
     link = slash == std::string_view::npos ? std::string_view{} : link.substr(0, slash);
     if (link.ends_with("/hwmon")) link.remove_suffix(6);

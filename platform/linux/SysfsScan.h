@@ -30,8 +30,8 @@ struct Channel {
 };
 
 struct ChipScan {
-    std::string entry;                // "hwmon3"
-    unsigned number = 0;              // 3
+    std::string entry;    // "hwmon3"
+    unsigned number = 0;  // 3
     // The device the chip belongs to: where its class entry links, without the hwmon part
     // ("../../devices/platform/coretemp.0"). It outlives the hwmon number, which changes when
     // the driver is bound again. Empty where the entry is not a link.

@@ -1,6 +1,7 @@
 #include "platform/linux/XdgAutostart.h"
 
-#include <fcntl.h>
+#include "exchange/src/ContainerFiles.h"
+
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <system_error>
 #include <vector>
 
@@ -40,36 +40,6 @@ std::string runningExecutable() {
 
 bool isReserved(char c) {
     return std::string_view(" \t\n\"'\\><~|&;$*?#()`").find(c) != std::string_view::npos;
-}
-
-// Writes `text` to `path` through a temporary in the same folder and a rename, so the entry is
-// either the old one or the new one, never half written.
-std::optional<std::string> writeAtomically(const std::filesystem::path& path,
-                                           std::string_view text) {
-    std::random_device random;
-    const auto temp =
-        path.parent_path() / ("." + path.filename().string() + ".tmp." + std::to_string(random()));
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return "cannot create " + temp.string() + ": " + errnoText(errno);
-    std::size_t done = 0;
-    int error = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (error == 0 && ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-    if (error != 0) {
-        ::unlink(temp.c_str());
-        return "cannot write " + path.string() + ": " + errnoText(error);
-    }
-    return std::nullopt;
 }
 
 }  // namespace
@@ -149,8 +119,10 @@ LoginItemOutcome XdgAutostart::registerMainApp() {
             return LoginItemOutcome::failure("cannot create " + path->parent_path().string() +
                                              ": " + error.message());
         }
-        if (auto failure = writeAtomically(*path, autostartEntry(program))) {
-            return LoginItemOutcome::failure(std::move(*failure));
+        // Atomic and flushed: the entry is the user's wish and must survive a crash whole.
+        if (!detail::replaceFile(path->parent_path(), path->filename().string(),
+                                 autostartEntry(program), detail::Durability::synced)) {
+            return LoginItemOutcome::failure("cannot write " + path->string());
         }
         return LoginItemOutcome::success();
     } catch (const std::exception& e) {

@@ -1,4 +1,6 @@
+#include <iterator>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>

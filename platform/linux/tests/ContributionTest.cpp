@@ -74,7 +74,8 @@ TEST(Contribution, PowerSuppliesOnlySystemBatteriesWithATemperature) {
     };
     for (const auto& c : cases) {
         const auto got = supplyContribution(c.type, c.scope, c.hasTemp);
-        EXPECT_EQ(got.presented, c.presented) << c.type.value_or("-") << ' ' << c.scope.value_or("-");
+        EXPECT_EQ(got.presented, c.presented)
+            << c.type.value_or("-") << ' ' << c.scope.value_or("-");
         EXPECT_EQ(got.reason.empty(), c.presented);
     }
 }

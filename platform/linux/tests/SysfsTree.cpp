@@ -19,7 +19,6 @@ namespace fs = std::filesystem;
 
 void FaultyFileReader::clearFaults() {
     readErrors_.clear();
-    openErrors_.clear();
     listErrors_.clear();
     goneFds_.clear();
 }
@@ -46,9 +45,6 @@ IoResult<std::vector<std::string>> FaultyFileReader::listDirectory(
 
 IoResult<int> FaultyFileReader::open(const std::string& path) noexcept {
     ++opens_;
-    if (const auto it = openErrors_.find(resolved(path)); it != openErrors_.end()) {
-        return {.value = std::nullopt, .error = it->second};
-    }
     auto opened = FileReader::posix().open(path);
     if (opened.value) paths_[*opened.value] = {path, resolved(path)};
     return opened;
@@ -113,8 +109,7 @@ std::string_view trim(std::string_view s) {
 
 }  // namespace
 
-SysfsTree::SysfsTree(std::string_view description)
-    : reader_(std::make_unique<FaultyFileReader>()) {
+SysfsTree::SysfsTree(std::string_view description) : reader_(std::make_unique<FaultyFileReader>()) {
     const fs::path base = fs::temp_directory_path() / "tessly-sysfs.XXXXXX";
     std::string pattern = base.string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -157,9 +152,11 @@ void SysfsTree::add(std::string_view description) {
         }
         const auto space = line.find(' ');
         const std::string file = dir + std::string(line.substr(0, space));
-        const std::string_view rest = space == std::string_view::npos ? "" : trim(line.substr(space));
+        const std::string_view rest =
+            space == std::string_view::npos ? "" : trim(line.substr(space));
         if (rest.starts_with("->")) {
-            link(file, trim(rest.substr(2)));
+            fs::create_directories(fs::path(path(file)).parent_path());
+            fs::create_directory_symlink(trim(rest.substr(2)), path(file));
         } else if (rest.starts_with(":=")) {
             write(file, unescape(trim(rest.substr(2))));
         } else if (rest.starts_with("=")) {
@@ -181,12 +178,8 @@ void SysfsTree::write(std::string_view relative, std::string_view content) {
     if (!out) throw std::runtime_error("cannot write " + file.string());
 }
 
-void SysfsTree::link(std::string_view relative, std::string_view target) {
-    const fs::path at = path(relative);
-    fs::create_directories(at.parent_path());
-    fs::create_directory_symlink(target, at);
+void SysfsTree::remove(std::string_view relative) {
+    fs::remove_all(path(relative));
 }
-
-void SysfsTree::remove(std::string_view relative) { fs::remove_all(path(relative)); }
 
 }  // namespace tessly::hwmon::testing

@@ -18,10 +18,9 @@ namespace tessly::hwmon::testing {
 // The POSIX reader with errors injected by path, counting every operation. Paths are compared
 // after resolving symbolic links, as the kernel finds the file behind a path.
 class FaultyFileReader final : public FileReader {
-public:
+  public:
     // The file opens, but every read of it fails with `error`.
     void failReads(const std::string& path, int error) { readErrors_[resolved(path)] = error; }
-    void failOpens(const std::string& path, int error) { openErrors_[resolved(path)] = error; }
     void failListing(const std::string& path, int error) { listErrors_[resolved(path)] = error; }
     void clearFaults();
     // The files open under `prefix` now read as sysfs reads a removed device: ENODEV. (Remove
@@ -40,10 +39,10 @@ public:
     std::size_t openFiles() const noexcept { return paths_.size(); }
     void clearCounts() noexcept { listings_ = opens_ = reads_ = 0; }
 
-private:
+  private:
     static std::string resolved(const std::string& path);
 
-    std::map<std::string, int> readErrors_, openErrors_, listErrors_;
+    std::map<std::string, int> readErrors_, listErrors_;
     std::map<int, std::pair<std::string, std::string>> paths_;  // open descriptors: path, resolved
     std::set<int> goneFds_;
     std::size_t listings_ = 0, opens_ = 0, reads_ = 0;
@@ -52,7 +51,7 @@ private:
 // A sysfs tree in a fresh temporary directory, removed with the object. Built from the text
 // format of fixtures/README.md; its "!" entries are registered with reader().
 class SysfsTree {
-public:
+  public:
     explicit SysfsTree(std::string_view description = {});
     // A machine of fixtures/, e.g. "thinkpad-t420".
     static SysfsTree fixture(std::string_view name);
@@ -69,13 +68,11 @@ public:
 
     // Adds the entries of a description (same format) to the tree.
     void add(std::string_view description);
-    // Makes `relative` a symbolic link to `target`.
-    void link(std::string_view relative, std::string_view target);
     // Writes a file holding exactly `content`, creating directories as needed.
     void write(std::string_view relative, std::string_view content);
     void remove(std::string_view relative);
 
-private:
+  private:
     std::string root_;
     std::unique_ptr<FaultyFileReader> reader_;
 };

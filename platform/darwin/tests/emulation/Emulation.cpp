@@ -134,8 +134,9 @@ void release(Object* object, std::string_view function) {
             release(value, "dictionary deallocation");
         }
     }
-    for (Object* item : object->items)
+    for (Object* item : object->items) {
         release(item, "container deallocation");
+    }
     object->entries = {};
     object->items = {};
     object->text = std::u16string();
@@ -508,9 +509,8 @@ CFMutableDictionaryRef IOServiceMatching(const char* name) {
     return as<CFMutableDictionaryRef>(dictionary);
 }
 
-io_service_t IOServiceGetMatchingService(mach_port_t mainPort, CFDictionaryRef matching) {
+io_service_t IOServiceGetMatchingService(mach_port_t /*mainPort*/, CFDictionaryRef matching) {
     emu::record("IOServiceGetMatchingService");
-    if (mainPort != kIOMainPortDefault) emu::problem("IOServiceGetMatchingService: unknown port");
     emu::Object* dictionary = emu::use(matching, Kind::dictionary, "IOServiceGetMatchingService");
     if (dictionary == nullptr) return 0;
     const bool smc = dictionary->providerClass == "AppleSMC";
