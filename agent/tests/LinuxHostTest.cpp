@@ -6,7 +6,14 @@
 #include <filesystem>
 #include <vector>
 
+#include <TesslyKit/RecordsJSON.h>
+#include <TesslyKit/SensorBridge.h>
+
+#include "agent/SensorsAgent.h"
+#include "agent/tests/AgentFakes.h"
 #include "agent/tests/TestSupport.h"
+#include "platform/linux/HwmonSensors.h"
+#include "platform/sim/ManualClock.h"
 #include "platform/linux/EventLoop.h"
 #include "platform/linux/XdgAutostart.h"
 
@@ -132,6 +139,39 @@ TEST_F(XdgAutostartTest, FolderWhereTheEntryShouldBeFailsBothWays) {
         ++files;
     }
     EXPECT_EQ(files, 1u);
+}
+
+// A machine without sensors (a container): the agent publishes an empty thermal reading and no
+// fans, and runs on.
+TEST(LinuxSensorsAgentTest, MachineWithoutSensorsPublishesEmptyThermalAndNoFan) {
+    TempDir dir;
+    ScopedEnv home{"HOME", (dir / "home").string()};
+    std::filesystem::create_directories(dir / "sys/class");  // no hwmon, no power_supply
+    sim::ManualClock clock;
+    testing::FakeHost host;
+    testing::FakeLoginItems loginItems;
+    testing::FakeLog log;
+    const std::string root = (dir / "sys").string();
+    auto agent = std::make_shared<SensorsAgent>(
+        ThermalSampler(hwmon::makeHwmonTemperatureServices(root, hwmon::FileReader::posix(), clock),
+                       hwmon::openHwmonSMCDriver(root, hwmon::FileReader::posix(), clock), clock),
+        FanSampler(SMCBridge(hwmon::openHwmonSMCDriver(root, hwmon::FileReader::posix(), clock))),
+        SensorsAgent::Services{host, loginItems, log, clock, [] { return std::nullopt; }});
+    host.setDelegate(agent.get());
+    host.run();
+    for (int tick = 0; tick < 4; ++tick) {
+        const auto payload = decodeSensorsPayload(testing::readFile(
+            dir / "home/Library/Group Containers" / std::string(SensorBridge::groupID) /
+            "sensors.json"));
+        ASSERT_TRUE(payload);
+        ASSERT_TRUE(payload->thermal);
+        EXPECT_EQ(*payload->thermal, ThermalReading{});
+        EXPECT_FALSE(payload->fan);
+        EXPECT_DOUBLE_EQ(payload->sampledAt, clock.wallNow());
+        clock.advance(1.0);
+        host.fire();
+    }
+    EXPECT_EQ(host.terminateRequests, 0);
 }
 
 }  // namespace

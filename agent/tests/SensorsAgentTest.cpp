@@ -2,6 +2,7 @@
 // timer and a manual clock. Files go to a temporary HOME through the real SensorBridge.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -310,6 +311,23 @@ TEST_F(SensorsAgentTest, WallClockJumpsDoNotFreezeReadingsOrMisjudgeStops) {
     writeControl(false, launchedAt + 1.0);
     tick();
     EXPECT_EQ(host.terminateRequests, 1);
+}
+
+TEST_F(SensorsAgentTest, LaunchSweepsOldPayloadTemporariesOnly) {
+    const auto oldPayloadTemp = container / ".sensors.json.tmp.abcdefghijkl";
+    const auto youngPayloadTemp = container / ".sensors.json.tmp.mnopqrstuvwx";
+    const auto oldControlTemp = container / ".control.json.tmp.abcdefghijkl";
+    for (const auto& p : {oldPayloadTemp, youngPayloadTemp, oldControlTemp}) {
+        testing::writeFile(p, "{\"sampledAt\":");
+    }
+    const auto hourAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    std::filesystem::last_write_time(oldPayloadTemp, hourAgo);
+    std::filesystem::last_write_time(oldControlTemp, hourAgo);
+
+    launch();
+    EXPECT_FALSE(std::filesystem::exists(oldPayloadTemp));
+    EXPECT_TRUE(std::filesystem::exists(youngPayloadTemp));  // may be a write in progress
+    EXPECT_TRUE(std::filesystem::exists(oldControlTemp));    // the application's, not ours
 }
 
 }  // namespace
