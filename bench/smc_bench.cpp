@@ -4,45 +4,20 @@
 // The scripted SMC records every exchange (and allocates for it), so allocation figures come from
 // QuietSMC, a fixed key table that answers the driver protocol without recording anything.
 
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <optional>
 
 #include <benchmark/benchmark.h>
+
+#include "bench/AllocationCounter.h"
 
 #include "platform/sim/ScriptedSMC.h"
 #include "smc/FanSampler.h"
 #include "smc/FourCC.h"
 #include "smc/SMCBridge.h"
 
-namespace {
-std::atomic<std::uint64_t> allocations{0};
-}  // namespace
-
-// Kept out of line: inlined into a caller, the free() below looks mismatched to the compiler.
-[[gnu::noinline]] void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void* operator new[](std::size_t size) {
-    return ::operator new(size);
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept {
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace tessly {
 namespace {
@@ -106,10 +81,10 @@ sim::ScriptedSMC twoFanScript() {
 // Runs `body` per iteration and reports operator new calls per iteration as "allocs".
 template <typename Body>
 void measure(benchmark::State& state, Body body) {
-    const std::uint64_t before = allocations.load(std::memory_order_relaxed);
+    const std::uint64_t before = tessly::bench::allocationCount();
     for (auto _ : state)
         body();
-    const std::uint64_t after = allocations.load(std::memory_order_relaxed);
+    const std::uint64_t after = tessly::bench::allocationCount();
     state.counters["allocs"] =
         benchmark::Counter(static_cast<double>(after - before), benchmark::Counter::kAvgIterations);
 }

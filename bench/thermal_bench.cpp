@@ -7,11 +7,9 @@
 // the recording simulator (ScriptedTemperatureServices and ScriptedSMC, whose exchange record is
 // cleared every 1024 samples to keep its memory bounded).
 
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,37 +18,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/AllocationCounter.h"
+
 #include "platform/sim/ManualClock.h"
 #include "platform/sim/ScriptedSMC.h"
 #include "platform/sim/ScriptedTemperatureServices.h"
 #include "smc/FourCC.h"
 #include "thermal/ThermalSampler.h"
 
-namespace {
-std::atomic<std::uint64_t> allocations{0};
-}  // namespace
-
-// Kept out of line: inlined into a caller, the free() below looks mismatched to the compiler.
-[[gnu::noinline]] void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void* operator new[](std::size_t size) {
-    return ::operator new(size);
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept {
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace tessly {
 namespace {
@@ -143,7 +118,7 @@ void measure(benchmark::State& state, ThermalSampler& sampler, sim::ManualClock&
              AfterSample afterSample) {
     if (!sampler.sample()) state.SkipWithError("no reading");  // runs the memory probe
     clock.advance(ThermalSampler::minimumInterval);
-    const std::uint64_t before = allocations.load(std::memory_order_relaxed);
+    const std::uint64_t before = tessly::bench::allocationCount();
     for (auto _ : state) {
         auto reading = sampler.sample();
         if (!reading || !reading->memoryTemperatureC) {
@@ -154,7 +129,7 @@ void measure(benchmark::State& state, ThermalSampler& sampler, sim::ManualClock&
         clock.advance(ThermalSampler::minimumInterval);
         afterSample();
     }
-    const std::uint64_t after = allocations.load(std::memory_order_relaxed);
+    const std::uint64_t after = tessly::bench::allocationCount();
     state.counters["allocs"] =
         benchmark::Counter(static_cast<double>(after - before), benchmark::Counter::kAvgIterations);
 }
