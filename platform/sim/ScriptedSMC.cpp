@@ -21,6 +21,7 @@ struct ScriptedSMC::State {
     std::vector<Exchange> record;
     std::size_t exchangesMade = 0;  // never reset, so clearRecord does not renumber exchanges
     std::size_t openDrivers = 0;
+    bool recording = true;
 };
 
 namespace {
@@ -38,7 +39,7 @@ public:
         if (!state_->failingNumbers.contains(number) && !state_->failingKeys.contains(input.key)) {
             reply = answer(input);
         }
-        state_->record.push_back({input, reply});
+        if (state_->recording) state_->record.push_back({input, reply});
         return reply;
     }
 
@@ -146,6 +147,11 @@ std::size_t ScriptedSMC::keyInfoCount(std::string_view key) const noexcept {
 }
 
 void ScriptedSMC::clearRecord() noexcept { state_->record.clear(); }
+
+ScriptedSMC& ScriptedSMC::setRecording(bool recording) noexcept {
+    state_->recording = recording;
+    return *this;
+}
 
 std::size_t ScriptedSMC::openDrivers() const noexcept { return state_->openDrivers; }
 

@@ -53,6 +53,10 @@ public:
     // Number of key reads begun (key-information requests) for this key; all keys when empty.
     std::size_t keyInfoCount(std::string_view key = {}) const noexcept;
     void clearRecord() noexcept;
+    // While off, exchanges are answered but not kept in exchanges() (exchangeCount and
+    // keyInfoCount then see only what was kept), so a script that runs for hours holds no
+    // growing record. Exchange numbers keep counting either way. On by default.
+    ScriptedSMC& setRecording(bool recording) noexcept;
     // Number of drivers handed out and not yet destroyed (open connections).
     std::size_t openDrivers() const noexcept;
 

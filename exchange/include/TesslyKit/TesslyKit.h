@@ -6,3 +6,4 @@
 #include <TesslyKit/RecordsJSON.h>
 #include <TesslyKit/SensorBridge.h>
 #include <TesslyKit/SharedContainer.h>
+#include <TesslyKit/PayloadStatus.h>

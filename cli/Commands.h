@@ -1,0 +1,35 @@
+#pragma once
+// The `tessly` command line and each of its commands. Every command returns the process's exit
+// status: 0 when it did what was asked, 1 when the thing asked for is not there or could not be
+// done (no current payload, no control record, a file that cannot be written, fresh payloads
+// already being published), 2 for a command line that cannot be understood.
+
+#include <string>
+#include <string_view>
+
+#include "cli/Console.h"
+
+namespace tessly::cli {
+
+inline constexpr int exitOK = 0;
+inline constexpr int exitFailure = 1;
+inline constexpr int exitUsage = 2;
+
+// The version text of this build of tessly.
+std::string_view versionText() noexcept;
+
+// Parses `argv` (argv[0] is the program name) and runs the command it names.
+int tesslyMain(int argc, const char* const* argv, Console& console);
+
+int runRead(Console& console, bool json);
+int runExport(Console& console, const std::string& outputFile);  // "" for standard output
+int runControlShow(Console& console);
+int runControlAutostart(Console& console, bool autostart);
+int runControlStop(Console& console);
+int runSimulateList(Console& console);
+int runSimulate(Console& console, std::string_view machine, bool force);
+int runSensors(Console& console, bool json, const std::string& sysfsRoot);
+// Reads the terminal's own descriptors: standard input for keys, standard output for the view.
+int runWatch(Console& console, double interval);
+
+}  // namespace tessly::cli

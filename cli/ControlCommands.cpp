@@ -1,0 +1,155 @@
+// `tessly control`: the control record, as a main application writes it.
+
+#include <TesslyKit/PayloadStatus.h>
+#include <TesslyKit/SensorBridge.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "cli/Commands.h"
+#include "cli/Format.h"
+#include "cli/PayloadText.h"
+
+namespace tessly::cli {
+namespace {
+
+// How long `stop` watches the payload after asking.
+constexpr double kStopWait = 3.0;
+// How often it looks.
+constexpr double kStopPoll = 0.1;
+// An agent reads the control file at the start of every one-second tick, so a tick already under
+// way may still publish just after the request; a sample taken later than this after the
+// request comes from an agent that did not stop.
+constexpr double kLastTickSlack = 1.5;
+
+const char* onOff(bool value) {
+    return value ? "on" : "off";
+}
+
+// Writes the record and reads it back: the bridge reports nothing, so the read is the proof.
+bool writeAndConfirm(Console& console, const SensorControl& control) {
+    SensorBridge::writeControl(control);
+    const auto back = SensorBridge::readControl();
+    if (back && back->autostart == control.autostart &&
+        back->stopRequestedAt == control.stopRequestedAt) {
+        return true;
+    }
+    const ControlStatus status = controlStatus();
+    console.err << "tessly: cannot write the control record"
+                << (status.file.empty() ? std::string(" (no home directory is known)")
+                                        : " to " + status.file.string())
+                << "\n";
+    return false;
+}
+
+// The record to build on: the current one, or none when there is none; an unreadable or invalid
+// file is replaced, which is said.
+std::optional<SensorControl> currentControl(Console& console) {
+    const ControlStatus status = controlStatus();
+    if (status.state == ControlStatus::State::invalid ||
+        status.state == ControlStatus::State::unreadable) {
+        console.err << "tessly: replacing " << status.file.string()
+                    << ", which does not hold a valid control record\n";
+    }
+    return status.control;
+}
+
+}  // namespace
+
+int runControlShow(Console& console) {
+    using State = ControlStatus::State;
+    const ControlStatus status = controlStatus();
+    switch (status.state) {
+        case State::present:
+            break;
+        case State::missing:
+            console.out << "No control record: " << status.file.string()
+                        << " does not exist. An agent then unregisters its login item and runs "
+                           "until it is stopped.\n";
+            return exitFailure;
+        case State::unreadable:
+            console.err << "tessly: " << status.file.string()
+                        << " cannot be read (it must be a regular file of at most 1 MiB)\n";
+            return exitFailure;
+        case State::invalid:
+            console.err << "tessly: " << status.file.string()
+                        << " does not hold a valid control record\n";
+            return exitFailure;
+        case State::noContainer:
+            console.err << "tessly: the shared container cannot be located (no home directory "
+                           "is known)\n";
+            return exitFailure;
+    }
+
+    const SensorControl& control = *status.control;
+    console.out << padRight("Autostart", 13) << onOff(control.autostart)
+                << (control.autostart ? " (the agent keeps itself registered as a login item)"
+                                      : " (the agent keeps itself unregistered)")
+                << "\n";
+    console.out << padRight("Stop request", 13);
+    if (control.stopRequestedAt) {
+        const double at = *control.stopRequestedAt;
+        const double ago = console.clock.wallNow() - at;
+        console.out << utcTime(at, 3) << ", "
+                    << (ago >= 0 ? durationText(ago) + " ago" : "in " + durationText(ago))
+                    << " (agents launched before it stop)\n";
+    } else {
+        console.out << "none\n";
+    }
+    console.out << padRight("File", 13) << status.file.string() << "\n";
+    return exitOK;
+}
+
+int runControlAutostart(Console& console, bool autostart) {
+    const auto previous = currentControl(console);
+    SensorControl control;
+    control.autostart = autostart;
+    if (previous) control.stopRequestedAt = previous->stopRequestedAt;
+    if (!writeAndConfirm(console, control)) return exitFailure;
+    console.out << "Autostart " << onOff(autostart) << ": a running agent "
+                << (autostart ? "registers itself as a login item" : "unregisters its login item")
+                << " on its next tick.\n";
+    return exitOK;
+}
+
+int runControlStop(Console& console) {
+    const auto previous = currentControl(console);
+    const double requestedAt = console.clock.wallNow();
+    const PayloadStatus before = payloadStatus(requestedAt);
+
+    SensorControl control;
+    control.autostart = previous ? previous->autostart : false;
+    control.stopRequestedAt = requestedAt;
+    if (!writeAndConfirm(console, control)) return exitFailure;
+    console.out << "Stop requested at " << utcTime(requestedAt, 3) << ".\n";
+
+    if (before.state != PayloadStatus::State::current || !before.payload) {
+        console.out << "No agent was publishing: " << absenceText(before)
+                    << ".\nThe request stands for every agent launched before it.\n";
+        return exitOK;
+    }
+
+    // Watch the payload: an agent that obeys publishes nothing after its next tick.
+    double latest = before.payload->sampledAt;
+    while (console.clock.wallNow() < requestedAt + kStopWait &&
+           latest <= requestedAt + kLastTickSlack) {
+        console.pause(kStopPoll);
+        const PayloadStatus now = payloadStatus(console.clock.wallNow());
+        if (now.payload) latest = std::max(latest, now.payload->sampledAt);
+    }
+    if (latest > requestedAt + kLastTickSlack) {
+        console.err << "tessly: the payload is still being refreshed (a sample "
+                    << durationText(latest - requestedAt)
+                    << " after the request): an agent launched after the request, or one that "
+                       "cannot read control.json, keeps publishing\n";
+        return exitFailure;
+    }
+    const double lastBefore = requestedAt - latest;
+    console.out << "The agent stopped publishing: its last sample was taken "
+                << durationText(lastBefore) << (lastBefore >= 0 ? " before" : " after")
+                << " the request.\n";
+    return exitOK;
+}
+
+}  // namespace tessly::cli

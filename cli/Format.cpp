@@ -1,0 +1,158 @@
+#include "cli/Format.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include <TesslyKit/Records.h>
+
+namespace tessly::cli {
+namespace {
+
+bool isContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// The length of the escape sequence at the start of `text` (ESC [ parameters final byte, or ESC
+// and one more byte), or 0 when it does not start with ESC.
+std::size_t escapeLength(std::string_view text) {
+    if (text.empty() || text[0] != '\x1b') return 0;
+    if (text.size() < 2) return 1;
+    if (text[1] != '[') return 2;
+    std::size_t i = 2;
+    while (i < text.size() && !(text[i] >= 0x40 && text[i] <= 0x7E))
+        ++i;
+    return i < text.size() ? i + 1 : i;
+}
+
+}  // namespace
+
+std::string oneDecimal(double value) {
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+    char buffer[64];
+    const int n = std::snprintf(buffer, sizeof buffer, "%.1f", value);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof buffer) return "?";
+    return {buffer, static_cast<std::size_t>(n)};
+}
+
+std::string shortestNumber(double value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    if (ec != std::errc{}) return "NaN";
+    return {buffer, end};
+}
+
+std::string wholeNumber(double value) {
+    // Below 2^53 every whole double is exact, and llround cannot overflow.
+    if (!std::isfinite(value) || std::fabs(value) >= 9007199254740992.0) {
+        return shortestNumber(value);
+    }
+    return std::to_string(std::llround(value));
+}
+
+std::string speedText(double rpm) {
+    FanReading reading;
+    reading.rpm = rpm;
+    return reading.shortDescription();
+}
+
+std::string durationText(double seconds) {
+    if (std::isnan(seconds)) return "unknown";
+    const double s = std::fabs(seconds);
+    if (s < 59.95) return oneDecimal(s) + " s";
+    if (std::isinf(s) || s >= 1e15) return "ages";
+    // 59.95 s and more no longer shows as "60.0 s" but as a whole minute.
+    const auto whole = std::max(static_cast<long long>(std::floor(s)), 60LL);
+    const long long days = whole / 86400;
+    const long long hours = whole % 86400 / 3600;
+    const long long minutes = whole % 3600 / 60;
+    const long long rest = whole % 60;
+    if (whole < 3600) return std::to_string(minutes) + " min " + std::to_string(rest) + " s";
+    if (whole < 86400) return std::to_string(hours) + " h " + std::to_string(minutes) + " min";
+    return std::to_string(days) + " d " + std::to_string(hours) + " h";
+}
+
+std::string utcTime(double seconds, int fractionDigits) {
+    // Beyond the year 9999 (or before 1) the fixed layout no longer holds.
+    if (!std::isfinite(seconds) || seconds < -62135596800.0 || seconds >= 253402300800.0) {
+        return "?";
+    }
+    const double whole = std::floor(seconds);
+    const auto time = static_cast<std::time_t>(whole);
+    std::tm parts{};
+    if (::gmtime_r(&time, &parts) == nullptr) return "?";
+    char buffer[64];
+    const std::size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S", &parts);
+    if (n == 0) return "?";
+    std::string text(buffer, n);
+    if (fractionDigits > 0) {
+        const int digits = fractionDigits > 3 ? 3 : fractionDigits;
+        int scale = 1;
+        for (int i = 0; i < digits; ++i)
+            scale *= 10;
+        // Truncated, and never rounded up to a full second.
+        auto fraction = static_cast<int>((seconds - whole) * scale);
+        if (fraction >= scale) fraction = scale - 1;
+        std::string digitsText = std::to_string(fraction);
+        text += '.';
+        text.append(static_cast<std::size_t>(digits) - digitsText.size(), '0');
+        text += digitsText;
+    }
+    return text + "Z";
+}
+
+int displayWidth(std::string_view text) {
+    int width = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        if (const std::size_t skip = escapeLength(text.substr(i))) {
+            i += skip;
+            continue;
+        }
+        if (!isContinuationByte(text[i])) ++width;
+        ++i;
+    }
+    return width;
+}
+
+std::string padRight(std::string_view text, int width) {
+    std::string padded(text);
+    const int missing = width - displayWidth(text);
+    if (missing > 0) padded.append(static_cast<std::size_t>(missing), ' ');
+    return padded;
+}
+
+std::string padLeft(std::string_view text, int width) {
+    const int missing = width - displayWidth(text);
+    std::string padded(missing > 0 ? static_cast<std::size_t>(missing) : 0, ' ');
+    padded += text;
+    return padded;
+}
+
+std::string fitToWidth(std::string_view text, int width) {
+    // Escape sequences after the cut are kept too, so an attribute switched on before the cut
+    // is still switched off.
+    std::string fitted;
+    int used = 0;
+    bool full = false;
+    for (std::size_t i = 0; i < text.size();) {
+        if (const std::size_t skip = escapeLength(text.substr(i))) {
+            fitted += text.substr(i, skip);
+            i += skip;
+            continue;
+        }
+        if (!isContinuationByte(text[i])) {
+            full = used >= width;
+            if (!full) ++used;
+        }
+        if (!full) fitted += text[i];
+        ++i;
+    }
+    return fitted;
+}
+
+}  // namespace tessly::cli

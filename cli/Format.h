@@ -1,0 +1,44 @@
+#pragma once
+// Text helpers shared by the commands: numbers, ages, UTC times and column layout. Pure functions
+// of their arguments (no locale, no time zone), so their output is the same everywhere.
+
+#include <string>
+#include <string_view>
+
+namespace tessly::cli {
+
+// One decimal, rounded as printf does: "48.5", "-3.0". "nan"/"inf" for non-finite values.
+std::string oneDecimal(double value);
+
+// The shortest text that reads back as exactly `value` ("1320", "41.25", "1767225600.5"); "NaN",
+// "+Inf" and "-Inf" for non-finite values (the Prometheus spelling).
+std::string shortestNumber(double value);
+
+// A whole number, rounded half away from zero ("1276" for 1275.5); the shortest text for values
+// too large to round exactly, and "NaN"/"+Inf"/"-Inf" as shortestNumber.
+std::string wholeNumber(double value);
+
+// A speed as the payload's own short description gives it: "1320 rpm", or "Off" when not
+// spinning.
+std::string speedText(double rpm);
+
+// A duration for people: "0.5 s" below a minute, "3 min 12 s" below an hour, "2 h 5 min" below
+// a day, then "3 d 4 h". Negative durations are given by their magnitude; "unknown" for NaN.
+std::string durationText(double seconds);
+
+// The UTC time of `seconds` since 1970 as "2026-01-01T00:00:00Z", with `fractionDigits` digits of
+// the second (0 to 3), truncated. "?" for a time that is not finite or out of range.
+std::string utcTime(double seconds, int fractionDigits = 0);
+
+// The number of terminal columns the text takes: one per code point, none for the bytes of
+// escape sequences (ESC [ ... final byte) and UTF-8 continuation bytes.
+int displayWidth(std::string_view text);
+
+// The text padded with blanks to `width` columns (unchanged when already as wide or wider).
+std::string padRight(std::string_view text, int width);
+std::string padLeft(std::string_view text, int width);
+
+// The text cut to at most `width` columns, keeping escape sequences whole.
+std::string fitToWidth(std::string_view text, int width);
+
+}  // namespace tessly::cli

@@ -1,0 +1,140 @@
+#include "cli/PayloadText.h"
+
+#include <array>
+#include <cmath>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include <TesslyKit/SensorBridge.h>
+
+#include "cli/Format.h"
+
+namespace tessly::cli {
+namespace {
+
+constexpr int kLabelWidth = 13;
+
+struct Temperature {
+    std::string_view label;  // for people
+    std::string_view key;    // for logs and metrics
+    std::optional<double> ThermalReading::*field;
+};
+
+constexpr std::array<Temperature, 5> kTemperatures{{
+    {"CPU", "cpu", &ThermalReading::cpuTemperatureC},
+    {"GPU", "gpu", &ThermalReading::gpuTemperatureC},
+    {"Memory", "memory", &ThermalReading::memoryTemperatureC},
+    {"Battery", "battery", &ThermalReading::batteryTemperatureC},
+    {"Storage", "storage", &ThermalReading::storageTemperatureC},
+}};
+
+void addLine(std::string& text, std::string_view label, std::string_view value) {
+    text += padRight(label, kLabelWidth);
+    text += value;
+    text += '\n';
+}
+
+std::string fanCountText(std::int64_t count) {
+    return std::to_string(count) + (count == 1 ? " fan" : " fans");
+}
+
+}  // namespace
+
+std::string payloadText(const SensorsPayload& payload, double now) {
+    std::string text;
+
+    bool anyTemperature = false;
+    if (payload.thermal) {
+        for (const auto& t : kTemperatures) {
+            const auto& value = (*payload.thermal).*t.field;
+            if (!value) continue;
+            anyTemperature = true;
+            addLine(text, t.label, padLeft(oneDecimal(*value), 5) + " °C");
+        }
+    }
+    if (!anyTemperature) addLine(text, "Temperatures", "none");
+
+    if (const auto& fan = payload.fan) {
+        addLine(text, "Fans", fan->shortDescription() + "  (" + fanCountText(fan->fanCount) + ")");
+        if (fan->rpms && fan->rpms->size() > 1) {
+            for (std::size_t i = 0; i < fan->rpms->size(); ++i) {
+                addLine(text, "  fan " + std::to_string(i), speedText((*fan->rpms)[i]));
+            }
+        }
+        if (const auto range = fan->range()) {
+            addLine(text, "Fan limits",
+                    wholeNumber(range->min) + "–" + wholeNumber(range->max) + " rpm");
+        }
+    } else {
+        addLine(text, "Fans", "none");
+    }
+
+    const double age = now - payload.sampledAt;
+    if (std::isnan(age)) {
+        addLine(text, "Sampled", "at an unknown time");
+    } else if (age < 0) {
+        addLine(text, "Sampled", durationText(age) + " in the future");
+    } else {
+        addLine(text, "Sampled", durationText(age) + " ago");
+    }
+    addLine(text, "Agent", payload.helperVersion ? *payload.helperVersion : "(no version)");
+    return text;
+}
+
+std::string absenceText(const PayloadStatus& status) {
+    using State = PayloadStatus::State;
+    const std::string file = status.file.string();
+    switch (status.state) {
+        case State::current:
+            return "the payload in " + file + " is current";
+        case State::stale: {
+            const std::string age = status.age && !std::isnan(*status.age)
+                                        ? "is " + durationText(*status.age) + " old"
+                                        : "is of unknown age";
+            return "the last payload, in " + file + ", " + age + "; payloads older than " +
+                   wholeNumber(SensorBridge::staleAfter) +
+                   " s count as absent (has the agent stopped?)";
+        }
+        case State::missing:
+            return file + " does not exist (is the agent running?)";
+        case State::unreadable:
+            return file + " cannot be read (it must be a regular file of at most 1 MiB)";
+        case State::invalid:
+            return file + " does not hold a valid payload";
+        case State::noContainer:
+            return "the shared container cannot be located (no home directory is known)";
+    }
+    return "the payload's state is unknown";
+}
+
+std::string logLine(const PayloadStatus& status, double now) {
+    std::string line = utcTime(now);
+    const auto& payload = status.payload;
+    if (!payload) return line + " no payload: " + absenceText(status);
+
+    if (payload->thermal) {
+        for (const auto& t : kTemperatures) {
+            if (const auto& value = (*payload->thermal).*t.field) {
+                line += ' ';
+                line += t.key;
+                line += '=' + oneDecimal(*value);
+            }
+        }
+    }
+    if (const auto& fan = payload->fan) {
+        line += " fan=" + wholeNumber(fan->rpm);
+        if (fan->rpms && fan->rpms->size() > 1) {
+            line += " fans=";
+            for (std::size_t i = 0; i < fan->rpms->size(); ++i) {
+                if (i > 0) line += ',';
+                line += wholeNumber((*fan->rpms)[i]);
+            }
+        }
+    }
+    line += " age=" + (status.age ? oneDecimal(*status.age) : std::string("nan"));
+    if (status.state == PayloadStatus::State::stale) line += " STALE";
+    return line;
+}
+
+}  // namespace tessly::cli

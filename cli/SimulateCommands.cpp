@@ -1,0 +1,57 @@
+// `tessly simulate`: the agent over a built-in simulated machine.
+
+#include <TesslyKit/PayloadStatus.h>
+
+#include <string>
+
+#include "cli/Commands.h"
+#include "cli/Format.h"
+#include "cli/Simulation.h"
+
+namespace tessly::cli {
+
+int runSimulateList(Console& console) {
+    bool first = true;
+    for (const auto& machine : SimulatedMachine::catalog()) {
+        console.out << padRight(machine.name, 22) << machine.description
+                    << (first ? " (the default)" : "") << "\n";
+        first = false;
+    }
+    return exitOK;
+}
+
+int runSimulate(Console& console, std::string_view machineName, bool force) {
+    auto machine = SimulatedMachine::make(machineName);
+    if (!machine) {
+        console.err << "tessly: there is no simulated machine named " << machineName
+                    << "\nRun 'tessly simulate --list' to see them.\n";
+        return exitUsage;
+    }
+
+    // Two writers of one payload file would interleave their samples; refuse unless asked.
+    const PayloadStatus status = payloadStatus(console.clock.wallNow());
+    if (status.state == PayloadStatus::State::noContainer) {
+        console.err << "tessly: the shared container cannot be located (no home directory is "
+                       "known), so there is nowhere to publish\n";
+        return exitFailure;
+    }
+    if (status.state == PayloadStatus::State::current && !force) {
+        console.err << "tessly: fresh payloads are being published already (the last one is "
+                    << durationText(status.age.value_or(0))
+                    << " old): an agent or another simulation is running. Stop it with 'tessly "
+                       "control stop' (or wait until its payload is stale), or pass --force.\n";
+        return exitFailure;
+    }
+
+    console.err << "tessly simulate: " << machine->info().name << " publishing to "
+                << status.file.string()
+                << " every second; Ctrl-C or 'tessly control stop' ends it\n"
+                << std::flush;
+    // Marked as simulated in the build metadata, which does not change the version's precedence.
+    Simulation simulation(std::move(*machine), console.host, console.clock, console.err,
+                          std::string(versionText()) + "+sim");
+    simulation.run();
+    return exitOK;
+}
+
+}  // namespace tessly::cli

@@ -1,0 +1,80 @@
+#include "cli/Simulation.h"
+
+#include <utility>
+
+#include "smc/FanSampler.h"
+#include "smc/SMCBridge.h"
+#include "thermal/ThermalSampler.h"
+
+namespace tessly::cli {
+
+Simulation::Simulation(SimulatedMachine machine, AppHost& host, Clock& clock, std::ostream& report,
+                       std::optional<std::string> version)
+    : machine_(std::move(machine)),
+      clock_(clock),
+      report_(report),
+      startedAt_(clock.monotonicNow()),
+      host_(*this, host),
+      loginItems_(report),
+      log_(report) {
+    // The same construction order as the agent's own: thermal sampler, then fan sampler, each
+    // with its own SMC connection.
+    ThermalSampler thermal(machine_.temperatureServices(), machine_.smcDriver(), clock_);
+    FanSampler fan{SMCBridge(machine_.smcDriver())};
+    agent_ = std::make_shared<SensorsAgent>(
+        std::move(thermal), std::move(fan),
+        SensorsAgent::Services{host_, loginItems_, log_, clock_,
+                               [version = std::move(version)] { return version; }});
+}
+
+void Simulation::run() {
+    moveToPresent();
+    host_.setDelegate(agent_.get());
+    host_.setActivationPolicyAccessory();
+    host_.run();
+}
+
+void Simulation::moveToPresent() {
+    machine_.advanceTo(clock_.monotonicNow() - startedAt_);
+}
+
+std::shared_ptr<RepeatingTimer> Simulation::DrivenHost::scheduleRepeatingTimer(
+    double interval, std::function<void()> action) {
+    return inner_.scheduleRepeatingTimer(interval, [this, action = std::move(action)] {
+        simulation_.moveToPresent();
+        action();
+    });
+}
+
+void Simulation::DrivenHost::terminate() noexcept {
+    try {
+        simulation_.report_ << "tessly simulate: a stop was requested in control.json; the "
+                               "simulation ends\n"
+                            << std::flush;
+    } catch (...) {  // a report that cannot be written does not keep the process alive
+    }
+    inner_.terminate();
+}
+
+LoginItemOutcome Simulation::ReportingLoginItems::registerMainApp() {
+    report_ << "tessly simulate: the agent would register itself as a login item now "
+               "(a simulation leaves the real login item alone)\n"
+            << std::flush;
+    return LoginItemOutcome::success();
+}
+
+LoginItemOutcome Simulation::ReportingLoginItems::unregisterMainApp() {
+    report_ << "tessly simulate: the agent would unregister its login item now "
+               "(a simulation leaves the real login item alone)\n"
+            << std::flush;
+    return LoginItemOutcome::success();
+}
+
+void Simulation::ReportingLog::writeLine(std::string_view line) noexcept {
+    try {
+        report_ << "tessly simulate: log: " << line << '\n' << std::flush;
+    } catch (...) {  // the log drops what it cannot write
+    }
+}
+
+}  // namespace tessly::cli

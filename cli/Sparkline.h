@@ -1,0 +1,15 @@
+#pragma once
+// A row of block characters, one per value, showing how a series moved.
+
+#include <optional>
+#include <span>
+#include <string>
+
+namespace tessly::cli {
+
+// One of ▁▂▃▄▅▆▇█ per value, scaled between the lowest and the highest finite value, and a blank
+// for an absent or non-finite one. The scale spans at least `minimumSpan`, centred on the values'
+// middle, so small noise on a steady value stays a flat line instead of filling the range.
+std::string sparkline(std::span<const std::optional<double>> values, double minimumSpan);
+
+}  // namespace tessly::cli

@@ -1,0 +1,140 @@
+// The command line: which command, with which options. Parsing errors end here with a hint and
+// status 2; everything else is the commands' own business.
+
+// GCC 12 at -O2 reports a null dereference inside CLI11's inlined string splitting that cannot
+// happen (a false positive of -Wnull-dereference on libstdc++'s string internals).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnull-dereference"
+#include <CLI/CLI.hpp>
+#pragma GCC diagnostic pop
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "cli/Commands.h"
+#include "cli/SimulatedMachine.h"
+
+namespace tessly::cli {
+namespace {
+
+constexpr double kShortestInterval = 0.05;
+constexpr double kLongestInterval = 3600;
+
+// The interval of `watch`: a finite number of seconds within the bounds. (CLI::Range alone would
+// let "nan" through.)
+std::string checkInterval(const std::string& text) {
+    double value = 0;
+    if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) ||
+        value < kShortestInterval || value > kLongestInterval) {
+        return "the interval must be a number of seconds from 0.05 to 3600, not " + text;
+    }
+    return {};
+}
+
+// "tessly control autostart": the deepest command that was recognised before the error.
+std::string commandPath(const CLI::App& app) {
+    std::string path = app.get_name();
+    const CLI::App* current = &app;
+    while (!current->get_subcommands().empty()) {
+        current = current->get_subcommands().front();
+        path += " " + current->get_name();
+    }
+    return path;
+}
+
+}  // namespace
+
+std::string_view versionText() noexcept {
+    return TESSLY_VERSION_TEXT;
+}
+
+int tesslyMain(int argc, const char* const* argv, Console& console) {
+    CLI::App app{"Reads, watches and steers the Tessly sensor agent.", "tessly"};
+    app.set_version_flag("--version", "tessly " + std::string(versionText()),
+                         "Print the version and exit");
+    app.require_subcommand(1);
+    app.footer(
+        "Exit status: 0 done, 1 nothing current to show or the request failed, 2 bad usage.");
+
+    bool readJSON = false;
+    auto* read = app.add_subcommand("read", "Print the current sensor payload");
+    read->add_flag("--json", readJSON, "Print the payload in the JSON form of sensors.json");
+
+    double interval = 1.0;
+    auto* watch = app.add_subcommand(
+        "watch", "Show the readings live, with a sparkline of the last minute; Ctrl-C ends it");
+    watch->add_option("--interval", interval, "Seconds between refreshes")
+        ->check(checkInterval)
+        ->capture_default_str();
+
+    auto* control = app.add_subcommand("control", "Show or change what the agent is asked to do");
+    control->require_subcommand(1);
+    auto* show = control->add_subcommand("show", "Show the control record (exit 1 when none)");
+    std::string autostartState;
+    auto* autostart = control->add_subcommand(
+        "autostart", "Ask the agent to register (on) or unregister (off) its login item");
+    autostart->add_option("state", autostartState, "on or off")
+        ->required()
+        ->check(CLI::IsMember({"on", "off"}));
+    auto* stop = control->add_subcommand(
+        "stop", "Ask running agents to stop, and wait up to 3 s to see the payload stop");
+
+    bool sensorsJSON = false;
+    std::string sysfsRoot = "/sys";
+    auto* sensors = app.add_subcommand(
+        "sensors", "List every sensor file the agent finds and what it feeds (Linux)");
+    sensors->add_flag("--json", sensorsJSON, "Print the list as JSON");
+    sensors->add_option("--sysfs", sysfsRoot, "Read this copy of a machine's /sys instead")
+        ->capture_default_str();
+
+    std::vector<std::string> machineNames;
+    for (const auto& machine : SimulatedMachine::catalog()) {
+        machineNames.emplace_back(machine.name);
+    }
+    std::string machine = machineNames.front();
+    bool listMachines = false;
+    bool force = false;
+    auto* simulate = app.add_subcommand(
+        "simulate", "Run the agent over a simulated machine, publishing into the real container");
+    simulate->add_option("MACHINE", machine, "The machine to simulate (see --list)")
+        ->check(CLI::IsMember(machineNames))
+        ->capture_default_str();
+    simulate->add_flag("--list", listMachines, "List the simulated machines");
+    simulate->add_flag("--force", force, "Start even while fresh payloads are being published");
+
+    std::string format;
+    std::string outputFile;
+    auto* exportCommand =
+        app.add_subcommand("export", "Print the current payload for a metrics system");
+    exportCommand->add_option("--format", format, "The output format")
+        ->required()
+        ->check(CLI::IsMember({"prometheus"}));
+    exportCommand->add_option("--output", outputFile,
+                              "Replace this file atomically instead of printing "
+                              "(for node_exporter's textfile collector)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& e) {  // --help, --version
+        return app.exit(e, console.out, console.err);
+    } catch (const CLI::Error& e) {
+        console.err << "tessly: " << e.what() << "\n"
+                    << "Run '" << commandPath(app) << " --help' for usage.\n";
+        return exitUsage;
+    }
+
+    if (read->parsed()) return runRead(console, readJSON);
+    if (watch->parsed()) return runWatch(console, interval);
+    if (show->parsed()) return runControlShow(console);
+    if (autostart->parsed()) return runControlAutostart(console, autostartState == "on");
+    if (stop->parsed()) return runControlStop(console);
+    if (sensors->parsed()) return runSensors(console, sensorsJSON, sysfsRoot);
+    if (simulate->parsed()) {
+        return listMachines ? runSimulateList(console) : runSimulate(console, machine, force);
+    }
+    if (exportCommand->parsed()) return runExport(console, outputFile);
+    return exitUsage;  // require_subcommand makes this unreachable
+}
+
+}  // namespace tessly::cli

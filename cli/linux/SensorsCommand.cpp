@@ -1,0 +1,113 @@
+// `tessly sensors` on Linux: the hwmon discovery report of the agent's own backend, so a user sees
+// every sensor file, what it feeds or why it is ignored, and its value now.
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "cli/Commands.h"
+#include "cli/Format.h"
+#include "platform/linux/SensorReport.h"
+#include "thermal/ThermalSampler.h"
+
+namespace tessly::cli {
+namespace {
+
+std::optional<std::string_view> payloadField(std::string_view productName) noexcept {
+    return ThermalSampler::fieldForSensorName(SensorNaming::hwmon, productName);
+}
+
+std::string errorText(int error) {
+    return std::generic_category().message(error);
+}
+
+// Fan files ("fan1_input", "fan1_min") hold speeds; every other sensor file a temperature.
+bool isFanFile(const std::string& path) {
+    return std::filesystem::path(path).filename().string().starts_with("fan");
+}
+
+std::string valueText(const hwmon::SensorReportEntry& entry) {
+    if (entry.value) {
+        return isFanFile(entry.path) ? wholeNumber(*entry.value) + " rpm"
+                                     : oneDecimal(*entry.value) + " °C";
+    }
+    if (entry.readError != 0) return "error: " + errorText(entry.readError);
+    return "-";
+}
+
+std::string feedsText(const hwmon::SensorReportEntry& entry) {
+    return entry.feeds.empty() ? "ignored: " + entry.whyIgnored : entry.feeds;
+}
+
+// Keys in the order people read them: the file first.
+using Json = nlohmann::ordered_json;
+
+void printJSON(Console& console, const std::vector<hwmon::SensorReportEntry>& entries) {
+    Json list = Json::array();
+    for (const auto& entry : entries) {
+        Json item;
+        item["path"] = entry.path;
+        item["chip"] = entry.chip;
+        item["label"] = entry.label;
+        item["feeds"] = entry.feeds.empty() ? Json() : Json(entry.feeds);
+        item["ignored"] = entry.whyIgnored.empty() ? Json() : Json(entry.whyIgnored);
+        item["value"] = entry.value ? Json(*entry.value) : Json();
+        item["error"] = entry.readError != 0 ? Json(errorText(entry.readError)) : Json();
+        list.push_back(std::move(item));
+    }
+    // Replacement characters for any bytes of a label that are not UTF-8, rather than failing.
+    console.out << list.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+}
+
+void printTable(Console& console, const std::vector<hwmon::SensorReportEntry>& entries) {
+    std::vector<std::vector<std::string>> rows{{"SENSOR FILE", "CHIP", "LABEL", "VALUE", "FEEDS"}};
+    for (const auto& entry : entries) {
+        rows.push_back({entry.path, entry.chip.empty() ? "-" : entry.chip,
+                        entry.label.empty() ? "-" : entry.label, valueText(entry),
+                        feedsText(entry)});
+    }
+    std::vector<int> widths(rows.front().size(), 0);
+    for (const auto& row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], displayWidth(row[i]));
+        }
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i + 1 < row.size(); ++i)
+            line += padRight(row[i], widths[i] + 2);
+        line += row.back();
+        console.out << line << "\n";
+    }
+}
+
+}  // namespace
+
+int runSensors(Console& console, bool json, const std::string& sysfsRoot) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(sysfsRoot, error)) {
+        console.err << "tessly: " << sysfsRoot << " is not a directory\n";
+        return exitFailure;
+    }
+    // The report names files below the root as given; a trailing slash would double up.
+    std::string root = sysfsRoot;
+    while (root.size() > 1 && root.back() == '/')
+        root.pop_back();
+
+    const auto entries = hwmon::reportSensors(root, payloadField);
+    if (json) {
+        printJSON(console, entries);
+    } else if (entries.empty()) {
+        console.out << "No sensor files under " << root << "/class/hwmon or " << root
+                    << "/class/power_supply.\n";
+    } else {
+        printTable(console, entries);
+    }
+    return exitOK;
+}
+
+}  // namespace tessly::cli

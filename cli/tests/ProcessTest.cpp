@@ -1,0 +1,218 @@
+// The built tessly executable: `watch` writing lines into a pipe, and `watch` in a real
+// pseudo-terminal, where it must redraw in place and give the terminal back on q and on Ctrl-C.
+// HOME and XDG_CONFIG_HOME point into a scratch directory. The waits below only bound a failure;
+// nothing is timed.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <TesslyKit/SensorBridge.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "agent/tests/TestSupport.h"
+
+namespace tessly::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+double wallNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+class WatchProcess : public ::testing::Test {
+  protected:
+    tessly::testing::TempDir scratch;
+    std::string home = (scratch / "home").string();
+    tessly::testing::ScopedEnv homeVar{"HOME", home};
+    pid_t pid = -1;
+
+    void TearDown() override {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+
+    // Replaces the child's image with `tessly <args>` in the scratch environment.
+    [[noreturn]] void execTessly(const std::vector<std::string>& args) {
+        std::vector<const char*> argv{TESSLY_CLI_PATH};
+        for (const auto& arg : args)
+            argv.push_back(arg.c_str());
+        argv.push_back(nullptr);
+        const std::string homeEnv = "HOME=" + home;
+        const std::string configEnv = "XDG_CONFIG_HOME=" + (scratch / "config").string();
+        const char* envp[] = {homeEnv.c_str(), configEnv.c_str(), "TERM=xterm",
+                              "PATH=/usr/bin:/bin", nullptr};
+        ::execve(TESSLY_CLI_PATH, const_cast<char* const*>(argv.data()),
+                 const_cast<char* const*>(envp));
+        ::_exit(127);
+    }
+
+    // Reads from `fd` into `text` until `done()` holds, or (with no condition) until the child
+    // has ended and its output is drained, whose wait status then lands in `status`. False when
+    // 20 s pass first.
+    bool readUntil(int fd, std::string& text, const std::function<bool()>& done,
+                   int* status = nullptr) {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        bool ended = false;
+        for (;;) {
+            if (done && done()) return true;
+            if (!done && !ended && ::waitpid(pid, status, WNOHANG) == pid) {
+                ended = true;
+                pid = -1;
+            }
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            pollfd p{fd, POLLIN, 0};
+            const bool ready = ::poll(&p, 1, ended ? 0 : 50) > 0;
+            char buffer[4096];
+            const ssize_t got = ready ? ::read(fd, buffer, sizeof buffer) : 0;
+            if (got > 0) {
+                text.append(buffer, static_cast<std::size_t>(got));
+            } else if (ended) {
+                return true;  // nothing more to read from a child that has ended
+            }
+        }
+    }
+
+    static std::size_t count(const std::string& text, std::string_view part) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos;
+             at = text.find(part, at + part.size())) {
+            ++n;
+        }
+        return n;
+    }
+};
+
+TEST_F(WatchProcess, IntoAPipeItWritesOneLinePerRefreshAndFollowsThePayload) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        execTessly({"watch", "--interval", "0.05"});
+    }
+    ::close(fds[1]);
+
+    std::string text;
+    ASSERT_TRUE(readUntil(fds[0], text, [&] { return count(text, "\n") >= 2; })) << text;
+    EXPECT_NE(text.find("Z no payload: "), std::string::npos) << text;
+    EXPECT_NE(text.find("sensors.json does not exist (is the agent running?)\n"),
+              std::string::npos);
+
+    SensorBridge::write({.thermal = ThermalReading{.cpuTemperatureC = 48.5},
+                         .fan = FanReading{.rpm = 1320, .fanCount = 1},
+                         .sampledAt = wallNow() + 3600});  // current for the whole test
+    const std::size_t before = text.size();
+    ASSERT_TRUE(readUntil(fds[0], text, [&] {
+        return count(text.substr(before), " cpu=48.5 fan=1320 age=-") >= 2;
+    })) << text;
+    EXPECT_EQ(text.find("\x1b"), std::string::npos);  // plain lines, no terminal control
+
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_TRUE(readUntil(fds[0], text, nullptr, &status));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    ::close(fds[0]);
+}
+
+class WatchInTerminal : public WatchProcess {
+  protected:
+    int master = -1;
+    int slave = -1;
+
+    void SetUp() override {
+        winsize size{};
+        size.ws_row = 24;
+        size.ws_col = 80;
+        ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &size), 0);
+        pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::close(master);
+            ::setsid();
+            ::ioctl(slave, TIOCSCTTY, 0);
+            ::dup2(slave, STDIN_FILENO);
+            ::dup2(slave, STDOUT_FILENO);
+            ::dup2(slave, STDERR_FILENO);
+            if (slave > STDERR_FILENO) ::close(slave);
+            execTessly({"watch", "--interval", "0.1"});
+        }
+    }
+
+    void TearDown() override {
+        WatchProcess::TearDown();
+        if (master >= 0) ::close(master);
+        if (slave >= 0) ::close(slave);
+    }
+
+    // Waits for two whole frames, then sends `keys` as typed at the terminal.
+    std::string runUntilKeys(std::string_view keys, int& status) {
+        std::string text;
+        EXPECT_TRUE(readUntil(master, text, [&] { return count(text, "\x1b[J") >= 2; })) << text;
+        EXPECT_EQ(::write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+        EXPECT_TRUE(readUntil(master, text, nullptr, &status)) << "tessly watch did not end";
+        return text;
+    }
+
+    void expectRedrawnInPlaceAndRestored(const std::string& text) {
+        // Enters the alternate screen and hides the cursor before the first frame.
+        const std::size_t firstFrame = text.find("\x1b[H");
+        ASSERT_NE(firstFrame, std::string::npos) << text;
+        EXPECT_LT(text.find("\x1b[?1049h"), firstFrame);
+        EXPECT_LT(text.find("\x1b[?25l"), firstFrame);
+        // Every frame starts at the top left and clears what the last one left over.
+        EXPECT_GE(count(text, "\x1b[H"), 2u);
+        EXPECT_EQ(count(text, "\x1b[H"), count(text, "\x1b[J"));
+        EXPECT_NE(text.find("tessly watch · every 0.1 s · q or Ctrl-C quits"), std::string::npos);
+        // Gives the cursor and the main screen back after the last frame.
+        const std::size_t lastFrame = text.rfind("\x1b[J");
+        EXPECT_GT(text.rfind("\x1b[?25h"), lastFrame);
+        EXPECT_GT(text.rfind("\x1b[?1049l"), lastFrame);
+        EXPECT_LT(text.rfind("\x1b[?1049h"), text.rfind("\x1b[?1049l"));
+        EXPECT_LT(text.rfind("\x1b[?25l"), text.rfind("\x1b[?25h"));
+        // And the terminal's own modes: echo and line editing are on again.
+        termios modes{};
+        ASSERT_EQ(::tcgetattr(slave, &modes), 0);
+        EXPECT_NE(modes.c_lflag & ECHO, 0u);
+        EXPECT_NE(modes.c_lflag & ICANON, 0u);
+    }
+};
+
+TEST_F(WatchInTerminal, CtrlCRestoresTheTerminalAndEndsByTheSignal) {
+    int status = 0;
+    const std::string text = runUntilKeys("\x03", status);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    expectRedrawnInPlaceAndRestored(text);
+}
+
+TEST_F(WatchInTerminal, QRestoresTheTerminalAndExitsCleanly) {
+    int status = 0;
+    const std::string text = runUntilKeys("q", status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    expectRedrawnInPlaceAndRestored(text);
+    // The key was not echoed: every "q" belongs to a frame.
+    const std::size_t frameStart = text.find("\x1b[H");
+    const std::string frame = text.substr(frameStart, text.find("\x1b[J") - frameStart);
+    EXPECT_EQ(count(text, "q"), count(frame, "q") * count(text, "\x1b[H"));
+}
+
+}  // namespace
+}  // namespace tessly::cli

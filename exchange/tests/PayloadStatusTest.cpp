@@ -1,0 +1,135 @@
+// The diagnosis of the exchange files against a scratch HOME: every state, its agreement with
+// what SensorBridge yields for the same file, and the age it reports.
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <limits>
+
+#include "TestSupport.h"
+
+namespace tessly {
+namespace {
+
+using test::sameBits;
+using test::writeBytes;
+namespace fs = std::filesystem;
+using PState = PayloadStatus::State;
+using CState = ControlStatus::State;
+
+constexpr double kSampledAt = 1767225600.5;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+SensorsPayload samplePayload() {
+    return {.thermal = ThermalReading{.cpuTemperatureC = 48.5},
+            .fan = FanReading{.rpm = 1320, .fanCount = 1},
+            .sampledAt = kSampledAt,
+            .helperVersion = "1.4.0"};
+}
+
+class PayloadStatusTest : public test::TempHome {
+  protected:
+    fs::path sensorsFile() const { return container() / "sensors.json"; }
+    fs::path controlFile() const { return container() / "control.json"; }
+};
+
+TEST_F(PayloadStatusTest, EachWayOfHavingNoPayloadIsToldApartAndAgreesWithRead) {
+    const std::string valid = *encodeJSON(samplePayload());
+    const struct {
+        const char* name;
+        std::function<void(const fs::path& file)> arrange;
+        double now;
+        PState expected;
+    } cases[] = {
+        {"no container directory", [](const fs::path&) {}, kSampledAt, PState::missing},
+        {"container without the file",
+         [](const fs::path& file) { fs::create_directories(file.parent_path()); }, kSampledAt,
+         PState::missing},
+        {"empty file", [](const fs::path& file) { writeBytes(file, ""); }, kSampledAt,
+         PState::invalid},
+        {"truncated", [&](const fs::path& file) { writeBytes(file, valid.substr(0, 20)); },
+         kSampledAt, PState::invalid},
+        {"object without sampledAt", [](const fs::path& file) { writeBytes(file, "{}"); },
+         kSampledAt, PState::invalid},
+        {"a directory", [](const fs::path& file) { fs::create_directories(file); }, kSampledAt,
+         PState::unreadable},
+        {"a FIFO",
+         [](const fs::path& file) {
+             fs::create_directories(file.parent_path());
+             ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+         },
+         kSampledAt, PState::unreadable},
+        {"larger than 1 MiB",
+         [](const fs::path& file) { writeBytes(file, std::string((1 << 20) + 1, ' ')); },
+         kSampledAt, PState::unreadable},
+        {"fresh", [&](const fs::path& file) { writeBytes(file, valid); }, kSampledAt + 0.25,
+         PState::current},
+        {"exactly staleAfter old", [&](const fs::path& file) { writeBytes(file, valid); },
+         kSampledAt + 6.0, PState::current},
+        {"from the future", [&](const fs::path& file) { writeBytes(file, valid); },
+         kSampledAt - 3.0, PState::current},
+        {"a little too old", [&](const fs::path& file) { writeBytes(file, valid); },
+         kSampledAt + 6.5, PState::stale},
+        {"NaN now", [&](const fs::path& file) { writeBytes(file, valid); }, kNaN, PState::stale},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(home() / "Library");
+        c.arrange(sensorsFile());
+
+        const PayloadStatus status = payloadStatus(c.now);
+        EXPECT_EQ(status.state, c.expected);
+        EXPECT_EQ(status.file, sensorsFile());
+        EXPECT_EQ(status.state == PState::current, SensorBridge::read(c.now).has_value());
+
+        const bool decoded = c.expected == PState::current || c.expected == PState::stale;
+        EXPECT_EQ(status.payload.has_value(), decoded);
+        EXPECT_EQ(status.age.has_value(), decoded);
+        if (decoded && status.payload && status.age) {
+            EXPECT_TRUE(sameBits(*status.payload, samplePayload()));
+            EXPECT_TRUE(sameBits(*status.age, c.now - kSampledAt));
+        }
+    }
+}
+
+TEST_F(PayloadStatusTest, ControlStatesAgreeWithReadControl) {
+    const struct {
+        const char* name;
+        std::function<void(const fs::path& file)> arrange;
+        CState expected;
+        std::optional<SensorControl> control;
+    } cases[] = {
+        {"missing", [](const fs::path&) {}, CState::missing, std::nullopt},
+        {"autostart only", [](const fs::path& file) { writeBytes(file, R"({"autostart":true})"); },
+         CState::present, SensorControl{.autostart = true}},
+        {"with a stop time, however old",
+         [](const fs::path& file) {
+             writeBytes(file, R"({"autostart":false,"stopRequestedAt":1.5})");
+         },
+         CState::present, SensorControl{.autostart = false, .stopRequestedAt = 1.5}},
+        {"empty object", [](const fs::path& file) { writeBytes(file, "{}"); }, CState::invalid,
+         std::nullopt},
+        {"autostart as a number",
+         [](const fs::path& file) { writeBytes(file, R"({"autostart":1})"); }, CState::invalid,
+         std::nullopt},
+        {"a directory", [](const fs::path& file) { fs::create_directories(file); },
+         CState::unreadable, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(home() / "Library");
+        c.arrange(controlFile());
+
+        const ControlStatus status = controlStatus();
+        EXPECT_EQ(status.state, c.expected);
+        EXPECT_EQ(status.file, controlFile());
+        EXPECT_EQ(status.control.has_value(), c.control.has_value());
+        if (status.control && c.control) {
+            EXPECT_TRUE(test::sameBits(*status.control, *c.control));
+        }
+        EXPECT_EQ(status.state == CState::present, SensorBridge::readControl().has_value());
+    }
+}
+
+}  // namespace
+}  // namespace tessly

@@ -1,0 +1,53 @@
+#pragma once
+// Reading a fuzz input as a stream of choices: bytes, small numbers, plain blocks and text.
+// Every read succeeds; once the input is used up, reads give zeros and empty text, so a target
+// never needs to check for the end.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <type_traits>
+
+namespace tessly::fuzz {
+
+class FuzzInput {
+  public:
+    FuzzInput(const std::uint8_t* data, std::size_t size) noexcept : data_(data), size_(size) {}
+
+    bool empty() const noexcept { return size_ == 0; }
+
+    std::uint8_t byte() noexcept {
+        if (size_ == 0) return 0;
+        --size_;
+        return *data_++;
+    }
+
+    // The bytes of a trivially copyable value; missing bytes are zero.
+    template <class T>
+    T block() noexcept {
+        static_assert(std::is_trivially_copyable_v<T>);
+        T value{};
+        const std::size_t n = std::min(sizeof(T), size_);
+        std::memcpy(&value, data_, n);
+        data_ += n;
+        size_ -= n;
+        return value;
+    }
+
+    // Up to `n` bytes as text.
+    std::string_view text(std::size_t n) noexcept {
+        n = std::min(n, size_);
+        const std::string_view out(reinterpret_cast<const char*>(data_), n);
+        data_ += n;
+        size_ -= n;
+        return out;
+    }
+
+  private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+};
+
+}  // namespace tessly::fuzz

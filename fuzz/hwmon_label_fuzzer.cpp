@@ -1,0 +1,106 @@
+// The names and labels of hwmon sensors: attribute text, attribute file names and indexes, and
+// the sorting of "<chip> <label>" names into payload fields. Whatever the bytes, the text shown
+// is valid UTF-8, a parsed file name is the one its parts spell, and the classifiers agree.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz/Check.h"
+#include "platform/TemperatureServices.h"
+#include "platform/linux/SysfsText.h"
+#include "thermal/HwmonNames.h"
+#include "thermal/ThermalSampler.h"
+
+namespace tessly::fuzz {
+namespace {
+
+// Well-formed UTF-8: no stray continuation bytes, overlong forms, surrogates or values beyond
+// U+10FFFF, nothing cut short.
+bool isValidUTF8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        std::uint32_t point = 0;
+        if (lead < 0x80) {
+            length = 1;
+            point = lead;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2;
+            point = lead & 0x1Fu;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3;
+            point = lead & 0x0Fu;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4;
+            point = lead & 0x07u;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            point = (point << 6) | (next & 0x3Fu);
+        }
+        static constexpr std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+bool endsInWhitespace(std::string_view text) {
+    return !text.empty() &&
+           std::string_view(" \t\n\v\f\r").find(text.back()) != std::string_view::npos;
+}
+
+std::string spelled(const hwmon::SensorAttribute& attribute) {
+    std::string name = attribute.type == hwmon::SensorType::temp ? "temp" : "fan";
+    name += std::to_string(attribute.index);
+    switch (attribute.item) {
+        case hwmon::SensorItem::input:
+            return name + "_input";
+        case hwmon::SensorItem::label:
+            return name + "_label";
+        case hwmon::SensorItem::min:
+            return name + "_min";
+        case hwmon::SensorItem::max:
+            return name + "_max";
+    }
+    return name;
+}
+
+}  // namespace
+}  // namespace tessly::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace tessly;
+    const std::string_view raw(reinterpret_cast<const char*>(data), size);
+
+    const std::string text = hwmon::attributeText(raw);
+    FUZZ_CHECK(fuzz::isValidUTF8(text));
+    FUZZ_CHECK(!fuzz::endsInWhitespace(text));
+    FUZZ_CHECK(hwmon::attributeText(text) == text);
+    // Text that needs no repair comes back as it is, without its trailing whitespace.
+    if (fuzz::isValidUTF8(raw) && !fuzz::endsInWhitespace(raw)) FUZZ_CHECK(text == raw);
+
+    if (const auto attribute = hwmon::parseSensorAttribute(raw)) {
+        FUZZ_CHECK(attribute->index >= 1);
+        FUZZ_CHECK(fuzz::spelled(*attribute) == raw);
+    }
+    if (const auto index = hwmon::parseIndex(raw)) {
+        FUZZ_CHECK(*index <= 999'999);
+        FUZZ_CHECK(std::to_string(*index) == raw);
+    }
+
+    // A service name reaches the sampler as text repaired like this.
+    const auto kind = hwmonTemperatureKind(text);
+    const auto field = ThermalSampler::fieldForSensorName(SensorNaming::hwmon, text);
+    FUZZ_CHECK(kind.has_value() == field.has_value());
+    (void)ThermalSampler::fieldForSensorName(SensorNaming::apple, raw);
+    return 0;
+}

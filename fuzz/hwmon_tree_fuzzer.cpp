@@ -1,0 +1,254 @@
+// The Linux sensors end to end over sysfs trees described by the fuzz input: discovery (chip and
+// supply listings, names, labels, links, the older device/ layout), the temperature services,
+// the hwmon SMC driver behind the fan sampler and the memory keys, and the sensor report. The
+// tree changes between samples, files vanish while open, reads fail. Whatever the tree holds,
+// every reading can be published, chip names and labels are valid UTF-8, and every file opened
+// is closed.
+//
+// Input: up to three tree versions separated by a line "---"; each line of a version is
+//   path=content     a file (path relative to the sysfs root)
+//   @path=target     a symbolic link (directories below `path` may still be given)
+//   !path=c          a file whose reads fail, with the errno chosen by the character c
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <TesslyKit/RecordsJSON.h>
+
+#include "fuzz/Check.h"
+#include "platform/TemperatureServices.h"
+#include "platform/linux/FileReader.h"
+#include "platform/linux/HwmonSensors.h"
+#include "platform/linux/SensorReport.h"
+#include "platform/sim/ManualClock.h"
+#include "smc/FanSampler.h"
+#include "smc/SMCBridge.h"
+#include "thermal/ThermalSampler.h"
+
+namespace tessly::fuzz {
+namespace {
+
+constexpr std::string_view kRoot = "/sys";
+constexpr std::size_t kMostLines = 200;
+
+bool isValidUTF8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        std::uint32_t point = 0;
+        if (lead < 0x80) {
+            length = 1;
+            point = lead;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2;
+            point = lead & 0x1Fu;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3;
+            point = lead & 0x0Fu;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4;
+            point = lead & 0x07u;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            point = (point << 6) | (next & 0x3Fu);
+        }
+        static constexpr std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// An in-memory sysfs: files, links and the directories their paths imply.
+class TreeReader final : public hwmon::FileReader {
+  public:
+    struct Node {
+        std::string content;
+        std::optional<std::string> linkTarget;
+        int readError = 0;
+    };
+
+    // Replaces the whole tree. Files open from the old tree read as a removed device does.
+    void load(std::string_view description) {
+        nodes_.clear();
+        std::size_t lines = 0;
+        while (!description.empty() && lines++ < kMostLines) {
+            const auto end = description.find('\n');
+            std::string_view line = description.substr(0, end);
+            description =
+                end == std::string_view::npos ? std::string_view{} : description.substr(end + 1);
+            char kind = ' ';
+            if (!line.empty() && (line.front() == '@' || line.front() == '!')) {
+                kind = line.front();
+                line.remove_prefix(1);
+            }
+            const auto equals = line.find('=');
+            if (equals == 0 || equals == std::string_view::npos) continue;
+            Node& node = nodes_[std::string(kRoot) + "/" + std::string(line.substr(0, equals))];
+            const std::string_view value = line.substr(equals + 1);
+            if (kind == '@') {
+                node.linkTarget = std::string(value);
+            } else if (kind == '!') {
+                static constexpr int errors[] = {EIO, ENODEV, ENOENT, EAGAIN, EINVAL, EACCES};
+                node.readError =
+                    errors[(value.empty() ? 0u : static_cast<unsigned char>(value[0])) %
+                           std::size(errors)];
+            } else {
+                node.content = std::string(value);
+            }
+        }
+    }
+
+    std::size_t openFiles() const noexcept { return open_.size(); }
+
+    hwmon::IoResult<std::vector<std::string>> listDirectory(
+        const std::string& path) noexcept override {
+        const std::string prefix = path + "/";
+        std::set<std::string> names;
+        for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
+            if (it->first.compare(0, prefix.size(), prefix) != 0) break;
+            const std::string rest = it->first.substr(prefix.size());
+            names.insert(rest.substr(0, rest.find('/')));
+        }
+        if (names.empty()) {
+            const auto node = nodes_.find(path);
+            return {std::nullopt,
+                    node != nodes_.end() && !node->second.linkTarget ? ENOTDIR : ENOENT};
+        }
+        return {std::vector<std::string>(names.begin(), names.end()), 0};
+    }
+
+    hwmon::IoResult<int> open(const std::string& path) noexcept override {
+        const auto node = nodes_.find(path);
+        if (node == nodes_.end() || node->second.linkTarget) {
+            return {std::nullopt, listDirectory(path).value ? EISDIR : ENOENT};
+        }
+        const int fd = nextFd_++;
+        open_[fd] = path;
+        return {fd, 0};
+    }
+
+    hwmon::IoResult<std::size_t> readAt0(int fd, std::span<char> buffer) noexcept override {
+        const auto file = open_.find(fd);
+        FUZZ_CHECK(file != open_.end());  // never a descriptor that is not open
+        const auto node = nodes_.find(file->second);
+        if (node == nodes_.end()) return {std::nullopt, ENODEV};
+        if (node->second.readError != 0) return {std::nullopt, node->second.readError};
+        const std::size_t n = std::min(buffer.size(), node->second.content.size());
+        std::memcpy(buffer.data(), node->second.content.data(), n);
+        return {n, 0};
+    }
+
+    void close(int fd) noexcept override {
+        FUZZ_CHECK(open_.erase(fd) == 1);  // closed once, and only when open
+    }
+
+    hwmon::IoResult<std::string> readLink(const std::string& path) noexcept override {
+        const auto node = nodes_.find(path);
+        if (node != nodes_.end() && node->second.linkTarget) return {*node->second.linkTarget, 0};
+        return {std::nullopt, node != nodes_.end() || listDirectory(path).value ? EINVAL : ENOENT};
+    }
+
+  private:
+    std::map<std::string, Node> nodes_;
+    std::map<int, std::string> open_;
+    int nextFd_ = 3;
+};
+
+std::vector<std::string_view> versions(std::string_view input) {
+    std::vector<std::string_view> out;
+    while (out.size() < 2) {
+        const auto separator = input.find("\n---\n");
+        if (separator == std::string_view::npos) break;
+        out.push_back(input.substr(0, separator));
+        input.remove_prefix(separator + 5);
+    }
+    out.push_back(input);
+    return out;
+}
+
+void checkServices(TemperatureServices& services) {
+    FUZZ_CHECK(services.naming() == SensorNaming::hwmon);
+    const auto list = services.copyServices();
+    if (!list) return;
+    for (std::size_t i = 0; i < list->count(); ++i) {
+        // An hwmon input's name is its chip's name and its label, both repaired to valid UTF-8
+        // when read. (A power supply's is its directory entry's name, taken as it is.)
+        if (const auto name = list->productName(i); name && !name->starts_with("power_supply ")) {
+            FUZZ_CHECK(isValidUTF8(*name));
+        }
+        if (const auto celsius = list->temperature(i)) FUZZ_CHECK(std::isfinite(*celsius));
+    }
+}
+
+}  // namespace
+}  // namespace tessly::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace tessly;
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const auto trees = fuzz::versions(input);
+    const std::string root(fuzz::kRoot);
+
+    fuzz::TreeReader reader;
+    {
+        sim::ManualClock clock;
+        auto listing = hwmon::makeHwmonTemperatureServices(root, reader, clock);
+        FUZZ_CHECK(listing != nullptr);
+        ThermalSampler thermal(hwmon::makeHwmonTemperatureServices(root, reader, clock),
+                               hwmon::openHwmonSMCDriver(root, reader, clock), clock);
+        FanSampler fans(SMCBridge(hwmon::openHwmonSMCDriver(root, reader, clock)));
+
+        for (std::size_t version = 0; version < trees.size(); ++version) {
+            reader.load(trees[version]);
+            // The second tree comes a few seconds on (only a vanished device brings discovery
+            // forward), the third after a whole discovery period.
+            clock.advance(version == 2 ? 61.0 : 3.0);
+            for (int tick = 0; tick < 2; ++tick) {
+                SensorsPayload payload{.sampledAt = clock.wallNow()};
+                payload.thermal = thermal.sample();
+                payload.fan = fans.sample();
+                FUZZ_CHECK(encodeJSON(payload).has_value());
+                if (payload.fan) {
+                    FUZZ_CHECK(payload.fan->rpms &&
+                               payload.fan->rpms->size() ==
+                                   static_cast<std::size_t>(payload.fan->fanCount));
+                }
+                clock.advance(ThermalSampler::minimumInterval);
+            }
+            fuzz::checkServices(*listing);
+        }
+
+        const auto report = hwmon::reportSensors(
+            root,
+            [](std::string_view name) noexcept {
+                return ThermalSampler::fieldForSensorName(SensorNaming::hwmon, name);
+            },
+            reader);
+        for (const auto& entry : report) {
+            FUZZ_CHECK(!entry.path.empty());
+            FUZZ_CHECK(fuzz::isValidUTF8(entry.chip));
+            if (entry.value) FUZZ_CHECK(std::isfinite(*entry.value));
+        }
+    }
+    // Everything the samplers, the services and the report opened is closed again.
+    FUZZ_CHECK(reader.openFiles() == 0);
+    return 0;
+}
