@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,21 +92,38 @@ std::uint64_t splitMix64(std::uint64_t& state) {
     return z ^ (z >> 31);
 }
 
-// 128 random bits from the kernel; should that fail, a mix of process id, a per-process counter
-// and both clocks, which still differs between any two calls on one machine.
+std::uint64_t freshSeed() {
+    std::uint64_t seed = 0;
+    if (getentropy(&seed, sizeof seed) == 0) return seed;
+    // No entropy from the kernel: the process id and both clocks still differ between any two
+    // processes on one machine.
+    seed = static_cast<std::uint64_t>(::getpid()) << 32;
+    seed ^= static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    seed += static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    return seed;
+}
+
+// Bumped in every forked child, so that a child reseeds instead of repeating its parent's names.
+std::atomic<unsigned> forkGeneration{0};
+void noteFork() { forkGeneration.fetch_add(1, std::memory_order_relaxed); }
+
+// 128 bits for one temporary name from a per-thread generator seeded once from the kernel, so a
+// write costs no system call for it. Names only need to differ in practice: O_EXCL keeps two
+// writers apart even when they do not.
 std::array<std::uint64_t, 2> randomBits() {
-    std::array<std::uint64_t, 2> bits{};
-    if (getentropy(bits.data(), sizeof bits) == 0) return bits;
-    static std::atomic<std::uint64_t> counter{0};
-    std::uint64_t state = static_cast<std::uint64_t>(::getpid()) << 32;
-    state ^= counter.fetch_add(1, std::memory_order_relaxed);
-    state ^=
-        static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
-    state +=
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    bits[0] = splitMix64(state);
-    bits[1] = splitMix64(state);
-    return bits;
+    static const int atforkRegistered = ::pthread_atfork(nullptr, nullptr, noteFork);
+    (void)atforkRegistered;
+    struct Generator {
+        std::uint64_t state = 0;
+        unsigned generation = ~0u;
+    };
+    thread_local Generator generator;
+    const unsigned generation = forkGeneration.load(std::memory_order_relaxed);
+    if (generator.generation != generation) {
+        generator.state = freshSeed();
+        generator.generation = generation;
+    }
+    return {splitMix64(generator.state), splitMix64(generator.state)};
 }
 
 bool isSuffixCharacter(char c) {
@@ -151,19 +169,30 @@ bool replaceFile(const std::filesystem::path& directory, std::string_view fileNa
     try {
         if (!isPlainFileName(fileName)) return false;
         const std::string target(fileName);
-        // Every step below names the directory by this descriptor, so the temporary, the rename
-        // and the cleanup all happen in the one directory even if its path is moved meanwhile.
-        const UniqueFd dir(openRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!dir) return false;
+        // A synced write names the directory by a descriptor, so the temporary, the rename, the
+        // cleanup and the directory's fsync all happen in the one directory even if its path is
+        // moved meanwhile. An unsynced write (the every-second payload) uses paths and spares the
+        // open and close of the directory.
+        UniqueFd dir;
+        int base = AT_FDCWD;
+        std::string prefix;
+        if (durability == Durability::synced) {
+            dir.reset(openRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!dir) return false;
+            base = dir.get();
+        } else {
+            prefix = directory.string() + '/';
+        }
+        const std::string targetPath = prefix + target;
 
         std::string temporary;
         UniqueFd file;
         for (int attempt = 0; attempt < 8 && !file; ++attempt) {
-            temporary = temporaryName(fileName);
+            temporary = prefix + temporaryName(fileName);
             // O_EXCL: never reuse or follow an existing entry, so no two writers share one.
             file.reset(retryOnEINTR([&] {
-                return ::openat(dir.get(), temporary.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+                return ::openat(base, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                                0644);
             }));
             if (!file && errno != EEXIST) return false;
         }
@@ -172,13 +201,13 @@ bool replaceFile(const std::filesystem::path& directory, std::string_view fileNa
         bool written = writeAll(file.get(), bytes);
         if (written && durability == Durability::synced) written = ::fsync(file.get()) == 0;
         written = file.close() && written;
-        if (written && ::renameat(dir.get(), temporary.c_str(), dir.get(), target.c_str()) == 0) {
+        if (written && ::renameat(base, temporary.c_str(), base, targetPath.c_str()) == 0) {
             // The rename is done and cannot be taken back; a failed directory sync only means
             // that a crash right now might still show the previous file.
             if (durability == Durability::synced) (void)::fsync(dir.get());
             return true;
         }
-        (void)::unlinkat(dir.get(), temporary.c_str(), 0);
+        (void)::unlinkat(base, temporary.c_str(), 0);
         return false;
     } catch (...) {  // allocation failure before the temporary exists; nothing to undo
         return false;
@@ -215,7 +244,14 @@ std::optional<std::string> readSmallRegularFile(const std::filesystem::path& fil
                 return std::nullopt;
             }
             if (got == 0) break;
+            const std::size_t asked = bytes.size() - filled;
             filled += static_cast<std::size_t>(got);
+            // A regular file reads short only at its end: once the size it had when opened has
+            // come in short of the buffer, the file is whole without another read.
+            if (static_cast<std::size_t>(got) < asked &&
+                filled == static_cast<std::size_t>(opened.st_size)) {
+                break;
+            }
         }
         if (filled > kMaxFileSize) return std::nullopt;
         bytes.resize(filled);

@@ -20,13 +20,19 @@ template <class Record>
 void store(const Record& record, std::string_view fileName, detail::Durability durability) {
     const auto container = SharedContainer::directory();
     if (!container) return;
-    // With any missing parents; an error (a regular file in the way, say) is ignored, and the
-    // write below then fails quietly.
+    // The container is created, with any missing parents, by every write; an error (a regular
+    // file in the way, say) is ignored and the write then fails quietly. It is created only when
+    // a write finds it missing, which spares the agent's every-second write a lookup.
     std::error_code ignored;
-    std::filesystem::create_directories(*container, ignored);
     const auto bytes = encodeJSON(record);
-    if (!bytes) return;  // a non-finite number: nothing is written, the previous file stays
-    detail::replaceFile(*container, fileName, *bytes, durability);
+    if (!bytes) {  // a non-finite number: nothing is written, the previous file stays
+        std::filesystem::create_directories(*container, ignored);
+        return;
+    }
+    if (detail::replaceFile(*container, fileName, *bytes, durability)) return;
+    if (std::filesystem::create_directories(*container, ignored)) {
+        detail::replaceFile(*container, fileName, *bytes, durability);
+    }
 }
 
 std::optional<std::string> load(std::string_view fileName) {

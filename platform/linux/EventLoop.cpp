@@ -20,14 +20,17 @@ class EventLoop::Timer final : public RepeatingTimer {
 
     int fd() const noexcept { return fd_; }
 
-    // Consumes every pending expiration and runs the action once for all of them.
-    void fire() {
+    // Waits for the next expiration, consumes every pending one and runs the action once for
+    // all of them. False when the timer cannot be read, which no retry would mend.
+    bool fire() {
         std::uint64_t expirations = 0;
         ssize_t n;
         do {
             n = ::read(fd_, &expirations, sizeof expirations);
         } while (n < 0 && errno == EINTR);
-        if (n == static_cast<ssize_t>(sizeof expirations) && expirations > 0) action_();
+        if (n != static_cast<ssize_t>(sizeof expirations)) return false;
+        if (expirations > 0) action_();
+        return true;
     }
 
   private:
@@ -60,7 +63,7 @@ timespec add(timespec a, timespec b) noexcept {
 
 std::shared_ptr<RepeatingTimer> EventLoop::addRepeatingTimer(double interval,
                                                              std::function<void()> action) {
-    const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
     if (fd < 0) return nullptr;
 
     timespec now{};
@@ -80,6 +83,13 @@ std::shared_ptr<RepeatingTimer> EventLoop::addRepeatingTimer(double interval,
 void EventLoop::run() {
     std::vector<pollfd> fds;
     while (!quit_) {
+        // One timer, the agent's case: its blocking read is the wait, with no poll before it.
+        // Timers are added only by actions, on this thread, so none can appear while it blocks.
+        if (timers_.size() == 1) {
+            const auto only = timers_.front();
+            if (!only->fire()) return;
+            continue;
+        }
         // Rebuilt every round: an action may add timers.
         const auto round = timers_;
         fds.clear();
@@ -92,6 +102,7 @@ void EventLoop::run() {
             return;
         }
         for (std::size_t i = 0; i < round.size() && !quit_; ++i) {
+            // Readable: the read in fire() returns at once although the descriptor blocks.
             if (fds[i].revents & POLLIN) round[i]->fire();
         }
     }
