@@ -138,6 +138,8 @@ class Run:
         self.cpu = []  # (CPU seconds, payload sampledAt), once a tick over the window
         self.rss = None
         self.done = False
+        self.profile = None  # perf data file, for the one profiled agent per tree
+        self.perf = None
 
     def start(self, log_file):
         container = os.path.join(self.home, CONTAINER)
@@ -201,6 +203,11 @@ def run_batch(runs, ticks, log_file, window):
                 elif now - run.started > 20:
                     raise SystemExit(f"{run.name}: no payload within 20 s")
                 continue
+            if run.profile and run.perf is None and now >= run.t0 + 2.5:
+                run.perf = subprocess.Popen(
+                    ["perf", "record", "-q", "-F", "49999", "--call-graph", "dwarf", "-p",
+                     str(run.proc.pid), "-o", run.profile, "--", "sleep", str(ticks)],
+                    stdin=subprocess.DEVNULL, stdout=log_file, stderr=log_file)
             if window and now >= run.t0 + 2.5 + len(run.cpu):
                 seconds, _ = cpu_seconds(run.proc.pid)
                 run.cpu.append((seconds, run.sampled_at()))
@@ -208,6 +215,8 @@ def run_batch(runs, ticks, log_file, window):
                     run.rss = rss_kib(run.proc.pid)
                     run.finish()
             elif not window and now >= run.t0 + end_after:
+                if run.perf is not None:
+                    run.perf.wait()
                 run.finish()
         time.sleep(0.002)
 
@@ -275,6 +284,45 @@ def trace_summary(tick_list, ticks):
         summary["discovery_syscalls"] = tick["syscalls"]
         summary["amortised_syscalls"] = (mean_syscalls * (period - 1) + tick["syscalls"]) / period
     return summary
+
+
+PROFILE_ROWS = [
+    ("tessly::SensorsAgent::applyControl", "applyControl"),
+    ("tessly::detail::readSmallRegularFile", "… reading control.json (stat, open, fstat, read, "
+     "read, close)"),
+    ("tessly::decodeSensorControl", "… decoding control.json (nlohmann::json)"),
+    ("tessly::SensorsAgent::sampleAndWrite", "sampleAndWrite"),
+    ("tessly::ThermalSampler::sample", "… ThermalSampler::sample"),
+    ("tessly::FanSampler::sample", "… FanSampler::sample"),
+    ("tessly::SensorBridge::write", "… SensorBridge::write"),
+    ("tessly::encodeJSON", "… … encoding the payload (nlohmann::json)"),
+    ("tessly::detail::replaceFile", "… … creating, writing and renaming the temporary"),
+    ("tessly::hwmon::SensorFile::read", "across the above: the value reads (thermal and fans)"),
+    ("tessly::hwmon::scanSysfs", "across the above: the rediscovery walk"),
+    ("tessly::detail::containerDirectory", "across the above: the container lookups"),
+]
+
+
+def read_profile(path):
+    """Share of the agent's samples under each function of PROFILE_ROWS (perf's "children")."""
+    if not os.path.exists(path):
+        return None
+    out = subprocess.run(["perf", "report", "-i", path, "--children", "--sort", "sym", "--stdio",
+                          "-g", "none"], capture_output=True, text=True)
+    if out.returncode != 0:
+        return None
+    shares, samples = {}, None
+    for line in out.stdout.splitlines():
+        m = re.match(r"^# Samples: (\S+)", line)
+        if m:
+            samples = m.group(1)
+        m = re.match(r"^\s+([\d.]+)%\s+[\d.]+%\s+\[[.k]\]\s+(.*)$", line)
+        if not m:
+            continue
+        for prefix, _ in PROFILE_ROWS:
+            if m.group(2).startswith(prefix) and prefix not in shares:
+                shares[prefix] = float(m.group(1))
+    return {"shares": shares, "samples": samples} if shares else None
 
 
 # ---- the peers ----------------------------------------------------------------------------------
@@ -477,6 +525,8 @@ class Results:
         self.node = {}    # tree -> [scrape results]
         self.sensors = {}  # tree -> {"cpu": [...], ...}
         self.sensors_native = {}  # the same, without the preload
+        self.profiles = {}  # tree -> perf shares of one agent, or None
+        self.profile_fs = None
         self.preload_only = None
         self.goals = []   # (kind, tree, variant, ok, value)
 
@@ -503,7 +553,8 @@ class Results:
 def write_results(path, r, elapsed):
     args, facts, trees = r.args, r.facts, r.trees
     small, large = list(trees)
-    L, machine, method, tables, peers, goals, syscalls, notes = ([] for _ in range(8))
+    L, machine, method, tables, peers, goals, syscalls, notes, profile = (
+        [] for _ in range(9))
     add = L.append
     when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     add("# Tessly agent: whole-process comparison")
@@ -694,13 +745,37 @@ def write_results(path, r, elapsed):
             add(f"| {n} | " + " | ".join(f"{by_run[(l, p)].get(n, 0):.1f}"
                                          for l in trees for p in PROGRAMS) + " |")
         add("")
+        add = profile.append
+        add("## Where the agent's CPU goes")
+        add("")
+        if any(r.profiles.values()):
+            add(f"`perf record --call-graph dwarf` on one more agent per tree (HOME on "
+                f"{r.profile_fs}) during the strace pass, over {args.ticks} ticks; share of its "
+                "samples spent in each function and what it calls (perf's \"children\"). "
+                "The rest is the event loop: waking up, poll and the timer read.")
+            add("")
+            add("| function | " + " | ".join(trees) + " |")
+            add("|---|" + "---|" * len(trees))
+            for prefix, text in PROFILE_ROWS:
+                cells = []
+                for label in trees:
+                    p = r.profiles.get(label)
+                    share = p["shares"].get(prefix) if p else None
+                    cells.append(f"{share:.1f} %" if share is not None else "–")
+                add(f"| {text} | " + " | ".join(cells) + " |")
+            add("| samples | " + " | ".join(
+                (r.profiles[l] or {}).get("samples") or "–" for l in trees) + " |")
+        else:
+            add("Not profiled: `perf` is missing or could not record here.")
+        add("")
+
         add = notes.append
         add("## Findings")
         add("")
         for text in findings(r):
             add(f"- {text}")
         add("")
-    for section in (machine, goals, notes, tables, peers, syscalls, method):
+    for section in (machine, goals, notes, tables, peers, syscalls, profile, method):
         L.extend(section)
     with open(path, "w") as f:
         f.write("\n".join(L).rstrip() + "\n")
@@ -759,20 +834,19 @@ def findings(r):
                 parts.append(f"{us(total)} on the {l} tree")
                 continue
             # The window (ticks 3 to ticks + 2) holds the agent's rediscovery, its costliest
-            # tick; the floor's costliest tick is only noise.
-            steady = median(a["rest"]) - median(f["rest"])
-            costliest = (median(a["cpu"]) - median(a["rest"])) - (
-                median(f["cpu"]) - median(f["rest"]))
+            # tick; the floor has none.
+            costliest = median(a["cpu"]) - median(a["rest"])
+            steady = median(a["rest"]) - median(f["cpu"])
             parts.append(f"{us(steady + costliest)} on the {l} tree ({us(costliest)} of it "
                          f"the rediscovery spread over the window, {us(steady)} the other "
                          "ticks)")
         out.append(
             f"HOME on {r.fs(variant)}: per tick the agent spends more than the floor by "
             + "; ".join(parts) + ". Outside the rediscovery that is the agent's own work beyond "
-            "the unavoidable: the syscalls above, with two path walks to control.json and two "
-            "to the container; the container path built twice a tick; JSON encoding and "
-            "decoding through nlohmann::json; and the sampler and SMC-protocol layers between "
-            "the tick and each pread.")
+            "the unavoidable (see \"Where the agent's CPU goes\"): the syscalls above, with "
+            "two path walks to control.json and two to the container; the container path built "
+            "twice a tick; JSON encoding and decoding through nlohmann::json; and the sampler "
+            "and SMC-protocol layers between the tick and each pread.")
     for kind, label, variant, ok, value in missed:
         if kind in ("node", "sensors"):
             tool = "node_exporter" if kind == "node" else "`sensors -j`"
@@ -879,10 +953,24 @@ def main():
                             for p in PROGRAMS:
                                 runs.append(Run(work, homes[variant]["dir"], variant, label, p,
                                                 programs[p], trees[label]["path"], traced))
+                profiled = []
+                if traced and shutil.which("perf"):
+                    variant = "tmpfs" if "tmpfs" in homes else "home"
+                    for label in trees:
+                        run = Run(work, homes[variant]["dir"], variant, label, "agent",
+                                  programs["agent"], trees[label]["path"], False)
+                        run.profile = os.path.join(work, f"perf-{label}.data")
+                        profiled.append(run)
+                    runs += profiled
                 log(f"{'strace pass' if traced else 'CPU and RSS pass'}: {len(runs)} processes "
                     f"for {args.ticks} ticks (about {args.ticks + 5} s)")
                 run_batch(runs, args.ticks, log_file, window=not traced)
+                for run in profiled:
+                    results.profiles[run.label] = read_profile(run.profile)
+                    results.profile_fs = homes[run.variant]["fs"]
                 for run in runs:
+                    if run in profiled:
+                        continue
                     if traced:
                         summary = trace_summary(parse_trace(run.trace, args.ticks), args.ticks)
                         results.traces.setdefault(run.label, {}).setdefault(

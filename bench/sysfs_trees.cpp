@@ -3,10 +3,12 @@
 //
 // Usage: tessly_sysfs_trees FIXTURE COPIES OUTDIR
 //   FIXTURE  a machine of platform/linux/tests/fixtures, e.g. "intel-raptorlake"
-//   COPIES   how many times the machine appears; copy k renumbers its chips hwmonN -> hwmon(N +
-//   k*C)
-//            where C is the machine's chip count, and renames its power supplies NAME -> NAME_k
+//   COPIES   how many times the machine appears: copy k shifts its chip numbers by k times one
+//            more than the machine's highest hwmon number, and renames its power supplies
+//            NAME -> NAME_k
 //   OUTDIR   where the tree goes; it must not exist yet
+// Chips that the fixture gives as plain class/hwmon/hwmonN directories are laid out as platform
+// devices (see machine() below), so that the copies are distinct devices to every reader.
 // Prints the number of chips and of value files (temp and fan inputs) written.
 //
 // The tree is built by the test materialiser (SysfsTree) in a temporary directory and copied out

@@ -140,7 +140,10 @@ TEST_F(CrashSafetyTest, ReaderProcessSeesOnlyWholePayloadsWhileAWriterProcessRep
     const pid_t writer = startPayloadWriter(1, ready[1]);
     ASSERT_GT(writer, 0);
     char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the writer process did not start";
+    if (::read(ready[0], &byte, 1) != 1) {
+        killAndReap(writer);
+        FAIL() << "the writer process did not start";
+    }
 
     int bad = 0;
     int missing = 0;
