@@ -2,6 +2,7 @@
 
 #include <TesslyKit/PayloadStatus.h>
 #include <TesslyKit/SensorBridge.h>
+#include <TesslyKit/SharedContainer.h>
 
 #include <algorithm>
 #include <optional>
@@ -23,12 +24,18 @@ constexpr double kStopPoll = 0.1;
 // request comes from an agent that did not stop.
 constexpr double kLastTickSlack = 1.5;
 
+// A control.json temporary this old cannot belong to a write still in progress.
+constexpr double kLeftoverTemporaryAge = 60.0;
+
 const char* onOff(bool value) {
     return value ? "on" : "off";
 }
 
 // Writes the record and reads it back: the bridge reports nothing, so the read is the proof.
 bool writeAndConfirm(Console& console, const SensorControl& control) {
+    // Temporaries of control.json left by a writer killed mid-write are this side's to sweep:
+    // the agent only ever removes its own.
+    SharedContainer::removeStaleTemporaries("control.json", kLeftoverTemporaryAge);
     SensorBridge::writeControl(control);
     const auto back = SensorBridge::readControl();
     if (back && back->autostart == control.autostart &&
