@@ -12,10 +12,10 @@
 #include "agent/SensorsAgent.h"
 #include "agent/tests/AgentFakes.h"
 #include "agent/tests/TestSupport.h"
-#include "platform/linux/HwmonSensors.h"
-#include "platform/sim/ManualClock.h"
 #include "platform/linux/EventLoop.h"
+#include "platform/linux/HwmonSensors.h"
 #include "platform/linux/XdgAutostart.h"
+#include "platform/sim/ManualClock.h"
 
 namespace tessly {
 namespace {
@@ -62,37 +62,34 @@ TEST(EventLoopTest, FiresOnTheScheduleCountedFromCreationAndNeverMakesUpLateFire
 TEST(EventLoopTest, TimerOutlivesTheCreatorsReference) {
     EventLoop loop;
     int fires = 0;
-    loop.addRepeatingTimer(0.01, [&] {
-        if (++fires == 2) loop.quit();
-    }).reset();
+    loop.addRepeatingTimer(0.01,
+                           [&] {
+                               if (++fires == 2) loop.quit();
+                           })
+        .reset();
     loop.run();
     EXPECT_EQ(fires, 2);
 }
 
-struct ExecCase {
-    const char* program;
-    const char* exec;
-};
-
 TEST(DesktopEntryTest, ExecValueQuotesAndEscapesAsDesktopEntriesRequire) {
-    const ExecCase cases[] = {
+    // Inside quotes $, " and ` get a backslash, then every backslash is doubled for the file.
+    const std::pair<const char*, const char*> cases[] = {
         {"/usr/bin/tessly-helper", "/usr/bin/tessly-helper"},
         {"/opt/Tessly Helper/tessly-helper", "\"/opt/Tessly Helper/tessly-helper\""},
-        {"/opt/a$b", "\"/opt/a\\\\$b\""},       // \$ inside quotes, then \ escaped as \\ .
+        {"/opt/a$b", "\"/opt/a\\\\$b\""},
         {"/opt/a\"b", "\"/opt/a\\\\\"b\""},
         {"/opt/a`b", "\"/opt/a\\\\`b\""},
-        {"/opt/a\\b", "\"/opt/a\\\\\\\\b\""},   // \ -> \\ in the quotes -> \\\\ in the file
+        {"/opt/a\\b", "\"/opt/a\\\\\\\\b\""},
         {"/opt/100%/x", "/opt/100%%/x"},
         {"/opt/a;b", "\"/opt/a;b\""},
         {"/opt/new\nline", "\"/opt/new\\nline\""},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(desktopExecValue(c.program), c.exec) << c.program;
-    }
+    for (const auto& [program, exec] : cases)
+        EXPECT_EQ(desktopExecValue(program), exec) << program;
 }
 
 class XdgAutostartTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     ScopedEnv home{"HOME", (dir / "home").string()};
     ScopedEnv config{"XDG_CONFIG_HOME", (dir / "config").string()};
@@ -110,7 +107,7 @@ TEST_F(XdgAutostartTest, RegisterWritesTheEntryAndUnregisterRemovesIt) {
     ASSERT_TRUE(autostart.registerMainApp().succeeded);  // rewriting is fine
     ASSERT_TRUE(autostart.unregisterMainApp().succeeded);
     EXPECT_FALSE(std::filesystem::exists(entry));
-    EXPECT_TRUE(autostart.unregisterMainApp().succeeded);  // already absent
+    EXPECT_TRUE(autostart.unregisterMainApp().succeeded);         // already absent
     EXPECT_TRUE(std::filesystem::is_empty(entry.parent_path()));  // no temporaries left
 }
 
@@ -134,11 +131,7 @@ TEST_F(XdgAutostartTest, FolderWhereTheEntryShouldBeFailsBothWays) {
     EXPECT_FALSE(autostart.registerMainApp().succeeded);
     EXPECT_FALSE(autostart.unregisterMainApp().succeeded);
     // The failed write left no temporary behind.
-    std::size_t files = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(entry.parent_path())) {
-        ++files;
-    }
-    EXPECT_EQ(files, 1u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(entry.parent_path()), {}), 1);
 }
 
 // A machine without sensors (a container): the agent publishes an empty thermal reading and no
@@ -160,9 +153,9 @@ TEST(LinuxSensorsAgentTest, MachineWithoutSensorsPublishesEmptyThermalAndNoFan) 
     host.setDelegate(agent.get());
     host.run();
     for (int tick = 0; tick < 4; ++tick) {
-        const auto payload = decodeSensorsPayload(testing::readFile(
-            dir / "home/Library/Group Containers" / std::string(SensorBridge::groupID) /
-            "sensors.json"));
+        const auto payload = decodeSensorsPayload(
+            testing::readFile(dir / "home/Library/Group Containers" /
+                              std::string(SensorBridge::groupID) / "sensors.json"));
         ASSERT_TRUE(payload);
         ASSERT_TRUE(payload->thermal);
         EXPECT_EQ(*payload->thermal, ThermalReading{});

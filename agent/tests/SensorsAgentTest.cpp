@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 #include <TesslyKit/RecordsJSON.h>
 #include <TesslyKit/SensorBridge.h>
@@ -24,7 +25,7 @@ using sim::ScriptedSMC;
 using sim::ScriptedTemperatureServices;
 
 class SensorsAgentTest : public ::testing::Test {
-protected:
+  protected:
     testing::TempDir dir;
     testing::ScopedEnv home{"HOME", dir.path().string()};
     std::filesystem::path container =
@@ -130,7 +131,8 @@ TEST_F(SensorsAgentTest, ThrottledTicksRepublishTheLastThermalReading) {
 TEST_F(SensorsAgentTest, ReadingWithoutAnyTemperatureStillReplacesTheLastOne) {
     launch();
     ASSERT_TRUE(published()->thermal->cpuTemperatureC);
-    for (std::size_t i = 0; i < services.serviceCount(); ++i) services.setTemperature(i, 0.0);
+    for (std::size_t i = 0; i < services.serviceCount(); ++i)
+        services.setTemperature(i, 0.0);
     thermalSMC.setFloat("TRD0", 0.0f);
     tick();
     tick();
@@ -158,22 +160,19 @@ TEST_F(SensorsAgentTest, FanReadingBelongsToTheTickThatProducedIt) {
     EXPECT_EQ(published()->fan->fanCount, 2);
 }
 
-TEST_F(SensorsAgentTest, VersionIsReadOnceAndAbsentWhenThereIsNone) {
-    launch();
-    versionText = "9.9.9";  // changing the source later changes nothing
-    tick();
-    tick();
-    EXPECT_EQ(versionReads, 1);
-    EXPECT_EQ(published()->helperVersion, std::optional<std::string>("2.3.1"));
-}
-
-TEST_F(SensorsAgentTest, NoVersionTextMeansNoHelperVersionForTheProcessLife) {
-    versionText = std::nullopt;
-    launch();
-    versionText = "1.0";
-    tick();
-    EXPECT_EQ(versionReads, 1);
-    EXPECT_FALSE(published()->helperVersion);
+TEST_F(SensorsAgentTest, VersionIsReadOnceForTheProcessLifeAndAbsentWhenThereIsNone) {
+    for (const std::optional<std::string>& version :
+         {std::optional<std::string>("2.3.1"), std::optional<std::string>()}) {
+        startAfresh();
+        versionReads = 0;
+        versionText = version;
+        launch();
+        versionText = "9.9.9";  // changing the source later changes nothing
+        tick();
+        tick();
+        EXPECT_EQ(versionReads, 1);
+        EXPECT_EQ(published().value().helperVersion, version);
+    }
 }
 
 TEST_F(SensorsAgentTest, TimerFiringAfterTheAgentIsGoneDoesNothing) {
@@ -186,33 +185,26 @@ TEST_F(SensorsAgentTest, TimerFiringAfterTheAgentIsGoneDoesNothing) {
     EXPECT_TRUE(loginItems.requests.empty());
 }
 
-// Stop rule, one row per case: the stop time relative to the agent's launch.
-struct StopCase {
-    const char* name;
-    bool writeFile;
-    std::optional<double> stopOffset;  // from launchedAt
-    bool stops;
-};
-
 TEST_F(SensorsAgentTest, StopRuleJudgesRequestsAgainstTheLaunchTime) {
-    const StopCase cases[] = {
+    // Whether a control file is written, its stop time relative to the launch, whether it stops.
+    const std::tuple<const char*, bool, std::optional<double>, bool> cases[] = {
         {"no control file", false, std::nullopt, false},
         {"no stop time", true, std::nullopt, false},
         {"after launch", true, 0.001, true},
         {"at launch", true, 0.0, false},
         {"before launch", true, -3600.0, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, writeFile, stopOffset, stops] : cases) {
+        SCOPED_TRACE(name);
         startAfresh();
         makeAgent();
-        if (c.writeFile) {
-            writeControl(true, c.stopOffset ? std::optional(agent->launchedAt() + *c.stopOffset)
-                                            : std::nullopt);
+        if (writeFile) {
+            writeControl(
+                true, stopOffset ? std::optional(agent->launchedAt() + *stopOffset) : std::nullopt);
         }
         host.run();
-        EXPECT_EQ(host.terminateRequests, c.stops ? 1 : 0);
-        if (c.stops) {
+        EXPECT_EQ(host.terminateRequests, stops ? 1 : 0);
+        if (stops) {
             EXPECT_TRUE(loginItems.requests.empty());  // autostart rule skipped
             EXPECT_FALSE(agent->lastAutostart());
         } else {
@@ -234,39 +226,32 @@ TEST_F(SensorsAgentTest, StopRequestArrivingWhileRunningStopsWithoutLoginRequest
     EXPECT_EQ(agent->lastAutostart(), false);
 }
 
-// Autostart rule: the request sent for each (last applied, desired) pair.
-struct AutostartCase {
-    std::optional<bool> last;
-    bool desired;
-    const char* request;  // nullptr: none
-};
-
 TEST_F(SensorsAgentTest, AutostartRuleSendsARequestOnlyWhenTheWishChanges) {
-    const AutostartCase cases[] = {
-        {std::nullopt, true, "register"}, {std::nullopt, false, "unregister"},
-        {true, true, nullptr},            {false, false, nullptr},
-        {true, false, "unregister"},      {false, true, "register"},
+    // The last applied wish, the desired one, the request sent (none: empty).
+    using Requests = std::vector<std::string>;
+    const std::tuple<std::optional<bool>, bool, Requests> cases[] = {
+        {std::nullopt, true, {"register"}},
+        {std::nullopt, false, {"unregister"}},
+        {true, true, {}},
+        {false, false, {}},
+        {true, false, {"unregister"}},
+        {false, true, {"register"}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [last, desired, requests] : cases) {
         SCOPED_TRACE(::testing::Message()
-                     << "last " << (c.last ? (*c.last ? "true" : "false") : "absent")
-                     << ", desired " << c.desired);
+                     << "last " << ::testing::PrintToString(last) << ", desired " << desired);
         startAfresh();
         // The launch applies `last`; with `last` absent the launch itself is the call judged.
-        writeControl(c.last.value_or(c.desired));
+        writeControl(last.value_or(desired));
         launch();
-        if (c.last) {
-            ASSERT_EQ(agent->lastAutostart(), c.last);
+        if (last) {
+            ASSERT_EQ(agent->lastAutostart(), last);
             loginItems.requests.clear();
-            writeControl(c.desired);
+            writeControl(desired);
             tick();
         }
-        if (c.request) {
-            EXPECT_EQ(loginItems.requests, std::vector<std::string>{c.request});
-        } else {
-            EXPECT_TRUE(loginItems.requests.empty());
-        }
-        EXPECT_EQ(agent->lastAutostart(), c.desired);
+        EXPECT_EQ(loginItems.requests, requests);
+        EXPECT_EQ(agent->lastAutostart(), desired);
     }
 }
 
@@ -292,25 +277,6 @@ TEST_F(SensorsAgentTest, UnreadableControlFileMeansUnregister) {
     launch();
     EXPECT_EQ(loginItems.requests, std::vector<std::string>{"unregister"});
     EXPECT_EQ(host.terminateRequests, 0);
-}
-
-TEST_F(SensorsAgentTest, WallClockJumpsDoNotFreezeReadingsOrMisjudgeStops) {
-    launch();
-    const double launchedAt = agent->launchedAt();
-    clock.setWall(launchedAt - 3600.0);  // set back an hour
-    services.setTemperature(0, 77.0);
-    tick();
-    tick();
-    ASSERT_TRUE(published()->thermal);
-    EXPECT_EQ(published()->thermal->cpuTemperatureC, 77.0);
-
-    writeControl(false, launchedAt - 1.0);  // older than launch, though newer than "now"
-    tick();
-    EXPECT_EQ(host.terminateRequests, 0);
-    clock.setWall(launchedAt + 3600.0);
-    writeControl(false, launchedAt + 1.0);
-    tick();
-    EXPECT_EQ(host.terminateRequests, 1);
 }
 
 TEST_F(SensorsAgentTest, LaunchSweepsOldPayloadTemporariesOnly) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "agent/tests/AgentFakes.h"
@@ -22,6 +23,24 @@ namespace tessly::cli::testing {
 
 // 2026-01-01T00:00:00Z.
 inline constexpr double kNewYear = 1767225600.0;
+// The shared container of a HOME shown as "~".
+inline constexpr std::string_view kContainerText =
+    "~/Library/Group Containers/group.app.tessly.sensors/";
+
+// A payload with every reading but memory, two fans and their limits.
+inline SensorsPayload fullPayload(double sampledAt) {
+    return {.thermal = ThermalReading{.cpuTemperatureC = 48.5,
+                                      .gpuTemperatureC = 41.25,
+                                      .batteryTemperatureC = 30.5,
+                                      .storageTemperatureC = 36},
+            .fan = FanReading{.rpm = 1320,
+                              .fanCount = 2,
+                              .rpms = std::vector<double>{1320, 1275.5},
+                              .minRPM = 1000,
+                              .maxRPM = 4900},
+            .sampledAt = sampledAt,
+            .helperVersion = "1.4.0"};
+}
 
 struct Outcome {
     int status = -1;

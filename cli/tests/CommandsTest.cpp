@@ -3,6 +3,9 @@
 
 #include <sys/stat.h>
 
+#include <tuple>
+
+#include "cli/PayloadText.h"
 #include "cli/Prometheus.h"
 #include "cli/tests/CliTestSupport.h"
 
@@ -11,82 +14,47 @@ namespace {
 
 using tessly::testing::readFile;
 using tessly::testing::writeFile;
+using testing::fullPayload;
+using testing::kContainerText;
 using testing::kNewYear;
 namespace fs = std::filesystem;
-
-SensorsPayload payloadAt(double sampledAt) {
-    return {.thermal = ThermalReading{.cpuTemperatureC = 48.5,
-                                      .gpuTemperatureC = 41.25,
-                                      .batteryTemperatureC = 30.5,
-                                      .storageTemperatureC = 36},
-            .fan = FanReading{.rpm = 1320,
-                              .fanCount = 2,
-                              .rpms = std::vector<double>{1320, 1275.5},
-                              .minRPM = 1000,
-                              .maxRPM = 4900},
-            .sampledAt = sampledAt,
-            .helperVersion = "1.4.0"};
-}
 
 class Commands : public testing::CliTest {};
 
 // ---- read --------------------------------------------------------------------------------------
 
 TEST_F(Commands, ReadPrintsTheCurrentPayloadForPeopleAndAsTheFilesJSON) {
-    SensorBridge::write(payloadAt(kNewYear - 0.5));
-
+    SensorBridge::write(fullPayload(kNewYear - 0.5));
     const auto human = run({"read"});
     EXPECT_EQ(human.status, 0);
     EXPECT_EQ(human.err, "");
-    EXPECT_EQ(human.out,
-              "CPU           48.5 °C\n"
-              "GPU           41.2 °C\n"
-              "Battery       30.5 °C\n"
-              "Storage       36.0 °C\n"
-              "Fans         1320 rpm  (2 fans)\n"
-              "  fan 0      1320 rpm\n"
-              "  fan 1      1276 rpm\n"
-              "Fan limits   1000–4900 rpm\n"
-              "Sampled      0.5 s ago\n"
-              "Agent        1.4.0\n");
-
+    EXPECT_EQ(human.out, payloadText(fullPayload(kNewYear - 0.5), kNewYear));
     const auto json = run({"read", "--json"});
     EXPECT_EQ(json.status, 0);
-    EXPECT_EQ(json.out, R"({"thermal":{"cpuTemperatureC":48.5,"gpuTemperatureC":41.25,)"
-                        R"("batteryTemperatureC":30.5,"storageTemperatureC":36},"fan":{"rpm":1320,)"
-                        R"("fanCount":2,"rpms":[1320,1275.5],"minRPM":1000,"maxRPM":4900},)"
-                        R"("sampledAt":1767225599.5,"helperVersion":"1.4.0"})"
-                        "\n");
+    EXPECT_EQ(json.out, *encodeJSON(fullPayload(kNewYear - 0.5)) + "\n");
 }
 
 TEST_F(Commands, WithoutACurrentPayloadReadSaysWhyOnStderrAndFails) {
-    const std::string file = "~/Library/Group Containers/group.app.tessly.sensors/sensors.json";
-    const struct {
-        const char* name;
-        std::function<void()> arrange;
-        std::string err;
-    } cases[] = {
-        {"missing", [] {},
-         "tessly: no current payload: " + file + " does not exist (is the agent running?)\n"},
+    const std::string file = std::string(kContainerText) + "sensors.json";
+    const std::tuple<const char*, std::function<void()>, std::string> cases[] = {
+        {"missing", [] {}, file + " does not exist (is the agent running?)"},
         {"invalid", [&] { writeFile(sensorsFile(), R"({"sampledAt":"yesterday"})"); },
-         "tessly: no current payload: " + file + " does not hold a valid payload\n"},
+         file + " does not hold a valid payload"},
         {"a directory", [&] { fs::create_directories(sensorsFile()); },
-         "tessly: no current payload: " + file +
-             " cannot be read (it must be a regular file of at most 1 MiB)\n"},
-        {"stale", [] { SensorBridge::write(payloadAt(kNewYear - 42.25)); },
-         "tessly: no current payload: the last payload, in " + file +
-             ", is 42.2 s old; payloads older than 6 s count as absent (has the agent "
-             "stopped?)\n"},
+         file + " cannot be read (it must be a regular file of at most 1 MiB)"},
+        {"stale", [] { SensorBridge::write(fullPayload(kNewYear - 42.25)); },
+         "the last payload, in " + file +
+             ", is 42.2 s old; payloads older than 6 s count as absent (has the agent stopped?)"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, arrange, why] : cases) {
+        SCOPED_TRACE(name);
         fs::remove_all(home / "Library");
-        c.arrange();
+        arrange();
         for (const auto& args : {std::vector<std::string>{"read"}, {"read", "--json"}}) {
             const auto outcome = run(args);
             EXPECT_EQ(outcome.status, 1);
             EXPECT_EQ(outcome.out, "");
-            EXPECT_EQ(withoutHome(outcome.err), c.err);
+            EXPECT_EQ(withoutHome(outcome.err), "tessly: no current payload: " + why + "\n");
         }
     }
 }
@@ -94,29 +62,28 @@ TEST_F(Commands, WithoutACurrentPayloadReadSaysWhyOnStderrAndFails) {
 // ---- the command line ----------------------------------------------------------------------
 
 TEST_F(Commands, BadArgumentsGetAHintAndStatusTwo) {
-    const struct {
-        std::vector<std::string> args;
-        const char* hint;
-    } cases[] = {
-        {{}, "Run 'tessly --help' for usage.\n"},
-        {{"read", "--bogus"}, "Run 'tessly read --help' for usage.\n"},
-        {{"watch", "--interval", "0"}, "Run 'tessly watch --help' for usage.\n"},
-        {{"watch", "--interval", "nan"}, "Run 'tessly watch --help' for usage.\n"},
-        {{"control"}, "Run 'tessly control --help' for usage.\n"},
-        {{"control", "autostart"}, "Run 'tessly control autostart --help' for usage.\n"},
-        {{"control", "autostart", "maybe"}, "Run 'tessly control autostart --help' for usage.\n"},
-        {{"control", "stop", "now"}, "Run 'tessly control stop --help' for usage.\n"},
-        {{"sensors", "--sysfs"}, "Run 'tessly sensors --help' for usage.\n"},
-        {{"simulate", "toaster"}, "Run 'tessly simulate --help' for usage.\n"},
-        {{"export", "--format", "json"}, "Run 'tessly export --help' for usage.\n"},
+    // The arguments and the command whose help the hint names.
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, ""},
+        {{"read", "--bogus"}, "read "},
+        {{"watch", "--interval", "0"}, "watch "},
+        {{"watch", "--interval", "nan"}, "watch "},
+        {{"control"}, "control "},
+        {{"control", "autostart"}, "control autostart "},
+        {{"control", "autostart", "maybe"}, "control autostart "},
+        {{"control", "stop", "now"}, "control stop "},
+        {{"sensors", "--sysfs"}, "sensors "},
+        {{"simulate", "toaster"}, "simulate "},
+        {{"export", "--format", "json"}, "export "},
     };
-    for (const auto& c : cases) {
-        const auto outcome = run(c.args);
-        SCOPED_TRACE(::testing::PrintToString(c.args));
+    for (const auto& [args, command] : cases) {
+        const auto outcome = run(args);
+        SCOPED_TRACE(::testing::PrintToString(args));
         EXPECT_EQ(outcome.status, 2);
         EXPECT_EQ(outcome.out, "");
         EXPECT_TRUE(outcome.err.starts_with("tessly: ")) << outcome.err;
-        EXPECT_TRUE(outcome.err.ends_with(c.hint)) << outcome.err;
+        EXPECT_TRUE(outcome.err.ends_with("Run 'tessly " + command + "--help' for usage.\n"))
+            << outcome.err;
     }
     EXPECT_FALSE(fs::exists(home / "Library"));  // nothing was done
 }
@@ -216,10 +183,10 @@ TEST_F(Commands, StopWithNoAgentPublishingAnswersAtOnce) {
 
 TEST_F(Commands, StopWatchesThePayloadForThreeSeconds) {
     // An agent that obeys: the tick under way publishes once more, then nothing.
-    SensorBridge::write(payloadAt(kNewYear - 0.4));
+    SensorBridge::write(fullPayload(kNewYear - 0.4));
     bool tickUnderWay = true;
     duringPause = [&] {
-        if (tickUnderWay) SensorBridge::write(payloadAt(clock.wallNow()));
+        if (tickUnderWay) SensorBridge::write(fullPayload(clock.wallNow()));
         tickUnderWay = false;
     };
     auto outcome = run({"control", "stop"});
@@ -231,9 +198,9 @@ TEST_F(Commands, StopWatchesThePayloadForThreeSeconds) {
     EXPECT_LT(clock.wallNow(), kNewYear + 3.2);
 
     // An agent that keeps publishing (launched after the request, say) is reported at once.
-    SensorBridge::write(payloadAt(clock.wallNow() - 0.2));
+    SensorBridge::write(fullPayload(clock.wallNow() - 0.2));
     const double requested = clock.wallNow();
-    duringPause = [&] { SensorBridge::write(payloadAt(clock.wallNow() + 0.03)); };
+    duringPause = [&] { SensorBridge::write(fullPayload(clock.wallNow() + 0.03)); };
     outcome = run({"control", "stop"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err,
@@ -246,8 +213,8 @@ TEST_F(Commands, StopWatchesThePayloadForThreeSeconds) {
 // ---- export --------------------------------------------------------------------------------
 
 TEST_F(Commands, ExportPrintsOrAtomicallyReplacesTheMetricsFile) {
-    SensorBridge::write(payloadAt(kNewYear - 0.5));
-    const std::string expected = prometheusText(payloadAt(kNewYear - 0.5), kNewYear);
+    SensorBridge::write(fullPayload(kNewYear - 0.5));
+    const std::string expected = prometheusText(fullPayload(kNewYear - 0.5), kNewYear);
 
     const auto printed = run({"export", "--format", "prometheus"});
     EXPECT_EQ(printed.status, 0);
@@ -289,7 +256,7 @@ TEST_F(Commands, SimulateListsItsMachines) {
 }
 
 TEST_F(Commands, SimulateRefusesWhileFreshPayloadsArePublishedUnlessForced) {
-    SensorBridge::write(payloadAt(kNewYear - 0.5));
+    SensorBridge::write(fullPayload(kNewYear - 0.5));
     const auto refused = run({"simulate"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(refused.err.starts_with(

@@ -17,26 +17,14 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 TEST(Format, Durations) {
-    const struct {
-        double seconds;
-        const char* text;
-    } cases[] = {
-        {0, "0.0 s"},
-        {0.04, "0.0 s"},
-        {0.5, "0.5 s"},
-        {-0.3, "0.3 s"},
-        {59.9, "59.9 s"},
-        {59.96, "1 min 0 s"},
-        {192.7, "3 min 12 s"},
-        {3599, "59 min 59 s"},
-        {3600, "1 h 0 min"},
-        {7530, "2 h 5 min"},
-        {86400 * 3 + 4 * 3600 + 59, "3 d 4 h"},
-        {kNaN, "unknown"},
-        {kInf, "ages"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(durationText(c.seconds), c.text) << c.seconds;
+    // 273659 s is 3 d 4 h 0 min 59 s.
+    const std::pair<double, const char*> cases[] = {
+        {0, "0.0 s"},        {0.04, "0.0 s"},      {0.5, "0.5 s"},        {-0.3, "0.3 s"},
+        {59.9, "59.9 s"},    {59.96, "1 min 0 s"}, {192.7, "3 min 12 s"}, {3599, "59 min 59 s"},
+        {3600, "1 h 0 min"}, {7530, "2 h 5 min"},  {273659, "3 d 4 h"},   {kNaN, "unknown"},
+        {kInf, "ages"}};
+    for (const auto& [seconds, text] : cases)
+        EXPECT_EQ(durationText(seconds), text) << seconds;
 }
 
 TEST(Format, UTCTimesAreTruncatedNotRounded) {

@@ -12,17 +12,7 @@ using testing::kNewYear;
 using PState = PayloadStatus::State;
 
 SensorsPayload fullPayload() {
-    return {.thermal = ThermalReading{.cpuTemperatureC = 48.5,
-                                      .gpuTemperatureC = 41.25,
-                                      .batteryTemperatureC = 30.5,
-                                      .storageTemperatureC = 36},
-            .fan = FanReading{.rpm = 1320,
-                              .fanCount = 2,
-                              .rpms = std::vector<double>{1320, 1275.5},
-                              .minRPM = 1000,
-                              .maxRPM = 4900},
-            .sampledAt = kNewYear + 0.5,
-            .helperVersion = "1.4.0"};
+    return testing::fullPayload(kNewYear + 0.5);
 }
 
 PayloadStatus status(PState state, std::optional<SensorsPayload> payload = std::nullopt,

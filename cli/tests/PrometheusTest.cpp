@@ -94,18 +94,9 @@ TEST(PrometheusChecker, RejectsBrokenTexts) {
 // ---- the export ----------------------------------------------------------------------------
 
 SensorsPayload fullPayload() {
-    return {.thermal = ThermalReading{.cpuTemperatureC = 48.5,
-                                      .gpuTemperatureC = 41.25,
-                                      .memoryTemperatureC = 39,
-                                      .batteryTemperatureC = 30.5,
-                                      .storageTemperatureC = 36},
-            .fan = FanReading{.rpm = 1320,
-                              .fanCount = 2,
-                              .rpms = std::vector<double>{1320, 1275.5},
-                              .minRPM = 1000,
-                              .maxRPM = 4900},
-            .sampledAt = kNewYear + 0.5,
-            .helperVersion = "1.4.0"};
+    SensorsPayload payload = testing::fullPayload(kNewYear + 0.5);
+    payload.thermal->memoryTemperatureC = 39;
+    return payload;
 }
 
 TEST(Prometheus, GoldenTextOfAFullPayload) {

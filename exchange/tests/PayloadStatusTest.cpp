@@ -27,65 +27,57 @@ SensorsPayload samplePayload() {
             .helperVersion = "1.4.0"};
 }
 
-class PayloadStatusTest : public test::TempHome {
-  protected:
-    fs::path sensorsFile() const { return container() / "sensors.json"; }
-    fs::path controlFile() const { return container() / "control.json"; }
-};
+using PayloadStatusTest = test::TempHome;
+
+using Arrange = std::function<void(const fs::path& file)>;
+Arrange content(std::string text) {
+    return [text](const fs::path& file) { writeBytes(file, text); };
+}
+const Arrange kNothing = [](const fs::path&) {};
+const Arrange kDirectory = [](const fs::path& file) { fs::create_directories(file); };
 
 TEST_F(PayloadStatusTest, EachWayOfHavingNoPayloadIsToldApartAndAgreesWithRead) {
     const std::string valid = *encodeJSON(samplePayload());
     const struct {
         const char* name;
-        std::function<void(const fs::path& file)> arrange;
+        Arrange arrange;
         double now;
         PState expected;
     } cases[] = {
-        {"no container directory", [](const fs::path&) {}, kSampledAt, PState::missing},
+        {"no container directory", kNothing, kSampledAt, PState::missing},
         {"container without the file",
          [](const fs::path& file) { fs::create_directories(file.parent_path()); }, kSampledAt,
          PState::missing},
-        {"empty file", [](const fs::path& file) { writeBytes(file, ""); }, kSampledAt,
-         PState::invalid},
-        {"truncated", [&](const fs::path& file) { writeBytes(file, valid.substr(0, 20)); },
-         kSampledAt, PState::invalid},
-        {"object without sampledAt", [](const fs::path& file) { writeBytes(file, "{}"); },
-         kSampledAt, PState::invalid},
-        {"a directory", [](const fs::path& file) { fs::create_directories(file); }, kSampledAt,
-         PState::unreadable},
+        {"empty file", content(""), kSampledAt, PState::invalid},
+        {"truncated", content(valid.substr(0, 20)), kSampledAt, PState::invalid},
+        {"object without sampledAt", content("{}"), kSampledAt, PState::invalid},
+        {"a directory", kDirectory, kSampledAt, PState::unreadable},
         {"a FIFO",
          [](const fs::path& file) {
              fs::create_directories(file.parent_path());
              ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
          },
          kSampledAt, PState::unreadable},
-        {"larger than 1 MiB",
-         [](const fs::path& file) { writeBytes(file, std::string((1 << 20) + 1, ' ')); },
-         kSampledAt, PState::unreadable},
-        {"fresh", [&](const fs::path& file) { writeBytes(file, valid); }, kSampledAt + 0.25,
-         PState::current},
-        {"exactly staleAfter old", [&](const fs::path& file) { writeBytes(file, valid); },
-         kSampledAt + 6.0, PState::current},
-        {"from the future", [&](const fs::path& file) { writeBytes(file, valid); },
-         kSampledAt - 3.0, PState::current},
-        {"a little too old", [&](const fs::path& file) { writeBytes(file, valid); },
-         kSampledAt + 6.5, PState::stale},
-        {"NaN now", [&](const fs::path& file) { writeBytes(file, valid); }, kNaN, PState::stale},
+        {"larger than 1 MiB", content(std::string((1 << 20) + 1, ' ')), kSampledAt,
+         PState::unreadable},
+        {"fresh", content(valid), kSampledAt + 0.25, PState::current},
+        {"exactly staleAfter old", content(valid), kSampledAt + 6.0, PState::current},
+        {"from the future", content(valid), kSampledAt - 3.0, PState::current},
+        {"a little too old", content(valid), kSampledAt + 6.5, PState::stale},
+        {"NaN now", content(valid), kNaN, PState::stale},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(home() / "Library");
         c.arrange(sensorsFile());
-
         const PayloadStatus status = payloadStatus(c.now);
         EXPECT_EQ(status.state, c.expected);
         EXPECT_EQ(status.file, sensorsFile());
         EXPECT_EQ(status.state == PState::current, SensorBridge::read(c.now).has_value());
-
         const bool decoded = c.expected == PState::current || c.expected == PState::stale;
-        EXPECT_EQ(status.payload.has_value(), decoded);
-        EXPECT_EQ(status.age.has_value(), decoded);
-        if (decoded && status.payload && status.age) {
+        ASSERT_EQ(status.payload.has_value(), decoded);
+        ASSERT_EQ(status.age.has_value(), decoded);
+        if (decoded) {
             EXPECT_TRUE(sameBits(*status.payload, samplePayload()));
             EXPECT_TRUE(sameBits(*status.age, c.now - kSampledAt));
         }
@@ -95,37 +87,29 @@ TEST_F(PayloadStatusTest, EachWayOfHavingNoPayloadIsToldApartAndAgreesWithRead) 
 TEST_F(PayloadStatusTest, ControlStatesAgreeWithReadControl) {
     const struct {
         const char* name;
-        std::function<void(const fs::path& file)> arrange;
+        Arrange arrange;
         CState expected;
         std::optional<SensorControl> control;
     } cases[] = {
-        {"missing", [](const fs::path&) {}, CState::missing, std::nullopt},
-        {"autostart only", [](const fs::path& file) { writeBytes(file, R"({"autostart":true})"); },
-         CState::present, SensorControl{.autostart = true}},
-        {"with a stop time, however old",
-         [](const fs::path& file) {
-             writeBytes(file, R"({"autostart":false,"stopRequestedAt":1.5})");
-         },
+        {"missing", kNothing, CState::missing, std::nullopt},
+        {"autostart only", content(R"({"autostart":true})"), CState::present,
+         SensorControl{.autostart = true}},
+        {"with a stop time, however old", content(R"({"autostart":false,"stopRequestedAt":1.5})"),
          CState::present, SensorControl{.autostart = false, .stopRequestedAt = 1.5}},
-        {"empty object", [](const fs::path& file) { writeBytes(file, "{}"); }, CState::invalid,
-         std::nullopt},
-        {"autostart as a number",
-         [](const fs::path& file) { writeBytes(file, R"({"autostart":1})"); }, CState::invalid,
-         std::nullopt},
-        {"a directory", [](const fs::path& file) { fs::create_directories(file); },
-         CState::unreadable, std::nullopt},
+        {"empty object", content("{}"), CState::invalid, std::nullopt},
+        {"autostart as a number", content(R"({"autostart":1})"), CState::invalid, std::nullopt},
+        {"a directory", kDirectory, CState::unreadable, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(home() / "Library");
         c.arrange(controlFile());
-
         const ControlStatus status = controlStatus();
         EXPECT_EQ(status.state, c.expected);
         EXPECT_EQ(status.file, controlFile());
-        EXPECT_EQ(status.control.has_value(), c.control.has_value());
-        if (status.control && c.control) {
-            EXPECT_TRUE(test::sameBits(*status.control, *c.control));
+        ASSERT_EQ(status.control.has_value(), c.control.has_value());
+        if (c.control) {
+            EXPECT_TRUE(sameBits(*status.control, *c.control));
         }
         EXPECT_EQ(status.state == CState::present, SensorBridge::readControl().has_value());
     }

@@ -23,6 +23,9 @@ class Generator {
     std::uint64_t bits() { return rng_(); }
     bool coin() { return (rng_() & 1) != 0; }
     std::size_t below(std::size_t n) { return static_cast<std::size_t>(rng_() % n); }
+    double pick(std::initializer_list<double> values) {
+        return values.begin()[below(values.size())];
+    }
     double unit() { return static_cast<double>(rng_() >> 11) * 0x1p-53; }  // [0, 1)
 
     double finite() {
@@ -40,23 +43,17 @@ class Generator {
             case 3:  // whole, small
                 return static_cast<double>(static_cast<std::int64_t>(bits() % 2000001) - 1000000);
             case 4: {  // whole, near where the integer form stops (2^53) and beyond (2^63)
-                const double edges[] = {0x1p53, 0x1p63, 0x1p64, 0x1p52};
-                double v = edges[below(4)] + static_cast<double>(below(9)) - 4;
+                const double v =
+                    pick({0x1p53, 0x1p63, 0x1p64, 0x1p52}) + static_cast<double>(below(9)) - 4;
                 return coin() ? v : -v;
             }
             case 5:  // a temperature or a speed
                 return std::round((unit() * 200 - 50) * 1000) / 1000;
             case 6: {  // edges of the type
-                const double edges[] = {std::numeric_limits<double>::max(),
-                                        std::numeric_limits<double>::min(),
-                                        std::numeric_limits<double>::denorm_min(),
-                                        std::numeric_limits<double>::epsilon(),
-                                        std::nextafter(1.0, 2.0),
-                                        std::nextafter(std::numeric_limits<double>::max(), 0.0),
-                                        0.1,
-                                        1e-300,
-                                        1767225600.5};
-                const double v = edges[below(std::size(edges))];
+                using L = std::numeric_limits<double>;
+                const double v = pick({L::max(), L::min(), L::denorm_min(), L::epsilon(),
+                                       std::nextafter(1.0, 2.0), std::nextafter(L::max(), 0.0), 0.1,
+                                       1e-300, 1767225600.5});
                 return coin() ? v : -v;
             }
             case 7:  // a time with a fraction
@@ -66,51 +63,34 @@ class Generator {
         }
     }
 
-    std::optional<double> maybe() {
-        if (below(4) == 0) return std::nullopt;
-        return finite();
-    }
+    std::optional<double> maybe() { return below(4) == 0 ? std::nullopt : std::optional(finite()); }
 
     std::int64_t count() {
         switch (below(4)) {
             case 0:
                 return static_cast<std::int64_t>(below(8));
             case 1:
-                return coin() ? std::numeric_limits<std::int64_t>::max()
-                              : std::numeric_limits<std::int64_t>::min();
+                return coin() ? INT64_MAX : INT64_MIN;
             default:
                 return static_cast<std::int64_t>(bits());
         }
     }
 
-    // Valid UTF-8 of every length class, control characters, quotes and backslashes included.
+    // Valid UTF-8: code points by class (control, JSON's escapes, printable ASCII, then two,
+    // three and four UTF-8 bytes, surrogates excluded).
     std::string text() {
+        static constexpr std::uint32_t base[] = {0, 0, 0x20, 0x80, 0x800, 0x10000};
+        static constexpr std::uint32_t span[] = {0x20, 6, 0x5F, 0x780, 0xF800, 0x100000};
         std::string out;
-        const std::size_t length = below(12);
-        for (std::size_t i = 0; i < length; ++i) {
-            char32_t c = 0;
-            switch (below(6)) {
-                case 0:  // control characters, NUL included
-                    c = static_cast<char32_t>(below(0x20));
-                    break;
-                case 1:  // characters that JSON escapes or may escape
-                    c = U"\"\\/ .-"[below(6)];
-                    break;
-                case 2:  // printable ASCII
-                    c = static_cast<char32_t>(0x20 + below(0x5F));
-                    break;
-                case 3:  // two bytes
-                    c = static_cast<char32_t>(0x80 + below(0x780));
-                    break;
-                case 4:  // three bytes, surrogates excluded
-                    c = static_cast<char32_t>(0x800 + below(0xF800));
-                    if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-                    break;
-                default:  // four bytes
-                    c = static_cast<char32_t>(0x10000 + below(0x100000));
-                    break;
-            }
-            appendUTF8(out, c);
+        for (std::size_t length = below(12); length > 0; --length) {
+            const std::size_t kind = below(6);
+            auto c = static_cast<std::uint32_t>(base[kind] + below(span[kind]));
+            if (kind == 1) c = static_cast<unsigned char>("\"\\/ .-"[c]);
+            if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
+            const int n = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+            out += static_cast<char>(n == 1 ? c : ((0xFF00u >> n) & 0xFFu) | (c >> (6 * (n - 1))));
+            for (int k = n - 2; k >= 0; --k)
+                out += static_cast<char>(0x80u | ((c >> (6 * k)) & 0x3Fu));
         }
         return out;
     }
@@ -140,71 +120,36 @@ class Generator {
     SensorControl control() { return {.autostart = coin(), .stopRequestedAt = maybe()}; }
 
   private:
-    static void appendUTF8(std::string& out, char32_t c) {
-        auto byte = [&](std::uint32_t b) {
-            out += static_cast<char>(static_cast<unsigned char>(b));
-        };
-        const auto u = static_cast<std::uint32_t>(c);
-        if (u < 0x80) {
-            byte(u);
-        } else if (u < 0x800) {
-            byte(0xC0 | (u >> 6));
-            byte(0x80 | (u & 0x3F));
-        } else if (u < 0x10000) {
-            byte(0xE0 | (u >> 12));
-            byte(0x80 | ((u >> 6) & 0x3F));
-            byte(0x80 | (u & 0x3F));
-        } else {
-            byte(0xF0 | (u >> 18));
-            byte(0x80 | ((u >> 12) & 0x3F));
-            byte(0x80 | ((u >> 6) & 0x3F));
-            byte(0x80 | (u & 0x3F));
-        }
-    }
-
     std::mt19937_64 rng_;
 };
 
-constexpr int kRecords = 10000;
-
-TEST(JSONRoundTrip, GeneratedPayloadsComeBackBitForBit) {
-    Generator generate(20260101);
-    for (int i = 0; i < kRecords; ++i) {
-        const SensorsPayload payload = generate.payload();
-        const auto text = encodeJSON(payload);
-        ASSERT_TRUE(text) << "record " << i;
-        ASSERT_FALSE(text->empty());
-        EXPECT_NE(text->back(), '\n');
-        const auto back = decodeSensorsPayload(*text);
-        ASSERT_TRUE(back) << *text;
-        ASSERT_TRUE(sameBits(*back, payload)) << "record " << i << ": " << *text;
-        ASSERT_EQ(encodeJSON(*back), text);  // writing is a function of the record alone
-    }
+// Writing never fails for finite numbers, reads back bit for bit, and is a function of the
+// record alone.
+template <class Record>
+void expectRoundTrip(const Record& record,
+                     std::optional<Record> (*decode)(std::string_view) noexcept) {
+    const auto text = encodeJSON(record);
+    ASSERT_TRUE(text && !text->empty() && text->back() != '\n');
+    const auto back = decode(*text);
+    ASSERT_TRUE(back && sameBits(*back, record)) << *text;
+    ASSERT_EQ(encodeJSON(*back), text);
 }
 
-TEST(JSONRoundTrip, GeneratedControlsComeBackBitForBit) {
-    Generator generate(42);
-    for (int i = 0; i < kRecords; ++i) {
-        const SensorControl control = generate.control();
-        const auto text = encodeJSON(control);
-        ASSERT_TRUE(text) << "record " << i;
-        const auto back = decodeSensorControl(*text);
-        ASSERT_TRUE(back) << *text;
-        ASSERT_TRUE(sameBits(*back, control)) << *text;
+TEST(JSONRoundTrip, GeneratedPayloadsAndControlsComeBackBitForBit) {
+    Generator payloads(20260101), controls(42);
+    for (int i = 0; i < 10000; ++i) {
+        ASSERT_NO_FATAL_FAILURE(expectRoundTrip(payloads.payload(), decodeSensorsPayload)) << i;
+        ASSERT_NO_FATAL_FAILURE(expectRoundTrip(controls.control(), decodeSensorControl)) << i;
     }
 }
 
 TEST(JSONRoundTrip, EveryDoubleOfARandomSampleReadsBackExactly) {
-    // The number form alone, over raw bit patterns: 50000 finite doubles of every exponent.
     Generator generate(7);
     for (int i = 0; i < 50000; ++i) {
         const double value = std::bit_cast<double>(generate.bits());
         if (!std::isfinite(value)) continue;
-        const auto text = encodeJSON(SensorControl{.stopRequestedAt = value});
-        ASSERT_TRUE(text);
-        const auto back = decodeSensorControl(*text);
-        ASSERT_TRUE(back && back->stopRequestedAt) << *text;
-        ASSERT_TRUE(sameBits(*back->stopRequestedAt, value)) << *text;
+        ASSERT_NO_FATAL_FAILURE(
+            expectRoundTrip(SensorControl{.stopRequestedAt = value}, decodeSensorControl));
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <future>
+#include <sstream>
 #include <thread>
 
 #include "TestSupport.h"
@@ -13,10 +14,9 @@ namespace tessly::test {
 
 bool sameBits(const std::optional<std::vector<double>>& a,
               const std::optional<std::vector<double>>& b) {
-    if (a.has_value() != b.has_value()) return false;
-    if (!a) return true;
-    return a->size() == b->size() && std::equal(a->begin(), a->end(), b->begin(),
-                                                [](double x, double y) { return sameBits(x, y); });
+    if (!a || !b) return a.has_value() == b.has_value();
+    return std::equal(a->begin(), a->end(), b->begin(), b->end(),
+                      [](double x, double y) { return sameBits(x, y); });
 }
 
 bool sameBits(const ThermalReading& a, const ThermalReading& b) {
@@ -37,9 +37,8 @@ bool sameBits(const SensorControl& a, const SensorControl& b) {
 }
 
 bool sameBits(const SensorsPayload& a, const SensorsPayload& b) {
-    if (a.thermal.has_value() != b.thermal.has_value() || a.fan.has_value() != b.fan.has_value()) {
+    if (a.thermal.has_value() != b.thermal.has_value() || a.fan.has_value() != b.fan.has_value())
         return false;
-    }
     return (!a.thermal || sameBits(*a.thermal, *b.thermal)) &&
            (!a.fan || sameBits(*a.fan, *b.fan)) && sameBits(a.sampledAt, b.sampledAt) &&
            a.helperVersion == b.helperVersion;
@@ -67,24 +66,18 @@ void writeBytes(const std::filesystem::path& file, std::string_view bytes) {
 }
 
 std::string readBytes(const std::filesystem::path& file) {
-    std::string bytes;
-    std::FILE* in = std::fopen(file.c_str(), "rb");
-    EXPECT_NE(in, nullptr) << file;
-    if (in == nullptr) return bytes;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;) {
-        bytes.append(buffer, got);
-    }
-    std::fclose(in);
-    return bytes;
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_TRUE(in.is_open()) << file;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
 }
 
 std::vector<std::string> entries(const std::filesystem::path& directory) {
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
+    for (const auto& entry : std::filesystem::directory_iterator(directory, ec))
         names.push_back(entry.path().filename().string());
-    }
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -18,8 +18,8 @@
 
 namespace tessly::test {
 
-// Bit-exact: -0.0 differs from 0.0 and a NaN equals the same NaN. The round-trip tests use this
-// because IEEE equality would hide a lost sign of zero.
+// Bit-exact: -0.0 differs from 0.0 and a NaN equals the same NaN (IEEE equality would hide a lost
+// sign of zero).
 inline bool sameBits(double a, double b) {
     return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
@@ -33,8 +33,8 @@ bool sameBits(const FanReading& a, const FanReading& b);
 bool sameBits(const SensorControl& a, const SensorControl& b);
 bool sameBits(const SensorsPayload& a, const SensorsPayload& b);
 
-// Runs `operation` on a thread and fails the test if it has not finished within `limit`. A hung
-// operation cannot be cancelled, so the process then exits at once with a message.
+// Runs `operation` on a thread; when it has not finished within `limit` (it hangs and cannot be
+// cancelled) the process exits at once with a message.
 void finishesWithin(std::chrono::seconds limit, const std::function<void()>& operation);
 
 // Writes `bytes` to `file` (replacing it), creating missing parent directories.
@@ -44,8 +44,7 @@ std::string readBytes(const std::filesystem::path& file);
 // The names in a directory, sorted; empty when it does not exist.
 std::vector<std::string> entries(const std::filesystem::path& directory);
 
-// A fixture that points HOME at a fresh scratch directory for the test's duration and restores
-// the previous value afterwards. Everything under the scratch root is removed at the end.
+// Points HOME at a fresh scratch directory for the test, then restores it and removes the scratch.
 class TempHome : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -53,8 +52,10 @@ class TempHome : public ::testing::Test {
 
     const std::filesystem::path& root() const { return root_; }  // scratch, not HOME itself
     std::filesystem::path home() const { return root_ / "home"; }
-    // Where the Linux lookup must put the container for this HOME.
+    // Where the Linux lookup must put the container for this HOME, and the two files in it.
     std::filesystem::path container() const;
+    std::filesystem::path sensorsFile() const { return container() / "sensors.json"; }
+    std::filesystem::path controlFile() const { return container() / "control.json"; }
 
   private:
     std::filesystem::path root_;

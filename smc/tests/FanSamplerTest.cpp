@@ -1,10 +1,11 @@
 #include "smc/FanSampler.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -37,26 +38,19 @@ FanSampler samplerOn(const sim::ScriptedSMC& smc) {
 
 FanReading reading(std::vector<double> rpms, std::optional<double> min = std::nullopt,
                    std::optional<double> max = std::nullopt) {
-    FanReading r;
-    r.fanCount = static_cast<std::int64_t>(rpms.size());
-    r.rpm = rpms.front();
-    for (const double s : rpms)
-        r.rpm = s > r.rpm ? s : r.rpm;
-    r.rpms = std::move(rpms);
-    r.minRPM = min;
-    r.maxRPM = max;
-    return r;
+    const double top = *std::max_element(rpms.begin(), rpms.end());
+    return {.rpm = top,
+            .fanCount = std::ssize(rpms),
+            .rpms = std::move(rpms),
+            .minRPM = min,
+            .maxRPM = max};
 }
 
 TEST(FanSamplerTest, ScriptedMachines) {
-    struct Case {
-        const char* name;
-        std::function<void(sim::ScriptedSMC&)> script;
-        FanReading expected;
-        Keys firstReads;
-        Keys steadyReads;
-    };
-    const Case cases[] = {
+    // A script, the reading, the keys read by the first sample and by each later one.
+    const Keys secondFanTwice = {"FNum", "F0Ac", "F1Ac", "F1Ac", "F0Mn", "F0Mn",
+                                 "F0Mx", "F0Mx", "F1Mn", "F1Mn", "F1Mx", "F1Mx"};
+    const std::tuple<const char*, void (*)(sim::ScriptedSMC&), FanReading, Keys, Keys> cases[] = {
         {"two-fan Apple Silicon laptop, flt keys",
          [](sim::ScriptedSMC& smc) {
              smc.setUInt8("FNum", 2)
@@ -87,30 +81,28 @@ TEST(FanSamplerTest, ScriptedMachines) {
                  .setKey("F1Ac", "fpe2", {0x1F, 0x40});
          },
          reading({2000.0, 2000.0}),
-         {"FNum", "F0Ac", "F1Ac", "F1Ac", "F0Mn", "F0Mn", "F0Mx", "F0Mx", "F1Mn", "F1Mn", "F1Mx",
-          "F1Mx"},
+         secondFanTwice,
          {"F0Ac", "F1Ac", "F1Ac"}},
         {"second fan unreadable counts as 0",
          [](sim::ScriptedSMC& smc) {
              smc.setUInt8("FNum", 2).setFloat("F0Ac", 1800.0f).failExchangesFor("F1Ac");
          },
          reading({1800.0, 0.0}),
-         {"FNum", "F0Ac", "F1Ac", "F1Ac", "F0Mn", "F0Mn", "F0Mx", "F0Mx", "F1Mn", "F1Mn", "F1Mx",
-          "F1Mx"},
+         secondFanTwice,
          {"F0Ac", "F1Ac", "F1Ac"}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, script, expected, firstReads, steadyReads] : cases) {
+        SCOPED_TRACE(name);
         sim::ScriptedSMC smc;
-        c.script(smc);
+        script(smc);
         {
             auto sampler = samplerOn(smc);
-            EXPECT_EQ(sampler.sample(), c.expected);
-            EXPECT_EQ(keyReads(smc), c.firstReads);
+            EXPECT_EQ(sampler.sample(), expected);
+            EXPECT_EQ(keyReads(smc), firstReads);
             for (int steady = 0; steady < 2; ++steady) {
                 smc.clearRecord();
-                EXPECT_EQ(sampler.sample(), c.expected);
-                EXPECT_EQ(keyReads(smc), c.steadyReads);
+                EXPECT_EQ(sampler.sample(), expected);
+                EXPECT_EQ(keyReads(smc), steadyReads);
             }
         }
         EXPECT_EQ(smc.openDrivers(), 0u) << "the sampler's bridge closes its connection";
@@ -118,83 +110,62 @@ TEST(FanSamplerTest, ScriptedMachines) {
 }
 
 TEST(FanSamplerTest, SpeedDecodingAndNonFiniteValues) {
-    struct Case {
-        const char* name;
-        const char* type;
-        Bytes bytes;
-        double speed;
-        std::size_t reads;
-    };
-    const Case cases[] = {
-        {"flt 2000", "flt ", {0x00, 0x00, 0xFA, 0x44}, 2000.0, 1},
-        {"flt extra bytes ignored", "flt ", {0x00, 0x00, 0xFA, 0x44, 0xFF}, 2000.0, 1},
-        {"flt zero", "flt ", {0, 0, 0, 0}, 0.0, 1},
-        {"flt negative kept", "flt ", {0x00, 0x00, 0xC8, 0xC2}, -100.0, 1},
-        {"flt largest finite kept",
-         "flt ",
+    // A speed that does not count (not finite, too short, another type) is 0; "flt " keys are
+    // read once per sample, others twice (as "fpe2").
+    const std::tuple<const char*, Bytes, double, std::size_t> cases[] = {
+        {"flt ", {0x00, 0x00, 0xFA, 0x44}, 2000.0, 1},
+        {"flt ", {0x00, 0x00, 0xFA, 0x44, 0xFF}, 2000.0, 1},  // extra bytes ignored
+        {"flt ", {0, 0, 0, 0}, 0.0, 1},
+        {"flt ", {0x00, 0x00, 0xC8, 0xC2}, -100.0, 1},  // negative kept
+        {"flt ",
          {0xFF, 0xFF, 0x7F, 0x7F},
          static_cast<double>(std::numeric_limits<float>::max()),
          1},
-        {"flt quiet NaN", "flt ", {0x00, 0x00, 0xC0, 0x7F}, 0.0, 1},
-        {"flt signalling NaN", "flt ", {0x01, 0x00, 0x80, 0x7F}, 0.0, 1},
-        {"flt negative NaN", "flt ", {0x00, 0x00, 0xC0, 0xFF}, 0.0, 1},
-        {"flt +inf", "flt ", {0x00, 0x00, 0x80, 0x7F}, 0.0, 1},
-        {"flt -inf", "flt ", {0x00, 0x00, 0x80, 0xFF}, 0.0, 1},
-        {"flt with 3 bytes", "flt ", {0x00, 0xFA, 0x44}, 0.0, 2},
-        {"fpe2 largest", "fpe2", {0xFF, 0xFF}, 16383.75, 2},
-        {"fpe2 one byte", "fpe2", {0x1F}, 0.0, 2},
-        {"other type", "ui16", {0x07, 0xD0}, 0.0, 2},
+        {"flt ", {0x00, 0x00, 0xC0, 0x7F}, 0.0, 1},  // quiet NaN
+        {"flt ", {0x01, 0x00, 0x80, 0x7F}, 0.0, 1},  // signalling NaN
+        {"flt ", {0x00, 0x00, 0xC0, 0xFF}, 0.0, 1},  // negative NaN
+        {"flt ", {0x00, 0x00, 0x80, 0x7F}, 0.0, 1},  // +inf
+        {"flt ", {0x00, 0x00, 0x80, 0xFF}, 0.0, 1},  // -inf
+        {"flt ", {0x00, 0xFA, 0x44}, 0.0, 2},
+        {"fpe2", {0xFF, 0xFF}, 16383.75, 2},
+        {"fpe2", {0x1F}, 0.0, 2},
+        {"ui16", {0x07, 0xD0}, 0.0, 2},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [type, bytes, speed, reads] : cases) {
+        SCOPED_TRACE(::testing::Message() << type << ::testing::PrintToString(bytes));
         sim::ScriptedSMC smc;
-        smc.setUInt8("FNum", 2).setKey("F0Ac", c.type, c.bytes).setFloat("F1Ac", 1500.0f);
+        smc.setUInt8("FNum", 2).setKey("F0Ac", type, bytes).setFloat("F1Ac", 1500.0f);
         auto sampler = samplerOn(smc);
         sampler.sample();
         smc.clearRecord();
         // Fan 0 goes first, so a value that does not count would otherwise decide rpm.
-        EXPECT_EQ(sampler.sample(), reading({c.speed, 1500.0}));
-        EXPECT_EQ(smc.keyInfoCount("F0Ac"), c.reads);
+        EXPECT_EQ(sampler.sample(), reading({speed, 1500.0}));
+        EXPECT_EQ(smc.keyInfoCount("F0Ac"), reads);
     }
 }
 
 TEST(FanSamplerTest, LimitsSpanAllFansAndIgnoreNonFiniteValues) {
     using Limits = std::vector<std::pair<const char*, float>>;
-    struct Case {
-        const char* name;
-        Limits limits;
-        std::optional<double> min, max;
+    constexpr std::optional<double> none;
+    // The lowest minimum and highest maximum of any fan, when both exist and min < max.
+    const std::tuple<Limits, std::optional<double>, std::optional<double>> cases[] = {
+        {{{"F0Mn", 1200}, {"F0Mx", 5000}, {"F1Mn", 1000}}, 1000, 5000},
+        {{{"F0Mn", 3000}, {"F0Mx", 3000}}, none, none},
+        {{{"F0Mn", 5000}, {"F1Mx", 1000}}, none, none},
+        {{{"F0Mn", 1000}, {"F1Mn", 1200}}, none, none},
+        {{{"F0Mx", 5000}}, none, none},
+        {{{"F0Mn", -50}, {"F1Mx", 0}}, -50, 0},
+        {{{"F0Mn", notANumber}, {"F0Mx", infinity}, {"F1Mn", 1000}, {"F1Mx", 5000}}, 1000, 5000},
+        {{{"F0Mn", -infinity}, {"F1Mn", 1200}, {"F1Mx", 5000}}, 1200, 5000},
+        {{{"F0Mn", 1000}, {"F0Mx", infinity}}, none, none},
     };
-    const Case cases[] = {
-        {"lowest min and highest max of any fan",
-         {{"F0Mn", 1200}, {"F0Mx", 5000}, {"F1Mn", 1000}},
-         1000,
-         5000},
-        {"equal", {{"F0Mn", 3000}, {"F0Mx", 3000}}, std::nullopt, std::nullopt},
-        {"reversed", {{"F0Mn", 5000}, {"F1Mx", 1000}}, std::nullopt, std::nullopt},
-        {"no maximum", {{"F0Mn", 1000}, {"F1Mn", 1200}}, std::nullopt, std::nullopt},
-        {"no minimum", {{"F0Mx", 5000}}, std::nullopt, std::nullopt},
-        {"negative and zero kept", {{"F0Mn", -50}, {"F1Mx", 0}}, -50, 0},
-        {"NaN and infinities add nothing",
-         {{"F0Mn", notANumber}, {"F0Mx", infinity}, {"F1Mn", 1000}, {"F1Mx", 5000}},
-         1000,
-         5000},
-        {"-inf minimum adds nothing",
-         {{"F0Mn", -infinity}, {"F1Mn", 1200}, {"F1Mx", 5000}},
-         1200,
-         5000},
-        {"infinite maximum alone gives no limits",
-         {{"F0Mn", 1000}, {"F0Mx", infinity}},
-         std::nullopt,
-         std::nullopt},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [limits, min, max] : cases) {
         sim::ScriptedSMC smc;
         smc.setUInt8("FNum", 2).setFloat("F0Ac", 2000.0f).setFloat("F1Ac", 2100.0f);
-        for (const auto& [key, value] : c.limits)
+        for (const auto& [key, value] : limits)
             smc.setFloat(key, value);
-        EXPECT_EQ(samplerOn(smc).sample(), reading({2000.0, 2100.0}, c.min, c.max));
+        EXPECT_EQ(samplerOn(smc).sample(), reading({2000.0, 2100.0}, min, max))
+            << ::testing::PrintToString(limits);
     }
 }
 
@@ -212,21 +183,17 @@ TEST(FanSamplerTest, LimitsUnusableAtFirstStayAbsentWithoutFurtherReads) {
 }
 
 TEST(FanSamplerTest, FanCountIsCachedOnlyOnceRead) {
-    struct Case {
-        const char* name;
-        std::function<void(sim::ScriptedSMC&)> unusable;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, void (*)(sim::ScriptedSMC&)> cases[] = {
         {"missing", [](sim::ScriptedSMC&) {}},
         {"another type", [](sim::ScriptedSMC& smc) { smc.setKey("FNum", "si8 ", {1}); }},
         {"no bytes", [](sim::ScriptedSMC& smc) { smc.setKey("FNum", "ui8 ", {}); }},
         {"exchange fails", [](sim::ScriptedSMC& smc) { smc.failExchangeNumber(0); }},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, unusable] : cases) {
+        SCOPED_TRACE(name);
         sim::ScriptedSMC smc;
         smc.setFloat("F0Ac", 2000.0f);
-        c.unusable(smc);
+        unusable(smc);
         auto sampler = samplerOn(smc);
         EXPECT_EQ(sampler.sample(), std::nullopt);
         EXPECT_EQ(keyReads(smc), Keys{"FNum"});
@@ -241,19 +208,16 @@ TEST(FanSamplerTest, FanCountIsCachedOnlyOnceRead) {
     }
 }
 
-TEST(FanSamplerTest, FanlessMachineReadsNothingAfterTheFirstCount) {
+TEST(FanSamplerTest, FanlessMachineReadsNothingAfterTheFirstCountAndNoSMCNothingAtAll) {
     sim::ScriptedSMC smc;
     smc.setUInt8("FNum", 0).setFloat("F0Ac", 2000.0f).setFloat("F0Mn", 1000.0f);
     auto sampler = samplerOn(smc);
-    for (int call = 0; call < 3; ++call)
+    FanSampler closed{SMCBridge(nullptr)};
+    for (int call = 0; call < 3; ++call) {
         EXPECT_EQ(sampler.sample(), std::nullopt);
+        EXPECT_EQ(closed.sample(), std::nullopt);
+    }
     EXPECT_EQ(keyReads(smc), Keys{"FNum"});
-}
-
-TEST(FanSamplerTest, MachineWhoseSMCCannotBeOpenedNeverYields) {
-    FanSampler sampler{SMCBridge(nullptr)};
-    EXPECT_EQ(sampler.sample(), std::nullopt);
-    EXPECT_EQ(sampler.sample(), std::nullopt);
 }
 
 TEST(FanSamplerTest, FanIndexTenAndAboveUsesTheLastFourCharacters) {

@@ -10,99 +10,49 @@ namespace {
 
 using Kind = HwmonTemperatureKind;
 
-struct NameCase {
-    std::string_view productName;
-    std::optional<Kind> expected;
-};
-
-void expectKinds(std::initializer_list<NameCase> cases) {
-    for (const auto& c : cases) {
-        EXPECT_EQ(hwmonTemperatureKind(c.productName), c.expected) << '"' << c.productName << '"';
-    }
+void expectKind(std::optional<Kind> kind, std::initializer_list<std::string_view> productNames) {
+    for (const auto name : productNames)
+        EXPECT_EQ(hwmonTemperatureKind(name), kind) << '"' << name << '"';
 }
 
 TEST(HwmonNames, CpuChipsFeedCpuWhateverTheLabel) {
-    expectKinds({
-        {"coretemp Package id 0", Kind::cpu},
-        {"coretemp Core 31", Kind::cpu},
-        {"k10temp Tdie", Kind::cpu},
-        {"k10temp Tctl", Kind::cpu},  // presented only where the chip has no Tdie
-        {"k10temp Tccd8", Kind::cpu},
-        {"k10temp temp1", Kind::cpu},
-        {"zenpower Tdie", Kind::cpu},
-        {"k8temp temp1", Kind::cpu},
-        {"via_cputemp temp1", Kind::cpu},
-        {"cpu_thermal temp1", Kind::cpu},
-        {"cpu0_thermal temp1", Kind::cpu},
-        {"soc_thermal temp1", Kind::cpu},
-    });
+    // Tctl and "nvme Sensor 1" are presented only where the chip has no Tdie or Composite.
+    expectKind(Kind::cpu, {"coretemp Package id 0", "coretemp Core 31", "k10temp Tdie",
+                           "k10temp Tctl", "k10temp Tccd8", "k10temp temp1", "zenpower Tdie",
+                           "k8temp temp1", "via_cputemp temp1", "cpu_thermal temp1",
+                           "cpu0_thermal temp1", "soc_thermal temp1"});
 }
 
 TEST(HwmonNames, GpuStorageAndBatteryChips) {
-    expectKinds({
-        {"amdgpu edge", Kind::gpu},
-        {"amdgpu temp1", Kind::gpu},
-        {"radeon temp1", Kind::gpu},
-        {"nouveau temp1", Kind::gpu},
-        {"i915 temp1", Kind::gpu},
-        {"xe pkg", Kind::gpu},
-        {"gpu_thermal temp1", Kind::gpu},
-        {"nvme Composite", Kind::storage},
-        {"nvme Sensor 1", Kind::storage},  // presented only where the drive has no Composite
-        {"drivetemp temp1", Kind::storage},
-        {"power_supply BAT0", Kind::battery},
-        {"power_supply macsmc-battery", Kind::battery},
-        {"BAT0 temp1", Kind::battery},
-        {"BAT1 temp1", Kind::battery},
-    });
+    expectKind(Kind::gpu, {"amdgpu edge", "amdgpu temp1", "radeon temp1", "nouveau temp1",
+                           "i915 temp1", "xe pkg", "gpu_thermal temp1"});
+    expectKind(Kind::storage, {"nvme Composite", "nvme Sensor 1", "drivetemp temp1"});
+    expectKind(Kind::battery,
+               {"power_supply BAT0", "power_supply macsmc-battery", "BAT0 temp1", "BAT1 temp1"});
 }
 
 TEST(HwmonNames, EverythingElseIsIgnored) {
-    expectKinds({
-        // Boards, ACPI zones, chipsets, radios and vendor platform chips.
-        {"acpitz temp1", std::nullopt},
-        {"nct6798 SYSTIN", std::nullopt},
-        {"nct6798 CPUTIN", std::nullopt},
-        {"it8728 temp1", std::nullopt},
-        {"pch_cannonlake temp1", std::nullopt},
-        {"iwlwifi_1 temp1", std::nullopt},
-        {"mt7996_phy0_0 temp1", std::nullopt},
-        {"i350bb loc1", std::nullopt},
-        {"thinkpad CPU", std::nullopt},
-        {"thinkpad GPU", std::nullopt},
-        // Apple SMC chips: their temperatures stay out even where the label names a category.
-        {"applesmc TC0P", std::nullopt},
-        {"macsmc_hwmon NAND Flash Temperature", std::nullopt},
-        {"macsmc_hwmon Battery Hotspot Temperature", std::nullopt},
-        // Memory reaches the payload through SMC keys, never as a service.
-        {"jc42 temp1", std::nullopt},
-        {"spd5118 temp1", std::nullopt},
-        {"ddr_thermal temp1", std::nullopt},
-        // Peripheral batteries.
-        {"hidpp_battery_2 temp1", std::nullopt},
-        {"hid_CC2901200PKJ5R9AX_battery temp1", std::nullopt},
-        {"", std::nullopt},
-    });
+    // Boards, ACPI zones, chipsets, radios and vendor platform chips.
+    expectKind(std::nullopt, {"acpitz temp1", "nct6798 SYSTIN", "nct6798 CPUTIN", "it8728 temp1",
+                              "pch_cannonlake temp1", "iwlwifi_1 temp1", "mt7996_phy0_0 temp1",
+                              "i350bb loc1", "thinkpad CPU", "thinkpad GPU", ""});
+    // Apple SMC chips, even where the label names a category; memory (read through SMC keys,
+    // never as a service); peripheral batteries.
+    expectKind(std::nullopt, {"applesmc TC0P", "macsmc_hwmon NAND Flash Temperature",
+                              "macsmc_hwmon Battery Hotspot Temperature", "jc42 temp1",
+                              "spd5118 temp1", "ddr_thermal temp1", "hidpp_battery_2 temp1",
+                              "hid_CC2901200PKJ5R9AX_battery temp1"});
 }
 
 TEST(HwmonNames, OnlyTheChipDecidesAndItMustMatchExactly) {
-    expectKinds({
-        {"coretemp", Kind::cpu},            // a bare chip name is its own chip part
-        {"Coretemp Core 0", std::nullopt},  // case matters
-        {"NVME Composite", std::nullopt},
-        {"bat0 temp1", std::nullopt},
-        {"coretemp_x Core 0", std::nullopt},  // a longer chip name is another driver
-        {"xe2 temp1", std::nullopt},
-        {"power_supply_x BAT0", std::nullopt},
-        {" coretemp Core 0", std::nullopt},  // an empty chip part
-        // Words in the label never decide: neither chip names nor the Apple name rules.
-        {"acpitz coretemp", std::nullopt},
-        {"acpitz BAT0", std::nullopt},
-        {"nct6779 Tdie", std::nullopt},
-        {"nct6779 battery", std::nullopt},
-        {"nct6779 NAND", std::nullopt},
-        {"nct6779 PMU TP1s", std::nullopt},
-    });
+    expectKind(Kind::cpu, {"coretemp"});  // a bare chip name is its own chip part
+    // Case matters; a longer chip name is another driver; an empty chip part.
+    expectKind(std::nullopt,
+               {"Coretemp Core 0", "NVME Composite", "bat0 temp1", "coretemp_x Core 0", "xe2 temp1",
+                "power_supply_x BAT0", " coretemp Core 0"});
+    // Words in the label never decide: neither chip names nor the Apple name rules.
+    expectKind(std::nullopt, {"acpitz coretemp", "acpitz BAT0", "nct6779 Tdie", "nct6779 battery",
+                              "nct6779 NAND", "nct6779 PMU TP1s"});
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 // Memory temperature: the one-time probe of the "TRD" keys and the maximum over the kept ones.
-#include <bit>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -22,12 +21,6 @@ namespace {
 constexpr float inf = std::numeric_limits<float>::infinity();
 constexpr float nan = std::numeric_limits<float>::quiet_NaN();
 
-std::vector<std::uint8_t> littleEndian(float value) {
-    const auto bits = std::bit_cast<std::uint32_t>(value);
-    return {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
-            static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
-}
-
 class MemoryTemperatureTest : public ::testing::Test {
   protected:
     sim::ScriptedSMC smc;
@@ -39,16 +32,14 @@ TEST_F(MemoryTemperatureTest, ProbesEachCandidateOnceInOrderThenReadsOnlyKeptKey
     smc.setFloat("TRD0", 41.5f).setFloat("TRDb", 44.0f).setFloat("TRDk", 90.0f);
 
     EXPECT_EQ(sampler.readMemoryTemperature(), 44.0);
-    std::vector<std::string> probed;
+    // Every candidate in order, then the kept keys.
+    std::string probed, expected;
     for (const auto& exchange : smc.exchanges()) {
-        if (exchange.request.command == SMCKeyData::keyInfoCommand) {
-            probed.push_back(decodeFourCC(exchange.request.key));
-        }
+        if (exchange.request.command == SMCKeyData::keyInfoCommand)
+            probed += decodeFourCC(exchange.request.key) + " ";
     }
-    const std::vector<std::string> expected = {
-        "TRD0", "TRD1", "TRD2", "TRD3", "TRD4", "TRD5", "TRD6", "TRD7",
-        "TRD8", "TRD9", "TRDX", "TRDa", "TRDb", "TRDc", "TRDd", "TRDe",
-        "TRDf", "TRDg", "TRDh", "TRDi", "TRDj", "TRD0", "TRDb"};  // then the kept keys
+    for (const char last : std::string_view("0123456789Xabcdefghij0b"))
+        expected += std::string("TRD") + last + " ";
     EXPECT_EQ(probed, expected);
 
     for (int call = 0; call < 2; ++call) {
@@ -77,38 +68,29 @@ TEST_F(MemoryTemperatureTest, KeysThatDoNotQualifyAtTheProbeAreNeverReadAgain) {
 }
 
 TEST_F(MemoryTemperatureTest, EightByteValueDecodesItsFirstFourBytes) {
-    auto bytes = littleEndian(47.25f);
-    for (const std::uint8_t b : littleEndian(99.0f))
-        bytes.push_back(b);
-    smc.setKey("TRD5", "flt ", bytes);
+    smc.setKey("TRD5", "flt ", {0x00, 0x00, 0x3D, 0x42, 0x00, 0x00, 0xC6, 0x42});  // 47.25, 99
     EXPECT_EQ(sampler.readMemoryTemperature(), 47.25);
 }
 
-TEST(MemoryTemperatureValues, HighestFiniteValueAboveZero) {
-    const struct {
-        const char* what;
-        std::vector<float> values;  // for TRD0, TRD1, ...
-        std::optional<double> expected;
-    } cases[] = {
-        {"highest wins", {41.5f, 44.0f}, 44.0},
-        {"order does not matter", {44.0f, 41.5f, 43.0f}, 44.0},
-        {"zero and negative", {0.0f, -0.0f, -3.0f}, std::nullopt},
-        {"NaN and infinities are passed over", {nan, inf, 40.0f, -inf}, 40.0},
-        {"positive infinity alone", {inf}, std::nullopt},
-        {"NaN alone", {nan}, std::nullopt},
-    };
-    for (const auto& [what, values, expected] : cases) {
+TEST(MemoryTemperatureValues, HighestFiniteValueAboveZeroOfKeysKeptWhateverTheirValue) {
+    // Values for TRD0, TRD1, ...: the order does not matter, NaN and infinities are passed over.
+    const std::pair<std::vector<float>, std::optional<double>> cases[] = {
+        {{41.5f, 44.0f}, 44.0},
+        {{44.0f, 41.5f, 43.0f}, 44.0},
+        {{0.0f, -0.0f, -3.0f}, std::nullopt},
+        {{nan, inf, 40.0f, -inf}, 40.0},
+        {{inf}, std::nullopt},
+        {{nan}, std::nullopt}};
+    for (const auto& [values, expected] : cases) {
         sim::ScriptedSMC smc;
-        for (std::size_t i = 0; i < values.size(); ++i) {
+        for (std::size_t i = 0; i < values.size(); ++i)
             smc.setFloat("TRD" + std::to_string(i), values[i]);
-        }
         sim::ManualClock clock;
         ThermalSampler sampler(nullptr, smc.driver(), clock);
-        EXPECT_EQ(sampler.readMemoryTemperature(), expected) << what;
-        // Every such key was kept, whatever its value.
+        EXPECT_EQ(sampler.readMemoryTemperature(), expected) << ::testing::PrintToString(values);
         smc.clearRecord();
         sampler.readMemoryTemperature();
-        EXPECT_EQ(smc.keyInfoCount(), values.size()) << what;
+        EXPECT_EQ(smc.keyInfoCount(), values.size());
     }
 }
 
@@ -116,7 +98,8 @@ TEST_F(MemoryTemperatureTest, KeptKeyThatFailsLaterIsPassedOverOnThatCallOnly) {
     smc.setFloat("TRD0", 41.0f).setFloat("TRD1", 45.0f);
     ASSERT_EQ(sampler.readMemoryTemperature(), 45.0);
 
-    const std::pair<const char*, void (*)(sim::ScriptedSMC&)> faults[] = {
+    using Fault = void (*)(sim::ScriptedSMC&);
+    const std::pair<const char*, Fault> faults[] = {
         {"exchange fails", [](sim::ScriptedSMC& s) { s.failExchangesFor("TRD1"); }},
         {"key gone", [](sim::ScriptedSMC& s) { s.removeKey("TRD1"); }},
         {"other type",

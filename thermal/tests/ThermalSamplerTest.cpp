@@ -31,68 +31,40 @@ class ThermalSamplerTest : public ::testing::Test {
     ThermalSampler sampler{services.services(), smc.driver(), clock};
 };
 
+void expectField(SensorNaming naming, std::optional<std::string_view> field,
+                 std::initializer_list<std::string_view> names) {
+    for (const auto name : names)
+        EXPECT_EQ(ThermalSampler::fieldForSensorName(naming, name), field) << '"' << name << '"';
+}
+
 TEST(ThermalSamplerClassification, AppleNamesFollowTheFiveTestsInOrder) {
-    constexpr std::optional<std::string_view> none;
-    const std::pair<std::string_view, std::optional<std::string_view>> cases[] = {
-        {"PMU tdie0", "cpuTemperatureC"},
-        {"PMU tdie10", "cpuTemperatureC"},
-        {"PMU TP0s", "cpuTemperatureC"},
-        {"PMU TP1g", "gpuTemperatureC"},
-        {"gas gauge battery", "batteryTemperatureC"},
-        {"NAND CH0 temp", "storageTemperatureC"},
-        {"PMU tdev1", none},
-        {"PMU tcal", none},
-        {"noname", none},
-        {"", none},
-        // Earlier tests decide first.
-        {"NAND tdie", "cpuTemperatureC"},
-        {"tdie TP1g", "cpuTemperatureC"},
-        {"battery PMU TP0s", "cpuTemperatureC"},
-        {"battery PMU TP0g", "gpuTemperatureC"},
-        {"NAND battery", "batteryTemperatureC"},
-        // " TP" ending in neither "s" nor "g" goes on to the battery and NAND tests.
-        {"PMU TP0x NAND", "storageTemperatureC"},
-        {"PMU TP0x battery", "batteryTemperatureC"},
-        {"PMU TP0x", none},
-        // Only the battery test ignores case.
-        {"BATTERY", "batteryTemperatureC"},
-        {"Gas Gauge BatTery", "batteryTemperatureC"},
-        {"nand ch0", none},
-        {"PMU TDIE0", none},
-        {"PMU tp0s", none},
-        {"PMU TP0S", none},
-        {"PMU TP0G", none},
-        // " TP" needs its space, and the suffix must be the last character.
-        {"PMUTP0s", none},
-        {"PMU TP0s ", none},
-        {"batter y", none},
-    };
-    for (const auto& [name, field] : cases) {
-        EXPECT_EQ(ThermalSampler::fieldForSensorName(SensorNaming::apple, name), field)
-            << '"' << name << '"';
-    }
+    constexpr auto apple = SensorNaming::apple;
+    // Earlier tests decide first; a " TP" name ending in neither "s" nor "g" goes on to the
+    // battery and NAND tests.
+    expectField(
+        apple, "cpuTemperatureC",
+        {"PMU tdie0", "PMU tdie10", "PMU TP0s", "NAND tdie", "tdie TP1g", "battery PMU TP0s"});
+    expectField(apple, "gpuTemperatureC", {"PMU TP1g", "battery PMU TP0g"});
+    expectField(apple, "batteryTemperatureC",
+                {"gas gauge battery", "NAND battery", "PMU TP0x battery", "BATTERY",
+                 "Gas Gauge BatTery"});  // only the battery test ignores case
+    expectField(apple, "storageTemperatureC", {"NAND CH0 temp", "PMU TP0x NAND"});
+    // No category; other tests are case-sensitive; " TP" needs its space and the suffix must be
+    // the last character.
+    expectField(apple, std::nullopt,
+                {"PMU tdev1", "PMU tcal", "noname", "", "PMU TP0x", "nand ch0", "PMU TDIE0",
+                 "PMU tp0s", "PMU TP0S", "PMU TP0G", "PMUTP0s", "PMU TP0s ", "batter y"});
 }
 
 TEST(ThermalSamplerClassification, NamingSchemeChoosesTheRules) {
-    constexpr std::optional<std::string_view> none;
-    const struct {
-        SensorNaming naming;
-        std::string_view name;
-        std::optional<std::string_view> field;
-    } cases[] = {
-        {SensorNaming::hwmon, "coretemp Package id 0", "cpuTemperatureC"},
-        {SensorNaming::hwmon, "amdgpu edge", "gpuTemperatureC"},
-        {SensorNaming::hwmon, "power_supply BAT0", "batteryTemperatureC"},
-        {SensorNaming::hwmon, "nvme Composite", "storageTemperatureC"},
-        // Each scheme's names mean nothing under the other's rules.
-        {SensorNaming::hwmon, "PMU tdie0", none},
-        {SensorNaming::hwmon, "gas gauge battery", none},
-        {SensorNaming::apple, "coretemp Package id 0", none},
-        {SensorNaming::apple, "nvme Composite", none},
-    };
-    for (const auto& [naming, name, field] : cases) {
-        EXPECT_EQ(ThermalSampler::fieldForSensorName(naming, name), field) << '"' << name << '"';
-    }
+    const auto hwmon = SensorNaming::hwmon;
+    expectField(hwmon, "cpuTemperatureC", {"coretemp Package id 0"});
+    expectField(hwmon, "gpuTemperatureC", {"amdgpu edge"});
+    expectField(hwmon, "batteryTemperatureC", {"power_supply BAT0"});
+    expectField(hwmon, "storageTemperatureC", {"nvme Composite"});
+    // Each scheme's names mean nothing under the other's rules.
+    expectField(hwmon, std::nullopt, {"PMU tdie0", "gas gauge battery"});
+    expectField(SensorNaming::apple, std::nullopt, {"coretemp Package id 0", "nvme Composite"});
 }
 
 struct Service {
@@ -111,40 +83,23 @@ std::optional<ThermalReading> sampleOnce(const std::vector<Service>& script) {
 
 TEST(ThermalSamplerReduction, MaximumForCpuAndGpuMeanForBatteryAndStorage) {
     const double a = 31.1, b = 30.7, c = 32.9;
-    const struct {
-        const char* what;
-        std::vector<Service> services;
-        ThermalReading expected;
-    } cases[] = {
-        {"cpu maximum", {{"PMU tdie0", 50.0}, {"PMU tdie1", 60.0}}, Reading().cpu(60.0)},
-        {"cpu maximum, larger first",
-         {{"PMU tdie0", 60.0}, {"PMU TP0s", 50.0}},
-         Reading().cpu(60.0)},
-        {"gpu maximum", {{"PMU TP1g", 42.0}, {"PMU TP2g", 47.5}}, Reading().gpu(47.5)},
-        {"battery mean",
-         {{"gas gauge battery", 30.0}, {"battery 2", 32.0}},
-         Reading().battery(31.0)},
-        {"storage mean",
-         {{"NAND CH0 temp", 33.0}, {"NAND CH1 temp", 35.0}},
-         Reading().storage(34.0)},
-        {"mean is the in-order sum over the count",
-         {{"NAND a", a}, {"NAND b", b}, {"NAND c", c}},
-         Reading().storage((a + b + c) / 3.0)},
-        {"no upper bound", {{"PMU tdie0", 1e308}}, Reading().cpu(1e308)},
-        {"one huge battery value", {{"battery", 1e308}}, Reading().battery(1e308)},
-        {"two huge battery values do not overflow",
-         {{"battery", 1e308}, {"battery", 1e308}},
-         Reading().battery(1e308)},
-        {"two huge storage values do not overflow",
-         {{"NAND", 1e308}, {"NAND", 1e308}},
-         Reading().storage(1e308)},
-        {"huge and small",
-         {{"NAND", largest}, {"NAND", largest}, {"NAND", 2.0}},
+    // The mean is the in-order sum over the count, without overflow for huge values.
+    const std::pair<std::vector<Service>, ThermalReading> cases[] = {
+        {{{"PMU tdie0", 50.0}, {"PMU tdie1", 60.0}}, Reading().cpu(60.0)},
+        {{{"PMU tdie0", 60.0}, {"PMU TP0s", 50.0}}, Reading().cpu(60.0)},
+        {{{"PMU TP1g", 42.0}, {"PMU TP2g", 47.5}}, Reading().gpu(47.5)},
+        {{{"gas gauge battery", 30.0}, {"battery 2", 32.0}}, Reading().battery(31.0)},
+        {{{"NAND CH0 temp", 33.0}, {"NAND CH1 temp", 35.0}}, Reading().storage(34.0)},
+        {{{"NAND a", a}, {"NAND b", b}, {"NAND c", c}}, Reading().storage((a + b + c) / 3.0)},
+        {{{"PMU tdie0", 1e308}}, Reading().cpu(1e308)},
+        {{{"battery", 1e308}}, Reading().battery(1e308)},
+        {{{"battery", 1e308}, {"battery", 1e308}}, Reading().battery(1e308)},
+        {{{"NAND", 1e308}, {"NAND", 1e308}}, Reading().storage(1e308)},
+        {{{"NAND", largest}, {"NAND", largest}, {"NAND", 2.0}},
          Reading().storage(largest / 3.0 * 2.0)},
     };
-    for (const auto& [what, script, expected] : cases) {
-        EXPECT_EQ(sampleOnce(script), expected) << what;
-    }
+    for (const auto& [script, expected] : cases)
+        EXPECT_EQ(sampleOnce(script), expected) << script.front().name;
 }
 
 TEST(ThermalSamplerReduction, OnlyFinitePositiveValuesCount) {

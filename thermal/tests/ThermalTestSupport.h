@@ -1,15 +1,17 @@
 #pragma once
 // Readable expected readings and their printing for the thermal tests.
 
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <ostream>
+#include <tuple>
 
 #include <TesslyKit/Records.h>
 
 namespace tessly {
 
-// An expected reading built field by field: Reading().cpu(50.0).memory(40.0). (Designated
-// initialisers that name only some fields trip -Wmissing-field-initializers on GCC 12.)
+// An expected reading built field by field: Reading().cpu(50.0).memory(40.0).
 struct Reading : ThermalReading {
     Reading& cpu(double c) { return set(cpuTemperatureC, c); }
     Reading& gpu(double c) { return set(gpuTemperatureC, c); }
@@ -25,20 +27,10 @@ struct Reading : ThermalReading {
 };
 
 inline void PrintTo(const ThermalReading& r, std::ostream* os) {
-    const auto field = [os](const char* name, const std::optional<double>& v) {
-        *os << name << '=';
-        if (v) {
-            *os << *v;
-        } else {
-            *os << "absent";
-        }
-        *os << ' ';
-    };
-    field("cpu", r.cpuTemperatureC);
-    field("gpu", r.gpuTemperatureC);
-    field("memory", r.memoryTemperatureC);
-    field("battery", r.batteryTemperatureC);
-    field("storage", r.storageTemperatureC);
+    *os << "cpu, gpu, memory, battery, storage "
+        << ::testing::PrintToString(std::tuple(r.cpuTemperatureC, r.gpuTemperatureC,
+                                               r.memoryTemperatureC, r.batteryTemperatureC,
+                                               r.storageTemperatureC));
 }
 
 }  // namespace tessly

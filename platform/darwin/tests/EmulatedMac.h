@@ -16,7 +16,7 @@ class EmulatedMac : public ::testing::Test {
   protected:
     void SetUp() override { emu::reset(); }
     void TearDown() override {
-        EXPECT_THAT(emu::problems(), ::testing::IsEmpty());
+        EXPECT_THAT(emu::record().problems, ::testing::IsEmpty());
         EXPECT_EQ(emu::liveCFObjects(), 0u) << "CoreFoundation objects never released";
         EXPECT_EQ(emu::liveIOObjects(), 0u) << "IOKit objects never released or closed";
         emu::reset();

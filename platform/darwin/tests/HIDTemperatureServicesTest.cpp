@@ -35,7 +35,7 @@ TEST_F(HIDTemperatureServicesTest, ClientIsRestrictedToTemperatureSensorsByTwoSI
     auto services = makeHIDTemperatureServices();
     ASSERT_NE(services, nullptr);
     EXPECT_EQ(services->naming(), SensorNaming::apple);
-    EXPECT_THAT(emu::lastMatching(),
+    EXPECT_THAT(emu::record().lastMatching,
                 Optional(ElementsAre(
                     Pair("PrimaryUsage", emu::MatchingNumber{kCFNumberSInt64Type, 5}),
                     Pair("PrimaryUsagePage", emu::MatchingNumber{kCFNumberSInt64Type, 65280}))));
@@ -82,8 +82,8 @@ TEST_F(HIDTemperatureServicesTest, ListingReportsNamesAndTemperaturesAndReleases
         EXPECT_EQ(list->temperature(std::size(rows)), std::nullopt);
     }
     EXPECT_EQ(emu::liveCFObjects(), live);  // array, names, numbers and events all released
-    EXPECT_THAT(emu::eventRequests(), Each(emu::EventRequest{15, 0, 0}));
-    EXPECT_THAT(emu::floatFieldReads(), Each(0xF0000u));
+    EXPECT_THAT(emu::record().eventRequests, Each(emu::EventRequest{15, 0, 0}));
+    EXPECT_THAT(emu::record().floatFieldReads, Each(0xF0000u));
 }
 
 TEST_F(HIDTemperatureServicesTest, FailuresToCreateOrListGiveNothingAndReleaseNoNull) {
@@ -91,7 +91,7 @@ TEST_F(HIDTemperatureServicesTest, FailuresToCreateOrListGiveNothingAndReleaseNo
 
     emu::failures().clientCreateFails = true;
     EXPECT_EQ(makeHIDTemperatureServices(), nullptr);
-    EXPECT_THAT(emu::calls(), ElementsAre("IOHIDEventSystemClientCreate"));
+    EXPECT_THAT(emu::record().calls, ElementsAre("IOHIDEventSystemClientCreate"));
 
     emu::failures().clientCreateFails = false;
     emu::failures().copyServicesFails = true;
@@ -146,7 +146,7 @@ TEST_F(HIDTemperatureServicesTest, SamplerOverTheEmulatedMacBalancesEveryObjectT
     EXPECT_EQ(emu::liveCFObjects(), 0u);
     EXPECT_EQ(emu::liveIOObjects(), 0u);
     EXPECT_EQ(emu::callCount("IOServiceClose"), 1u);
-    EXPECT_THAT(emu::problems(), IsEmpty());
+    EXPECT_THAT(emu::record().problems, IsEmpty());
 }
 
 }  // namespace

@@ -13,13 +13,14 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using ::testing::FieldsAre;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
 
 using IOKitSMCDriverTest = EmulatedMac;
 
 std::ptrdiff_t firstCall(const std::string& function) {
-    const auto& calls = emu::calls();
+    const auto& calls = emu::record().calls;
     return std::find(calls.begin(), calls.end(), function) - calls.begin();
 }
 
@@ -27,26 +28,20 @@ TEST_F(IOKitSMCDriverTest, OpensTheUserClientAndKeepsOnlyTheConnection) {
     emu::setSMCKey("FNum", "ui8 ", {2});
     auto driver = openAppleSMC();
     ASSERT_NE(driver, nullptr);
-    EXPECT_THAT(emu::calls(),
+    EXPECT_THAT(emu::record().calls,
                 ElementsAre("IOServiceMatching(AppleSMC)", "IOServiceGetMatchingService",
                             "IOServiceOpen", "IOObjectRelease"));
-    ASSERT_THAT(emu::openRequests(), SizeIs(1));
-    EXPECT_EQ(emu::openRequests()[0].task, mach_task_self());
-    EXPECT_EQ(emu::openRequests()[0].type, 0u);
+    EXPECT_THAT(emu::record().opens, ElementsAre(FieldsAre(mach_task_self(), 0u)));
     // The lookup consumed the matching dictionary; the service went right after the open.
     EXPECT_EQ(emu::liveCFObjects(), 0u);
     EXPECT_EQ(emu::liveIOObjects(), 1u);
     EXPECT_EQ(emu::openConnections(), 1u);
 
-    const auto reply = driver->call(SMCKeyData::keyInfoRequest(0x464E756D));  // "FNum"
-    ASSERT_TRUE(reply.has_value());
-    EXPECT_EQ(reply->result, 0);
-    EXPECT_EQ(reply->dataSize, 1u);
-    EXPECT_EQ(reply->dataType, 0x75693820u);  // "ui8 "
-    ASSERT_THAT(emu::structCalls(), SizeIs(1));
-    EXPECT_EQ(emu::structCalls()[0].selector, 2u);
-    EXPECT_EQ(emu::structCalls()[0].inputSize, 80u);
-    EXPECT_EQ(emu::structCalls()[0].outputSize, 80u);
+    const auto reply = driver->call(SMCKeyData::keyInfoRequest(0x464E756D)).value();  // "FNum"
+    EXPECT_EQ(reply.result, 0);
+    EXPECT_EQ(reply.dataSize, 1u);
+    EXPECT_EQ(reply.dataType, 0x75693820u);  // "ui8 "
+    EXPECT_THAT(emu::record().structCalls, ElementsAre(FieldsAre(2u, 80u, 80u)));
     EXPECT_LT(firstCall("IOObjectRelease"), firstCall("IOConnectCallStructMethod"));
 
     driver.reset();
@@ -77,10 +72,11 @@ TEST_F(IOKitSMCDriverTest, NoConnectionWhenTheServiceIsMissingOrRefusesTheOpen) 
         SMCBridge bridge(openAppleSMC());
         EXPECT_FALSE(bridge.isOpen());
         EXPECT_EQ(bridge.readKey("FNum"), std::nullopt);
-        EXPECT_THAT(emu::calls(), ElementsAreArray(c.calls));  // no exchange, nothing to close
+        EXPECT_THAT(emu::record().calls,
+                    ElementsAreArray(c.calls));  // no exchange, nothing to close
         EXPECT_EQ(emu::liveCFObjects(), 0u);
         EXPECT_EQ(emu::liveIOObjects(), 0u);
-        EXPECT_THAT(emu::problems(), IsEmpty());
+        EXPECT_THAT(emu::record().problems, IsEmpty());
     }
 }
 
@@ -105,38 +101,26 @@ TEST_F(IOKitSMCDriverTest, BridgeReadsKeysOverTheUserClient) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.key);
-        const std::size_t before = emu::structCalls().size();
+        const std::size_t before = emu::record().structCalls.size();
         EXPECT_EQ(bridge.readKey(c.key), c.value);
-        EXPECT_EQ(emu::structCalls().size() - before, c.exchanges);
+        EXPECT_EQ(emu::record().structCalls.size() - before, c.exchanges);
     }
     EXPECT_EQ(bridge.readUInt8("FNum"), 2);
 }
 
-TEST_F(IOKitSMCDriverTest, FailingExchangesReadNothingAndTheConnectionStaysUntilClosedOnce) {
-    emu::setSMCKey("FNum", "ui8 ", {2});
-    {
-        SMCBridge bridge(openAppleSMC());
-        ASSERT_TRUE(bridge.isOpen());
-        emu::failures().structCallsFail = true;
-        EXPECT_EQ(bridge.readKey("FNum"), std::nullopt);
-        EXPECT_THAT(emu::structCalls(), SizeIs(1));
-        emu::failures().structCallsFail = false;
-        EXPECT_EQ(bridge.readUInt8("FNum"), 2);  // the same connection serves again
-    }
-    EXPECT_EQ(emu::callCount("IOServiceOpen"), 1u);
-    EXPECT_EQ(emu::callCount("IOServiceClose"), 1u);
-    EXPECT_EQ(emu::liveIOObjects(), 0u);
-}
-
-TEST_F(IOKitSMCDriverTest, EachBridgeKeepsOneConnectionForLifeAndClosesItOnce) {
+TEST_F(IOKitSMCDriverTest, EachBridgeKeepsOneConnectionForLifeThroughFailuresAndClosesItOnce) {
     emu::setSMCKey("FNum", "ui8 ", {2});
     {
         // The agent's two samplers each own a bridge.
         SMCBridge thermal(openAppleSMC());
         SMCBridge fan(openAppleSMC());
         EXPECT_EQ(emu::openConnections(), 2u);
+        emu::failures().structCallsFail = true;
+        EXPECT_EQ(thermal.readKey("FNum"), std::nullopt);
+        EXPECT_THAT(emu::record().structCalls, SizeIs(1));
+        emu::failures().structCallsFail = false;
         for (int tick = 0; tick < 100; ++tick) {
-            EXPECT_EQ(thermal.readUInt8("FNum"), 2);
+            EXPECT_EQ(thermal.readUInt8("FNum"), 2);  // the same connection serves again
             EXPECT_EQ(fan.readUInt8("FNum"), 2);
         }
         EXPECT_EQ(emu::callCount("IOServiceOpen"), 2u);

@@ -73,15 +73,13 @@ temp1_input = 41500
 
     const SMCBridge smc(std::move(driver));
     EXPECT_EQ(smc.readUInt8("FNum"), 4);
-    EXPECT_EQ(floatKey(smc, "F1Ac"), 22.0f);
-    EXPECT_EQ(floatKey(smc, "F2Ac"), 210.0f);
-    EXPECT_EQ(floatKey(smc, "F3Ac"), 1001.0f);
-    EXPECT_EQ(floatKey(smc, "F0Mn"), 1200.0f);
-    EXPECT_EQ(floatKey(smc, "F0Mx"), 5000.0f);
-    EXPECT_EQ(floatKey(smc, "TRD0"), 41.5f);  // millidegrees to degrees
-    for (const char* absent : {"TRD1", "F1Mn", "FNam"}) {
+    // TRD0 in degrees from millidegrees.
+    const std::pair<const char*, float> keys[] = {{"F1Ac", 22},   {"F2Ac", 210},  {"F3Ac", 1001},
+                                                  {"F0Mn", 1200}, {"F0Mx", 5000}, {"TRD0", 41.5f}};
+    for (const auto& [key, value] : keys)
+        EXPECT_EQ(floatKey(smc, key), value) << key;
+    for (const char* absent : {"TRD1", "F1Mn", "FNam"})
         EXPECT_EQ(smc.readKey(absent), std::nullopt) << absent;
-    }
 
     tree.reader().clearCounts();
     for (int i = 0; i < 5; ++i)
@@ -100,11 +98,11 @@ TEST_F(HwmonSMCDriverTest, OffersAtMost110FansAnd21MemoryKeys) {
     }
     const SMCBridge smc = open();
     EXPECT_EQ(smc.readUInt8("FNum"), 110);
-    EXPECT_EQ(floatKey(smc, "F9Ac"), 1009.0f);
-    EXPECT_EQ(floatKey(smc, "F109Ac"), 1109.0f);  // packs to "09Ac", still its own key
-    EXPECT_EQ(floatKey(smc, "TRD0"), 20.0f);
-    EXPECT_EQ(floatKey(smc, "TRDX"), 21.0f);
-    EXPECT_EQ(floatKey(smc, "TRDj"), 22.0f);
+    // "F109Ac" packs to "09Ac", still its own key.
+    const std::pair<const char*, float> keys[] = {
+        {"F9Ac", 1009}, {"F109Ac", 1109}, {"TRD0", 20}, {"TRDX", 21}, {"TRDj", 22}};
+    for (const auto& [key, value] : keys)
+        EXPECT_EQ(floatKey(smc, key), value) << key;
     EXPECT_EQ(smc.readKey("TRDk"), std::nullopt);
 }
 

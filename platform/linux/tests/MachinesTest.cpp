@@ -57,45 +57,32 @@ TEST(Machines, EachPublishesWhatItsChipsMean) {
     }
 }
 
-// The feeds of the report's entries, as "<chip> <label> -> <feeds or ignored>".
-std::vector<std::string> feeds(const SysfsTree& tree) {
+// The feeds of the report's entries: "<chip> <label> -> <feeds or ->; ...".
+std::string feeds(const SysfsTree& tree) {
     const auto classify = [](std::string_view name) noexcept {
         return ThermalSampler::fieldForSensorName(SensorNaming::hwmon, name);
     };
-    std::vector<std::string> out;
+    std::string out;
     for (const auto& e : reportSensors(tree.root(), classify, FileReader::posix())) {
         if (e.chip.empty() && e.label.empty()) continue;
-        out.push_back(e.chip + " " + e.label + " -> " + (e.feeds.empty() ? "-" : e.feeds));
+        out += e.chip + " " + e.label + " -> " + (e.feeds.empty() ? "-" : e.feeds) + "; ";
     }
     return out;
 }
 
 TEST(Machines, CapturesWithoutValuesAreDiscoveredAndClassified) {
     EXPECT_EQ(feeds(SysfsTree::fixture("thinkpad-cannonlake")),
-              (std::vector<std::string>{
-                  "thinkpad CPU -> -",
-                  "thinkpad GPU -> -",
-                  "nvme Composite -> storageTemperatureC",
-                  "coretemp Package id 0 -> cpuTemperatureC",
-                  "coretemp Core 0 -> cpuTemperatureC",
-                  "coretemp Core 1 -> cpuTemperatureC",
-                  "coretemp Core 2 -> cpuTemperatureC",
-                  "coretemp Core 3 -> cpuTemperatureC",
-                  "nvme Sensor 1 -> -",
-              }));
+              "thinkpad CPU -> -; thinkpad GPU -> -; nvme Composite -> storageTemperatureC; "
+              "coretemp Package id 0 -> cpuTemperatureC; coretemp Core 0 -> cpuTemperatureC; "
+              "coretemp Core 1 -> cpuTemperatureC; coretemp Core 2 -> cpuTemperatureC; "
+              "coretemp Core 3 -> cpuTemperatureC; nvme Sensor 1 -> -; ");
     EXPECT_EQ(feeds(SysfsTree::fixture("apple-m1max-asahi")),
-              (std::vector<std::string>{
-                  "macsmc_hwmon NAND Flash Temperature -> -",
-                  "macsmc_hwmon Battery Hotspot Temperature -> -",
-                  "macsmc_hwmon Charge Regulator Temperature -> -",
-                  "macsmc_hwmon WiFi/BT Module Temperature -> -",
-                  "macsmc_hwmon Fan 1 -> F0Ac",
-                  "macsmc_hwmon Fan 1 -> F0Mn",
-                  "macsmc_hwmon Fan 1 -> F0Mx",
-                  "macsmc_hwmon Fan 2 -> F1Ac",
-                  "macsmc_hwmon Fan 2 -> F1Mn",
-                  "macsmc_hwmon Fan 2 -> F1Mx",
-              }));
+              "macsmc_hwmon NAND Flash Temperature -> -; "
+              "macsmc_hwmon Battery Hotspot Temperature -> -; "
+              "macsmc_hwmon Charge Regulator Temperature -> -; "
+              "macsmc_hwmon WiFi/BT Module Temperature -> -; macsmc_hwmon Fan 1 -> F0Ac; "
+              "macsmc_hwmon Fan 1 -> F0Mn; macsmc_hwmon Fan 1 -> F0Mx; macsmc_hwmon Fan 2 -> F1Ac; "
+              "macsmc_hwmon Fan 2 -> F1Mn; macsmc_hwmon Fan 2 -> F1Mx; ");
 }
 
 }  // namespace

@@ -17,24 +17,21 @@ std::optional<std::string_view> payloadField(std::string_view name) noexcept {
     return ThermalSampler::fieldForSensorName(SensorNaming::hwmon, name);
 }
 
-// "<path below the root> | <chip> | <label> | <feeds, or ignored> | <value, errno or no value>"
-std::vector<std::string> summary(SysfsTree& tree) {
-    std::vector<std::string> out;
+// "<path below the root> | <chip> | <label> | <feeds, or ignored> | <value, errno or no value>",
+// one line for each entry.
+std::string summary(SysfsTree& tree) {
+    std::ostringstream out;
     for (const auto& e : reportSensors(tree.root(), payloadField, tree.reader())) {
         EXPECT_NE(e.feeds.empty(), e.whyIgnored.empty()) << e.path;
-        std::ostringstream line;
-        line << e.path.substr(tree.root().size() + 1) << " | " << e.chip << " | " << e.label
-             << " | " << (e.feeds.empty() ? "ignored" : e.feeds) << " | ";
+        out << e.path.substr(tree.root().size() + 1) << " | " << e.chip << " | " << e.label << " | "
+            << (e.feeds.empty() ? "ignored" : e.feeds) << " | ";
         if (e.value) {
-            line << *e.value;
-        } else if (e.readError != 0) {
-            line << "errno " << e.readError;
+            out << *e.value << "\n";
         } else {
-            line << "no value";
+            out << (e.readError != 0 ? "errno " + std::to_string(e.readError) : "no value") << "\n";
         }
-        out.push_back(line.str());
     }
-    return out;
+    return out.str();
 }
 
 TEST(SensorReport, EverySensorFileWithWhatItFeedsAndItsValueOrError) {
@@ -69,22 +66,17 @@ type = Battery
 temp = 305
 )");
     EXPECT_EQ(summary(tree),
-              (std::vector<std::string>{
-                  "class/hwmon/hwmon0/temp1_input | coretemp | Package id 0 | "
-                  "cpuTemperatureC | 45",
-                  "class/hwmon/hwmon0/temp2_input | coretemp | Core 0 | "
-                  "cpuTemperatureC | errno 5",
-                  "class/hwmon/hwmon2/temp2_input | k10temp | Tdie | cpuTemperatureC | 60",
-                  "class/power_supply/BAT0/temp | power_supply | BAT0 | "
-                  "batteryTemperatureC | 30.5",
-                  "class/hwmon/hwmon1/temp1_input | jc42 | temp1 | TRD0 | 40.25",
-                  "class/hwmon/hwmon3/fan1_input | thinkpad | fan1 | F0Ac | 2100",
-                  "class/hwmon/hwmon3/fan1_min | thinkpad | fan1 | F0Mn | 1000",
-                  "class/hwmon/hwmon3/fan1_max | thinkpad | fan1 | F0Mx | no value",
-                  "class/hwmon/hwmon2/temp1_input | k10temp | Tctl | ignored | 70",
-                  "class/hwmon/hwmon4/temp1_input |  | temp1 | ignored | 30",
-                  "class/hwmon/stray |  |  | ignored | no value",
-              }));
+              "class/hwmon/hwmon0/temp1_input | coretemp | Package id 0 | cpuTemperatureC | 45\n"
+              "class/hwmon/hwmon0/temp2_input | coretemp | Core 0 | cpuTemperatureC | errno 5\n"
+              "class/hwmon/hwmon2/temp2_input | k10temp | Tdie | cpuTemperatureC | 60\n"
+              "class/power_supply/BAT0/temp | power_supply | BAT0 | batteryTemperatureC | 30.5\n"
+              "class/hwmon/hwmon1/temp1_input | jc42 | temp1 | TRD0 | 40.25\n"
+              "class/hwmon/hwmon3/fan1_input | thinkpad | fan1 | F0Ac | 2100\n"
+              "class/hwmon/hwmon3/fan1_min | thinkpad | fan1 | F0Mn | 1000\n"
+              "class/hwmon/hwmon3/fan1_max | thinkpad | fan1 | F0Mx | no value\n"
+              "class/hwmon/hwmon2/temp1_input | k10temp | Tctl | ignored | 70\n"
+              "class/hwmon/hwmon4/temp1_input |  | temp1 | ignored | 30\n"
+              "class/hwmon/stray |  |  | ignored | no value\n");
 }
 
 TEST(SensorReport, AnUnreadableHwmonDirectoryIsOneEntryAMissingOneNone) {

@@ -83,22 +83,19 @@ TEST_F(TemperatureServicesTest, ValuesAreReadAfreshWithOnePreadAndOnlyIntegersCo
     tree.add("[class/hwmon/hwmon0]\nname = coretemp\ntemp1_input = 1\n");
     auto services = open();
     auto list = services->copyServices();
-    const struct {
-        std::string content;
-        std::optional<double> expected;
-    } cases[] = {
+    // A negative value is passed on; the sampler drops what is not above 0.
+    const std::pair<std::string, std::optional<double>> cases[] = {
         {"45000\n", 45.0},
         {"45125", 45.125},
-        {"-1000\n", -1.0},  // passed on; the sampler drops what is not above 0
+        {"-1000\n", -1.0},
         {"", std::nullopt},
         {"N/A\n", std::nullopt},
         {"99999999999999999999\n", std::nullopt},
-        {std::string(500, '7'), std::nullopt},
-    };
+        {std::string(500, '7'), std::nullopt}};
     tree.reader().clearCounts();
-    for (const auto& c : cases) {
-        tree.write("class/hwmon/hwmon0/temp1_input", c.content);
-        EXPECT_EQ(list->temperature(0), c.expected) << '"' << c.content << '"';
+    for (const auto& [content, expected] : cases) {
+        tree.write("class/hwmon/hwmon0/temp1_input", content);
+        EXPECT_EQ(list->temperature(0), expected) << '"' << content << '"';
     }
     EXPECT_EQ(tree.reader().reads(), std::size(cases));
     EXPECT_EQ(tree.reader().opens(), 1u);
@@ -111,25 +108,19 @@ TEST_F(TemperatureServicesTest, ValuesAreReadAfreshWithOnePreadAndOnlyIntegersCo
 }
 
 TEST_F(TemperatureServicesTest, FilesFailingEveryReadGiveNothingAndCostNoDiscovery) {
+    tree.add(
+        "[class/hwmon/hwmon0]\nname = amdgpu\ntemp1_label = edge\ntemp1_input = 51000\n"
+        "temp2_label = junction\ntemp2_input = 1\nfan1_input ! EIO\n");
+    const Listing expected{{"amdgpu edge", 51.0}, {"amdgpu junction", std::nullopt}};
     for (const int error : {EIO, ENODATA, ENXIO, EINVAL, EAGAIN}) {
         SCOPED_TRACE(error);
-        SysfsTree machine(R"(
-[class/hwmon/hwmon0]
-name = amdgpu
-temp1_label = edge
-temp1_input = 51000
-temp2_label = junction
-temp2_input ! EIO
-fan1_input ! EIO
-)");
-        machine.reader().failReads(machine.path("class/hwmon/hwmon0/temp2_input"), error);
-        const auto services = makeHwmonTemperatureServices(machine.root(), machine.reader(), clock);
-        const Listing expected{{"amdgpu edge", 51.0}, {"amdgpu junction", std::nullopt}};
+        tree.reader().failReads(tree.path("class/hwmon/hwmon0/temp2_input"), error);
+        const auto services = open();
         EXPECT_EQ(list(*services), expected);
-        const auto listings = machine.reader().listings();
+        const auto listings = tree.reader().listings();
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(list(*services), expected);
-        EXPECT_EQ(machine.reader().listings(), listings);
+        EXPECT_EQ(tree.reader().listings(), listings);
     }
 }
 

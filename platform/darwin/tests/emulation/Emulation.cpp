@@ -64,15 +64,7 @@ struct Machine {
     std::vector<HIDService> hidServices;
     Failures failures;
 
-    std::vector<std::string> calls;
-    std::vector<OpenRequest> opens;
-    std::vector<StructCall> structCalls;
-    std::vector<EventRequest> eventRequests;
-    std::vector<std::uint32_t> floatFields;
-    std::map<std::size_t, std::size_t> propertyReads;
-    std::map<std::size_t, std::size_t> eventReads;
-    std::optional<std::map<std::string, MatchingNumber>> lastMatching;
-    std::vector<std::string> problems;
+    Record record;
 };
 
 Machine& machine() {
@@ -81,11 +73,11 @@ Machine& machine() {
 }
 
 void problem(std::string text) {
-    machine().problems.push_back(std::move(text));
+    machine().record.problems.push_back(std::move(text));
 }
 
-void record(std::string_view function) {
-    machine().calls.emplace_back(function);
+void called(std::string_view function) {
+    machine().record.calls.emplace_back(function);
 }
 
 Object* make(Object::Kind kind) {
@@ -246,40 +238,18 @@ Failures& failures() {
     return machine().failures;
 }
 
-const std::vector<std::string>& calls() {
-    return machine().calls;
+const Record& record() {
+    return machine().record;
 }
 
 std::size_t callCount(std::string_view function) {
-    const auto& all = machine().calls;
+    const auto& all = machine().record.calls;
     return static_cast<std::size_t>(std::count(all.begin(), all.end(), function));
 }
 
-const std::vector<OpenRequest>& openRequests() {
-    return machine().opens;
-}
-const std::vector<StructCall>& structCalls() {
-    return machine().structCalls;
-}
-const std::vector<EventRequest>& eventRequests() {
-    return machine().eventRequests;
-}
-const std::vector<std::uint32_t>& floatFieldReads() {
-    return machine().floatFields;
-}
-
-std::size_t propertyReads(std::size_t service) {
-    const auto found = machine().propertyReads.find(service);
-    return found == machine().propertyReads.end() ? 0 : found->second;
-}
-
 std::size_t eventReads(std::size_t service) {
-    const auto found = machine().eventReads.find(service);
-    return found == machine().eventReads.end() ? 0 : found->second;
-}
-
-const std::optional<std::map<std::string, MatchingNumber>>& lastMatching() {
-    return machine().lastMatching;
+    const auto found = machine().record.eventReads.find(service);
+    return found == machine().record.eventReads.end() ? 0 : found->second;
 }
 
 std::size_t liveCFObjects() {
@@ -299,10 +269,6 @@ std::size_t openConnections() {
     return static_cast<std::size_t>(std::count_if(io.begin(), io.end(), [](const auto& e) {
         return e.second.connection && e.second.refs > 0;
     }));
-}
-
-const std::vector<std::string>& problems() {
-    return machine().problems;
 }
 
 }  // namespace tessly::emulation
@@ -331,13 +297,15 @@ Ref as(emu::Object* object) {
 extern "C" {
 
 const CFAllocatorRef kCFAllocatorDefault = nullptr;
+struct CFDictionaryKeyCallBacks {};
+struct CFDictionaryValueCallBacks {};
 const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {};
 const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {};
 mach_port_t mach_task_self_ = 0x203;
 const mach_port_t kIOMainPortDefault = 0;
 
 void CFRelease(CFTypeRef cf) {
-    emu::record("CFRelease");
+    emu::called("CFRelease");
     if (cf == nullptr) {
         emu::problem("CFRelease(NULL)");
         return;
@@ -398,22 +366,12 @@ CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding 
             if (lossByte == 0) break;  // stops at the first character it cannot convert
             bytes[n++] = lossByte;
         }
-        if (n == 0) {
-            if (c < 0x80) {
-                bytes[n++] = static_cast<UInt8>(c);
-            } else if (c < 0x800) {
-                bytes[n++] = static_cast<UInt8>(0xC0 | (c >> 6));
-                bytes[n++] = static_cast<UInt8>(0x80 | (c & 0x3F));
-            } else if (c < 0x10000) {
-                bytes[n++] = static_cast<UInt8>(0xE0 | (c >> 12));
-                bytes[n++] = static_cast<UInt8>(0x80 | ((c >> 6) & 0x3F));
-                bytes[n++] = static_cast<UInt8>(0x80 | (c & 0x3F));
-            } else {
-                bytes[n++] = static_cast<UInt8>(0xF0 | (c >> 18));
-                bytes[n++] = static_cast<UInt8>(0x80 | ((c >> 12) & 0x3F));
-                bytes[n++] = static_cast<UInt8>(0x80 | ((c >> 6) & 0x3F));
-                bytes[n++] = static_cast<UInt8>(0x80 | (c & 0x3F));
-            }
+        if (n == 0) {  // UTF-8: a lead byte marking the length, then six bits a byte
+            const std::size_t length = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+            bytes[n++] = static_cast<UInt8>(
+                length == 1 ? c : ((0xFF00u >> length) & 0xFFu) | (c >> (6 * (length - 1))));
+            for (std::size_t k = length - 1; k-- > 0;)
+                bytes[n++] = static_cast<UInt8>(0x80u | ((c >> (6 * k)) & 0x3Fu));
         }
         if (buffer != nullptr) {
             if (used + static_cast<CFIndex>(n) > maxBufLen) break;  // whole characters only
@@ -428,7 +386,7 @@ CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding 
 }
 
 CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType theType, const void* valuePtr) {
-    emu::record("CFNumberCreate");
+    emu::called("CFNumberCreate");
     std::int64_t value = 0;
     switch (theType) {
         case kCFNumberSInt32Type: {
@@ -451,7 +409,7 @@ CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType theType, const void* val
 CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void** values,
                                    CFIndex numValues, const CFDictionaryKeyCallBacks* keyCallBacks,
                                    const CFDictionaryValueCallBacks* valueCallBacks) {
-    emu::record("CFDictionaryCreate");
+    emu::called("CFDictionaryCreate");
     emu::Object* dictionary = emu::make(Kind::dictionary);
     dictionary->retainsEntries = keyCallBacks == &kCFTypeDictionaryKeyCallBacks &&
                                  valueCallBacks == &kCFTypeDictionaryValueCallBacks;
@@ -503,14 +461,14 @@ CFStringRef EmulatedCFStringMakeConstantString(const char* cStr) {
 // --- IOKit
 
 CFMutableDictionaryRef IOServiceMatching(const char* name) {
-    emu::record(std::string("IOServiceMatching(") + name + ")");
+    emu::called(std::string("IOServiceMatching(") + name + ")");
     emu::Object* dictionary = emu::make(Kind::dictionary);
     dictionary->providerClass = name;
     return as<CFMutableDictionaryRef>(dictionary);
 }
 
 io_service_t IOServiceGetMatchingService(mach_port_t /*mainPort*/, CFDictionaryRef matching) {
-    emu::record("IOServiceGetMatchingService");
+    emu::called("IOServiceGetMatchingService");
     emu::Object* dictionary = emu::use(matching, Kind::dictionary, "IOServiceGetMatchingService");
     if (dictionary == nullptr) return 0;
     const bool smc = dictionary->providerClass == "AppleSMC";
@@ -524,8 +482,8 @@ io_service_t IOServiceGetMatchingService(mach_port_t /*mainPort*/, CFDictionaryR
 
 kern_return_t IOServiceOpen(io_service_t service, task_port_t owningTask, uint32_t type,
                             io_connect_t* connect) {
-    emu::record("IOServiceOpen");
-    emu::machine().opens.push_back(OpenRequest{owningTask, type});
+    emu::called("IOServiceOpen");
+    emu::machine().record.opens.push_back(OpenRequest{owningTask, type});
     const auto found = emu::machine().io.find(service);
     if (found == emu::machine().io.end() || found->second.connection || found->second.refs <= 0) {
         emu::problem("IOServiceOpen: not a live service");
@@ -540,7 +498,7 @@ kern_return_t IOServiceOpen(io_service_t service, task_port_t owningTask, uint32
 }
 
 kern_return_t IOObjectRelease(io_object_t object) {
-    emu::record("IOObjectRelease");
+    emu::called("IOObjectRelease");
     const auto found = emu::machine().io.find(object);
     if (found == emu::machine().io.end() || found->second.connection) {
         emu::problem("IOObjectRelease: not a service object");
@@ -555,7 +513,7 @@ kern_return_t IOObjectRelease(io_object_t object) {
 }
 
 kern_return_t IOServiceClose(io_connect_t connect) {
-    emu::record("IOServiceClose");
+    emu::called("IOServiceClose");
     const auto found = emu::machine().io.find(connect);
     if (found == emu::machine().io.end() || !found->second.connection || found->second.refs <= 0) {
         emu::problem("IOServiceClose: not an open connection");
@@ -568,8 +526,8 @@ kern_return_t IOServiceClose(io_connect_t connect) {
 kern_return_t IOConnectCallStructMethod(mach_port_t connection, uint32_t selector,
                                         const void* inputStruct, size_t inputStructCnt,
                                         void* outputStruct, size_t* outputStructCnt) {
-    emu::record("IOConnectCallStructMethod");
-    emu::machine().structCalls.push_back(
+    emu::called("IOConnectCallStructMethod");
+    emu::machine().record.structCalls.push_back(
         StructCall{selector, inputStructCnt, outputStructCnt == nullptr ? 0 : *outputStructCnt});
     const auto found = emu::machine().io.find(connection);
     if (found == emu::machine().io.end() || !found->second.connection || found->second.refs <= 0) {
@@ -592,7 +550,7 @@ kern_return_t IOConnectCallStructMethod(mach_port_t connection, uint32_t selecto
 // --- HID event system
 
 IOHIDEventSystemClientRef IOHIDEventSystemClientCreate(CFAllocatorRef) {
-    emu::record("IOHIDEventSystemClientCreate");
+    emu::called("IOHIDEventSystemClientCreate");
     if (emu::failures().clientCreateFails) return nullptr;
     emu::Object* client = emu::make(Kind::client);
     const auto& script = emu::machine().hidServices;
@@ -605,7 +563,7 @@ IOHIDEventSystemClientRef IOHIDEventSystemClientCreate(CFAllocatorRef) {
 }
 
 void IOHIDEventSystemClientSetMatching(IOHIDEventSystemClientRef client, CFDictionaryRef matching) {
-    emu::record("IOHIDEventSystemClientSetMatching");
+    emu::called("IOHIDEventSystemClientSetMatching");
     emu::Object* c = emu::use(client, Kind::client, "IOHIDEventSystemClientSetMatching");
     const emu::Object* d =
         emu::use(matching, Kind::dictionary, "IOHIDEventSystemClientSetMatching");
@@ -624,11 +582,11 @@ void IOHIDEventSystemClientSetMatching(IOHIDEventSystemClientRef client, CFDicti
         contents[name] = value->number;
     }
     c->matching = contents;
-    emu::machine().lastMatching = std::move(contents);
+    emu::machine().record.lastMatching = std::move(contents);
 }
 
 CFArrayRef IOHIDEventSystemClientCopyServices(IOHIDEventSystemClientRef client) {
-    emu::record("IOHIDEventSystemClientCopyServices");
+    emu::called("IOHIDEventSystemClientCopyServices");
     const emu::Object* c = emu::use(client, Kind::client, "IOHIDEventSystemClientCopyServices");
     if (c == nullptr || emu::failures().copyServicesFails) return nullptr;
     emu::Object* array = emu::make(Kind::array);
@@ -641,11 +599,10 @@ CFArrayRef IOHIDEventSystemClientCopyServices(IOHIDEventSystemClientRef client) 
 }
 
 CFTypeRef IOHIDServiceClientCopyProperty(IOHIDServiceClientRef service, CFStringRef key) {
-    emu::record("IOHIDServiceClientCopyProperty");
+    emu::called("IOHIDServiceClientCopyProperty");
     const emu::Object* s = emu::use(service, Kind::service, "IOHIDServiceClientCopyProperty");
     const emu::Object* k = emu::use(key, Kind::string, "IOHIDServiceClientCopyProperty");
     if (s == nullptr || k == nullptr) return nullptr;
-    ++emu::machine().propertyReads[s->service];
     if (k->text != u"Product") return nullptr;
     const HIDService& script = emu::machine().hidServices[s->service];
     switch (script.product) {
@@ -664,11 +621,11 @@ CFTypeRef IOHIDServiceClientCopyProperty(IOHIDServiceClientRef service, CFString
 
 IOHIDEventRef IOHIDServiceClientCopyEvent(IOHIDServiceClientRef service, int64_t type,
                                           int32_t options, int64_t timestamp) {
-    emu::record("IOHIDServiceClientCopyEvent");
-    emu::machine().eventRequests.push_back(EventRequest{type, options, timestamp});
+    emu::called("IOHIDServiceClientCopyEvent");
+    emu::machine().record.eventRequests.push_back(EventRequest{type, options, timestamp});
     const emu::Object* s = emu::use(service, Kind::service, "IOHIDServiceClientCopyEvent");
     if (s == nullptr) return nullptr;
-    ++emu::machine().eventReads[s->service];
+    ++emu::machine().record.eventReads[s->service];
     const HIDService& script = emu::machine().hidServices[s->service];
     if (type != 15 || !script.celsius) return nullptr;
     emu::Object* event = emu::make(Kind::event);
@@ -677,8 +634,8 @@ IOHIDEventRef IOHIDServiceClientCopyEvent(IOHIDServiceClientRef service, int64_t
 }
 
 double IOHIDEventGetFloatValue(IOHIDEventRef event, uint32_t field) {
-    emu::record("IOHIDEventGetFloatValue");
-    emu::machine().floatFields.push_back(field);
+    emu::called("IOHIDEventGetFloatValue");
+    emu::machine().record.floatFieldReads.push_back(field);
     const emu::Object* e = emu::use(event, Kind::event, "IOHIDEventGetFloatValue");
     if (e == nullptr) return 0.0;
     return field == 0xF0000 ? e->celsius : 0.0;

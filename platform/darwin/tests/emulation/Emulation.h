@@ -7,7 +7,7 @@
 // IOServiceClose destroys the connection handle; dictionaries made with the CFType callbacks and
 // arrays retain what they hold; constant strings (CFSTR) live for ever. Misuse that a Mac punishes
 // with a crash or a leak (releasing NULL, releasing too often, using a released object or a closed
-// connection, an object never released) is not fatal here: it shows in problems() and in the
+// connection, an object never released) is not fatal here: it shows in record().problems and in the
 // live-object counts, where tests assert on it.
 //
 // The SMC driver answers from a key table over the 80-byte block at its fixed offsets: key
@@ -80,22 +80,25 @@ void setSMCKey(std::string_view key, std::string_view type, std::vector<std::uin
 std::size_t addHIDService(HIDService service);  // the service's index, in listing order
 Failures& failures();
 
-// --- What was done.
-const std::vector<std::string>& calls();  // function names, in call order
+// --- What was done since reset(), and the misuse a real Mac would punish.
+struct Record {
+    std::vector<std::string> calls;  // function names, in call order
+    std::vector<OpenRequest> opens;
+    std::vector<StructCall> structCalls;
+    std::vector<EventRequest> eventRequests;
+    std::vector<std::uint32_t> floatFieldReads;
+    std::map<std::size_t, std::size_t> eventReads;  // by service index
+    // The contents of the last dictionary passed to IOHIDEventSystemClientSetMatching.
+    std::optional<std::map<std::string, MatchingNumber>> lastMatching;
+    std::vector<std::string> problems;
+};
+const Record& record();
 std::size_t callCount(std::string_view function);
-const std::vector<OpenRequest>& openRequests();
-const std::vector<StructCall>& structCalls();
-const std::vector<EventRequest>& eventRequests();
-const std::vector<std::uint32_t>& floatFieldReads();
-std::size_t propertyReads(std::size_t service);
 std::size_t eventReads(std::size_t service);
-// The contents of the last dictionary passed to IOHIDEventSystemClientSetMatching.
-const std::optional<std::map<std::string, MatchingNumber>>& lastMatching();
 
-// --- Balance and misuse.
+// --- Balance.
 std::size_t liveCFObjects();  // created or copied, not yet released (constants excluded)
 std::size_t liveIOObjects();  // service objects not released, connections not closed
 std::size_t openConnections();
-const std::vector<std::string>& problems();
 
 }  // namespace tessly::emulation

@@ -37,43 +37,14 @@ inline CFRange CFRangeMake(CFIndex location, CFIndex length) {
 typedef UInt32 CFStringEncoding;
 enum CFStringBuiltInEncodings : CFStringEncoding { kCFStringEncodingUTF8 = 0x08000100 };
 
-enum CFNumberType : CFIndex {
-    kCFNumberSInt8Type = 1,
-    kCFNumberSInt16Type = 2,
+enum CFNumberType : CFIndex {  // the two types used, with Apple's values
     kCFNumberSInt32Type = 3,
     kCFNumberSInt64Type = 4,
-    kCFNumberFloat32Type = 5,
-    kCFNumberFloat64Type = 6,
-    kCFNumberCharType = 7,
-    kCFNumberShortType = 8,
-    kCFNumberIntType = 9,
-    kCFNumberLongType = 10,
-    kCFNumberLongLongType = 11,
-    kCFNumberFloatType = 12,
-    kCFNumberDoubleType = 13,
-    kCFNumberCFIndexType = 14,
 };
 
-typedef const void* (*CFDictionaryRetainCallBack)(CFAllocatorRef allocator, const void* value);
-typedef void (*CFDictionaryReleaseCallBack)(CFAllocatorRef allocator, const void* value);
-typedef CFStringRef (*CFDictionaryCopyDescriptionCallBack)(const void* value);
-typedef Boolean (*CFDictionaryEqualCallBack)(const void* value1, const void* value2);
-typedef CFHashCode (*CFDictionaryHashCallBack)(const void* value);
-typedef struct {
-    CFIndex version;
-    CFDictionaryRetainCallBack retain;
-    CFDictionaryReleaseCallBack release;
-    CFDictionaryCopyDescriptionCallBack copyDescription;
-    CFDictionaryEqualCallBack equal;
-    CFDictionaryHashCallBack hash;
-} CFDictionaryKeyCallBacks;
-typedef struct {
-    CFIndex version;
-    CFDictionaryRetainCallBack retain;
-    CFDictionaryReleaseCallBack release;
-    CFDictionaryCopyDescriptionCallBack copyDescription;
-    CFDictionaryEqualCallBack equal;
-} CFDictionaryValueCallBacks;
+// Only their addresses are used: the CFType callbacks make a dictionary retain what it holds.
+typedef struct CFDictionaryKeyCallBacks CFDictionaryKeyCallBacks;
+typedef struct CFDictionaryValueCallBacks CFDictionaryValueCallBacks;
 
 extern const CFAllocatorRef kCFAllocatorDefault;
 extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
