@@ -25,10 +25,7 @@ SensorsAgent::Services platformServices() {
 // Members are built in declaration order: the thermal sampler (and its SMC connection) before
 // the fan sampler (and its own), then the launch time.
 SensorsAgent::SensorsAgent()
-    : thermal_(),
-      fan_(),
-      services_(platformServices()),
-      launchedAt_(services_.clock.wallNow()) {}
+    : thermal_(), fan_(), services_(platformServices()), launchedAt_(services_.clock.wallNow()) {}
 
 SensorsAgent::SensorsAgent(ThermalSampler thermal, FanSampler fan, Services services)
     : thermal_(std::move(thermal)),
@@ -66,8 +63,8 @@ void SensorsAgent::applyControl() {
     // Recorded before the request and kept when it fails: a failed request is not retried until
     // the wish changes or the agent starts anew.
     lastAutostart_ = desired;
-    const LoginItemOutcome outcome = desired ? services_.loginItems.registerMainApp()
-                                             : services_.loginItems.unregisterMainApp();
+    const LoginItemOutcome outcome =
+        desired ? services_.loginItems.registerMainApp() : services_.loginItems.unregisterMainApp();
     if (!outcome.succeeded) {
         std::string line(loginItemFailurePrefix);
         line += outcome.errorDescription;

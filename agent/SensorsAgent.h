@@ -22,7 +22,7 @@
 namespace tessly {
 
 class SensorsAgent final : public AppDelegate, public std::enable_shared_from_this<SensorsAgent> {
-public:
+  public:
     // The platform services the agent talks to; each must outlive the agent.
     struct Services {
         AppHost& app;
@@ -54,7 +54,7 @@ public:
     std::optional<bool> lastAutostart() const noexcept { return lastAutostart_; }
     bool hasTimer() const noexcept { return timer_ != nullptr; }
 
-private:
+  private:
     void applyControl();
     void sampleAndWrite();
     const std::optional<std::string>& version();

@@ -18,7 +18,6 @@
 #include "smc/FourCC.h"
 #include "smc/SMCBridge.h"
 
-
 namespace tessly {
 namespace {
 

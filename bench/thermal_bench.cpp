@@ -26,7 +26,6 @@
 #include "smc/FourCC.h"
 #include "thermal/ThermalSampler.h"
 
-
 namespace tessly {
 namespace {
 

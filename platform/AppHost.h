@@ -12,7 +12,7 @@ namespace tessly {
 
 // Receives the one call made when launching has finished.
 class AppDelegate {
-public:
+  public:
     virtual ~AppDelegate() = default;
     virtual void applicationDidFinishLaunching() = 0;
 };
@@ -20,12 +20,12 @@ public:
 // A repeating timer owned jointly by its creator and the loop: releasing the creator's reference
 // does not stop it, and nothing in the agent ever does.
 class RepeatingTimer {
-public:
+  public:
     virtual ~RepeatingTimer() = default;
 };
 
 class AppHost {
-public:
+  public:
     virtual ~AppHost() = default;
 
     // The delegate is not owned: the caller keeps it alive for as long as the loop may call it.
@@ -37,8 +37,8 @@ public:
     virtual void run() = 0;
     // A timer calling `action` every `interval` seconds on the loop, counted from this call. A
     // fire that comes late because the loop was busy is not made up by extra fires.
-    virtual std::shared_ptr<RepeatingTimer> scheduleRepeatingTimer(double interval,
-                                                                   std::function<void()> action) = 0;
+    virtual std::shared_ptr<RepeatingTimer> scheduleRepeatingTimer(
+        double interval, std::function<void()> action) = 0;
     // Asks the application to end. On a real host the process ends inside this call with
     // status 0; a test host only records the request and returns.
     virtual void terminate() noexcept = 0;

@@ -5,7 +5,7 @@
 namespace tessly {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
 
     // Seconds since 1970-01-01 00:00 UTC, with fraction. May jump when the system clock is set.

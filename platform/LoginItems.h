@@ -18,7 +18,7 @@ struct LoginItemOutcome {
 };
 
 class LoginItems {
-public:
+  public:
     virtual ~LoginItems() = default;
 
     // Each call asks the platform's service anew; nothing is cached between calls.

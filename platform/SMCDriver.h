@@ -18,7 +18,7 @@
 namespace tessly {
 
 class SMCDriver {
-public:
+  public:
     virtual ~SMCDriver() = default;
 
     // One struct-in, struct-out exchange (method selector 2). The reply block, or nothing when

@@ -6,7 +6,7 @@
 namespace tessly {
 
 class SystemLog {
-public:
+  public:
     virtual ~SystemLog() = default;
     virtual void writeLine(std::string_view line) noexcept = 0;
 

@@ -23,7 +23,7 @@ enum class SensorNaming {
 
 // One listing of the services, valid until destroyed.
 class TemperatureServiceList {
-public:
+  public:
     virtual ~TemperatureServiceList() = default;
 
     virtual std::size_t count() const noexcept = 0;
@@ -36,7 +36,7 @@ public:
 };
 
 class TemperatureServices {
-public:
+  public:
     virtual ~TemperatureServices() = default;
 
     virtual SensorNaming naming() const noexcept = 0;

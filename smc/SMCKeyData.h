@@ -9,21 +9,21 @@
 namespace tessly {
 
 struct SMCKeyData {
-    std::uint32_t key = 0;                   // packed key code (see fourCC)
+    std::uint32_t key = 0;  // packed key code (see fourCC)
     std::array<std::uint8_t, 6> reserved0{};
     std::array<std::uint8_t, 2> padding0{};  // no meaning
     std::array<std::uint32_t, 4> reserved1{};
-    std::uint32_t dataSize = 0;              // number of value bytes
-    std::uint32_t dataType = 0;              // packed type code
+    std::uint32_t dataSize = 0;  // number of value bytes
+    std::uint32_t dataType = 0;  // packed type code
     std::uint8_t reserved2 = 0;
-    std::uint8_t padding1 = 0;               // no meaning
+    std::uint8_t padding1 = 0;  // no meaning
     std::uint16_t reserved3 = 0;
-    std::uint8_t result = 0;                 // driver's result byte: 0 = success
+    std::uint8_t result = 0;  // driver's result byte: 0 = success
     std::uint8_t reserved4 = 0;
     std::uint8_t command = 0;
-    std::uint8_t padding2 = 0;               // no meaning
+    std::uint8_t padding2 = 0;  // no meaning
     std::uint32_t reserved5 = 0;
-    std::array<std::uint8_t, 32> bytes{};    // value area
+    std::array<std::uint8_t, 32> bytes{};  // value area
 
     static constexpr std::uint8_t keyInfoCommand = 9;
     static constexpr std::uint8_t readBytesCommand = 5;
@@ -40,7 +40,8 @@ struct SMCKeyData {
         return d;
     }
     // Read-bytes request: zero except key, dataSize and command 5.
-    static constexpr SMCKeyData readBytesRequest(std::uint32_t keyCode, std::uint32_t size) noexcept {
+    static constexpr SMCKeyData readBytesRequest(std::uint32_t keyCode,
+                                                 std::uint32_t size) noexcept {
         SMCKeyData d;
         d.key = keyCode;
         d.dataSize = size;

@@ -14,7 +14,7 @@
 namespace tessly::testing {
 
 class FakeHost final : public AppHost {
-public:
+  public:
     struct Timer final : RepeatingTimer {
         double interval = 0;
         std::function<void()> action;
@@ -45,7 +45,8 @@ public:
 
     // Fires every timer once, as one tick of the loop.
     void fire() {
-        for (const auto& t : timers) t->action();
+        for (const auto& t : timers)
+            t->action();
     }
 
     std::vector<std::shared_ptr<Timer>> timers;
@@ -53,12 +54,12 @@ public:
     int terminateRequests = 0;
     bool accessory = false;
 
-private:
+  private:
     AppDelegate* delegate_ = nullptr;
 };
 
 class FakeLoginItems final : public LoginItems {
-public:
+  public:
     LoginItemOutcome registerMainApp() override {
         requests.push_back("register");
         return fail ? LoginItemOutcome::failure(failure) : LoginItemOutcome::success();
@@ -74,7 +75,7 @@ public:
 };
 
 class FakeLog final : public SystemLog {
-public:
+  public:
     void writeLine(std::string_view line) noexcept override { lines.emplace_back(line); }
     std::vector<std::string> lines;
 };

@@ -13,7 +13,7 @@ namespace tessly::testing {
 
 // A fresh directory under the system's temp folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "tessly.XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
@@ -28,13 +28,13 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
 // Sets an environment variable for the scope's duration, then restores it.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const std::string& value) : name_(name) {
         if (const char* old = ::getenv(name)) old_ = old;
         ::setenv(name, value.c_str(), 1);
@@ -49,7 +49,7 @@ public:
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
+  private:
     const char* name_;
     std::optional<std::string> old_;
 };

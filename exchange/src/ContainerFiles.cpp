@@ -105,7 +105,9 @@ std::uint64_t freshSeed() {
 
 // Bumped in every forked child, so that a child reseeds instead of repeating its parent's names.
 std::atomic<unsigned> forkGeneration{0};
-void noteFork() { forkGeneration.fetch_add(1, std::memory_order_relaxed); }
+void noteFork() {
+    forkGeneration.fetch_add(1, std::memory_order_relaxed);
+}
 
 // 128 bits for one temporary name from a per-thread generator seeded once from the kernel, so a
 // write costs no system call for it. Names only need to differ in practice: O_EXCL keeps two

@@ -20,8 +20,8 @@ std::string wholeDigits(double whole) {
                                           static_cast<std::int64_t>(whole));
         return std::string(buffer.data(), result.ptr);
     }
-    // Beyond int64 the whole number cannot be held as an integer; the exact digits of the double's value
-    // (at most 309 of them) are still a faithful display text.
+    // Beyond int64 the whole number cannot be held as an integer; the exact digits of the double's
+    // value (at most 309 of them) are still a faithful display text.
     std::array<char, 320> buffer{};
     const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), whole,
                                       std::chars_format::fixed, 0);

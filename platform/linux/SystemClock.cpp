@@ -12,7 +12,7 @@ double seconds(clockid_t id) noexcept {
 }
 
 class SystemClock final : public Clock {
-public:
+  public:
     double wallNow() noexcept override { return seconds(CLOCK_REALTIME); }
     double monotonicNow() noexcept override { return seconds(CLOCK_MONOTONIC); }
 };

@@ -7,7 +7,7 @@
 namespace tessly::sim {
 
 class ManualClock final : public Clock {
-public:
+  public:
     explicit ManualClock(double wall = 1'767'225'600.0, double monotonic = 1000.0) noexcept
         : wall_(wall), monotonic_(monotonic) {}
 
@@ -22,7 +22,7 @@ public:
     // Sets the wall clock alone, as an administrator or a time sync does.
     void setWall(double wall) noexcept { wall_ = wall; }
 
-private:
+  private:
     double wall_;
     double monotonic_;
 };

@@ -27,7 +27,7 @@ struct ScriptedSMC::State {
 namespace {
 
 class ScriptedDriver final : public SMCDriver {
-public:
+  public:
     explicit ScriptedDriver(std::shared_ptr<ScriptedSMC::State> state) : state_(std::move(state)) {
         ++state_->openDrivers;
     }
@@ -43,7 +43,7 @@ public:
         return reply;
     }
 
-private:
+  private:
     SMCKeyData answer(const SMCKeyData& input) const noexcept {
         SMCKeyData reply{};
         reply.key = input.key;
@@ -54,8 +54,7 @@ private:
         }
         const auto& key = found->second;
         if (input.command == SMCKeyData::keyInfoCommand) {
-            reply.dataSize =
-                key.claimedSize.value_or(static_cast<std::uint32_t>(key.bytes.size()));
+            reply.dataSize = key.claimedSize.value_or(static_cast<std::uint32_t>(key.bytes.size()));
             reply.dataType = key.type;
         } else if (input.command == SMCKeyData::readBytesCommand) {
             const std::size_t n = std::min<std::size_t>(
@@ -133,8 +132,9 @@ const std::vector<ScriptedSMC::Exchange>& ScriptedSMC::exchanges() const noexcep
 
 std::size_t ScriptedSMC::exchangeCount(std::string_view key) const noexcept {
     const auto code = fourCC(key);
-    return static_cast<std::size_t>(std::count_if(state_->record.begin(), state_->record.end(),
-                                                  [&](const auto& e) { return e.request.key == code; }));
+    return static_cast<std::size_t>(
+        std::count_if(state_->record.begin(), state_->record.end(),
+                      [&](const auto& e) { return e.request.key == code; }));
 }
 
 std::size_t ScriptedSMC::keyInfoCount(std::string_view key) const noexcept {
@@ -146,13 +146,17 @@ std::size_t ScriptedSMC::keyInfoCount(std::string_view key) const noexcept {
         }));
 }
 
-void ScriptedSMC::clearRecord() noexcept { state_->record.clear(); }
+void ScriptedSMC::clearRecord() noexcept {
+    state_->record.clear();
+}
 
 ScriptedSMC& ScriptedSMC::setRecording(bool recording) noexcept {
     state_->recording = recording;
     return *this;
 }
 
-std::size_t ScriptedSMC::openDrivers() const noexcept { return state_->openDrivers; }
+std::size_t ScriptedSMC::openDrivers() const noexcept {
+    return state_->openDrivers;
+}
 
 }  // namespace tessly::sim

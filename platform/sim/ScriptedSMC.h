@@ -19,7 +19,7 @@
 namespace tessly::sim {
 
 class ScriptedSMC {
-public:
+  public:
     struct Exchange {
         SMCKeyData request;
         std::optional<SMCKeyData> reply;  // nothing: the exchange failed
@@ -62,7 +62,7 @@ public:
 
     struct State;
 
-private:
+  private:
     std::shared_ptr<State> state_;
 };
 
