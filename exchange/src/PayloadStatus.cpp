@@ -32,27 +32,34 @@ FileOutcome readFile(const std::filesystem::path& file, std::string& bytes) {
     return FileOutcome::unreadable;
 }
 
+// Looks the container up and reads `fileName` into `bytes`. False, with the status's file and
+// state set to where and how it failed, when there is nothing to decode.
+template <class Status>
+bool locateAndRead(Status& status, std::string_view fileName, std::string& bytes) {
+    const auto container = SharedContainer::directory();
+    if (!container) return false;  // noContainer, the status's initial state
+    status.file = *container / fileName;
+    switch (readFile(status.file, bytes)) {
+        case FileOutcome::missing:
+            status.state = Status::State::missing;
+            return false;
+        case FileOutcome::unreadable:
+            status.state = Status::State::unreadable;
+            return false;
+        case FileOutcome::read:
+            break;
+    }
+    return true;
+}
+
 }  // namespace
 
 PayloadStatus payloadStatus(double now) noexcept {
     using State = PayloadStatus::State;
     PayloadStatus status;
     try {
-        const auto container = SharedContainer::directory();
-        if (!container) return status;  // noContainer
-        status.file = *container / "sensors.json";
-
         std::string bytes;
-        switch (readFile(status.file, bytes)) {
-            case FileOutcome::missing:
-                status.state = State::missing;
-                return status;
-            case FileOutcome::unreadable:
-                status.state = State::unreadable;
-                return status;
-            case FileOutcome::read:
-                break;
-        }
+        if (!locateAndRead(status, "sensors.json", bytes)) return status;
         auto payload = decodeSensorsPayload(bytes);
         if (!payload) {
             status.state = State::invalid;
@@ -75,21 +82,8 @@ ControlStatus controlStatus() noexcept {
     using State = ControlStatus::State;
     ControlStatus status;
     try {
-        const auto container = SharedContainer::directory();
-        if (!container) return status;  // noContainer
-        status.file = *container / "control.json";
-
         std::string bytes;
-        switch (readFile(status.file, bytes)) {
-            case FileOutcome::missing:
-                status.state = State::missing;
-                return status;
-            case FileOutcome::unreadable:
-                status.state = State::unreadable;
-                return status;
-            case FileOutcome::read:
-                break;
-        }
+        if (!locateAndRead(status, "control.json", bytes)) return status;
         status.control = decodeSensorControl(bytes);
         status.state = status.control ? State::present : State::invalid;
         return status;
