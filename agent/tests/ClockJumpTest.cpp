@@ -12,47 +12,26 @@
 #include <TesslyKit/SensorBridge.h>
 
 #include "agent/SensorsAgent.h"
-#include "agent/tests/AgentFakes.h"
+#include "agent/tests/ScriptedMachine.h"
 #include "agent/tests/TestSupport.h"
-#include "platform/sim/ManualClock.h"
-#include "platform/sim/ScriptedSMC.h"
-#include "platform/sim/ScriptedTemperatureServices.h"
 
 namespace tessly {
 namespace {
 
 constexpr double kHour = 3600.0;
 
-class ClockJumpTest : public ::testing::Test {
+class ClockJumpTest : public ::testing::Test, protected testing::ScriptedMachine {
   protected:
     testing::TempDir dir;
     testing::ScopedEnv home{"HOME", dir.path().string()};
     std::filesystem::path container =
         dir / ("Library/Group Containers/" + std::string(SensorBridge::groupID));
 
-    sim::ManualClock clock;
-    testing::FakeHost host;
-    testing::FakeLoginItems loginItems;
-    testing::FakeLog log;
-    sim::ScriptedTemperatureServices services =
-        sim::ScriptedTemperatureServices::appleSiliconLaptop();
-    sim::ScriptedSMC thermalSMC;
-    sim::ScriptedSMC fanSMC;
     std::shared_ptr<SensorsAgent> agent;
-
-    ClockJumpTest() {
-        thermalSMC.setFloat("TRD0", 41.5f);
-        fanSMC.setUInt8("FNum", 1).setFloat("F0Ac", 1200.0f);
-    }
 
     void launch() {
         host.reset();
-        agent = std::make_shared<SensorsAgent>(
-            ThermalSampler(services.services(), thermalSMC.driver(), clock),
-            FanSampler(SMCBridge(fanSMC.driver())),
-            SensorsAgent::Services{host, loginItems, log, clock,
-                                   [] { return std::optional<std::string>("1.0"); }});
-        host.setDelegate(agent.get());
+        agent = makeAgent([] { return std::optional<std::string>("1.0"); });
         host.run();
     }
 

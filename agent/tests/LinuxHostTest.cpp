@@ -11,9 +11,9 @@
 
 #include "agent/SensorsAgent.h"
 #include "agent/tests/AgentFakes.h"
+#include "agent/tests/HwmonAgent.h"
 #include "agent/tests/TestSupport.h"
 #include "platform/linux/EventLoop.h"
-#include "platform/linux/HwmonSensors.h"
 #include "platform/linux/XdgAutostart.h"
 #include "platform/sim/ManualClock.h"
 
@@ -145,10 +145,8 @@ TEST(LinuxSensorsAgentTest, MachineWithoutSensorsPublishesEmptyThermalAndNoFan) 
     testing::FakeLoginItems loginItems;
     testing::FakeLog log;
     const std::string root = (dir / "sys").string();
-    auto agent = std::make_shared<SensorsAgent>(
-        ThermalSampler(hwmon::makeHwmonTemperatureServices(root, hwmon::FileReader::posix(), clock),
-                       hwmon::openHwmonSMCDriver(root, hwmon::FileReader::posix(), clock), clock),
-        FanSampler(SMCBridge(hwmon::openHwmonSMCDriver(root, hwmon::FileReader::posix(), clock))),
+    auto agent = testing::makeHwmonAgent(
+        root, clock,
         SensorsAgent::Services{host, loginItems, log, clock, [] { return std::nullopt; }});
     host.setDelegate(agent.get());
     host.run();

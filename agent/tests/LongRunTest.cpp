@@ -24,8 +24,8 @@
 
 #include "agent/SensorsAgent.h"
 #include "agent/tests/AgentFakes.h"
+#include "agent/tests/HwmonAgent.h"
 #include "agent/tests/TestSupport.h"
-#include "platform/linux/HwmonSensors.h"
 #include "platform/sim/ManualClock.h"
 #include "platform/sim/ScriptedSMC.h"
 #include "platform/sim/ScriptedTemperatureServices.h"
@@ -249,14 +249,8 @@ TEST_F(LongRunTest, HwmonMachineStaysFlatOverALongRun) {
 
     runLong(
         [&] {
-            return std::make_shared<SensorsAgent>(
-                ThermalSampler(
-                    hwmon::makeHwmonTemperatureServices(sysfs.string(), hwmon::FileReader::posix(),
-                                                        clock),
-                    hwmon::openHwmonSMCDriver(sysfs.string(), hwmon::FileReader::posix(), clock),
-                    clock),
-                FanSampler(SMCBridge(
-                    hwmon::openHwmonSMCDriver(sysfs.string(), hwmon::FileReader::posix(), clock))),
+            return testing::makeHwmonAgent(
+                sysfs.string(), clock,
                 SensorsAgent::Services{host, loginItems, log, clock,
                                        [] { return std::optional<std::string>("1.0.0"); }});
         },

@@ -38,6 +38,7 @@
 
 #include "agent/SensorsAgent.h"
 #include "agent/tests/AgentFakes.h"
+#include "agent/tests/ScriptedMachine.h"
 #include "agent/tests/TestSupport.h"
 #include "platform/sim/ManualClock.h"
 #include "platform/sim/ScriptedSMC.h"
@@ -432,39 +433,17 @@ TEST_F(ReliabilityTest, FullFileSystemKeepsThePreviousPayloadAndTheAgentRecovers
 // The same on simulated time, with the ticks fired by hand: while the container's file system is
 // full and then read-only, every tick still samples and applies control, and the first tick after
 // the file system is writable again publishes.
-class FileSystemFailureTest : public ::testing::Test {
+class FileSystemFailureTest : public ::testing::Test, protected testing::ScriptedMachine {
   protected:
     TempDir dir;
     fs::path mountPoint = dir / "mnt";
-    sim::ManualClock clock;
-    testing::FakeHost host;
-    testing::FakeLoginItems loginItems;
-    testing::FakeLog log;
-    sim::ScriptedTemperatureServices services =
-        sim::ScriptedTemperatureServices::appleSiliconLaptop();
-    sim::ScriptedSMC thermalSMC;
-    sim::ScriptedSMC fanSMC;
 
-    FileSystemFailureTest() {
-        fs::create_directories(mountPoint);
-        thermalSMC.setFloat("TRD0", 41.5f);
-        fanSMC.setUInt8("FNum", 1).setFloat("F0Ac", 1200.0f);
-    }
+    FileSystemFailureTest() { fs::create_directories(mountPoint); }
 
     std::shared_ptr<SensorsAgent> launch() {
-        auto agent = std::make_shared<SensorsAgent>(
-            ThermalSampler(services.services(), thermalSMC.driver(), clock),
-            FanSampler(SMCBridge(fanSMC.driver())),
-            SensorsAgent::Services{host, loginItems, log, clock,
-                                   [] { return std::optional<std::string>("9.9"); }});
-        host.setDelegate(agent.get());
+        auto agent = makeAgent([] { return std::optional<std::string>("9.9"); });
         host.run();
         return agent;
-    }
-
-    void tick() {
-        clock.advance(SensorsAgent::tickInterval);
-        host.fire();
     }
 
     // Fires `ticks` ticks while writes fail; each must sample, and the file must not change.

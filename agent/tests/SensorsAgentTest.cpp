@@ -11,54 +11,36 @@
 #include <TesslyKit/SensorBridge.h>
 
 #include "agent/SensorsAgent.h"
-#include "agent/tests/AgentFakes.h"
+#include "agent/tests/ScriptedMachine.h"
 #include "agent/tests/TestSupport.h"
-#include "platform/sim/ManualClock.h"
-#include "platform/sim/ScriptedSMC.h"
-#include "platform/sim/ScriptedTemperatureServices.h"
 
 namespace tessly {
 namespace {
 
-using sim::ManualClock;
-using sim::ScriptedSMC;
-using sim::ScriptedTemperatureServices;
-
-class SensorsAgentTest : public ::testing::Test {
+class SensorsAgentTest : public ::testing::Test, protected testing::ScriptedMachine {
   protected:
     testing::TempDir dir;
     testing::ScopedEnv home{"HOME", dir.path().string()};
     std::filesystem::path container =
         dir / ("Library/Group Containers/" + std::string(SensorBridge::groupID));
 
-    ManualClock clock;
-    testing::FakeHost host;
-    testing::FakeLoginItems loginItems;
-    testing::FakeLog log;
-    ScriptedTemperatureServices services = ScriptedTemperatureServices::appleSiliconLaptop();
-    ScriptedSMC thermalSMC;
-    ScriptedSMC fanSMC;
     int versionReads = 0;
     std::optional<std::string> versionText = "2.3.1";
     bool servicesAvailable = true;
     std::shared_ptr<SensorsAgent> agent;
 
     SensorsAgentTest() {
-        thermalSMC.setFloat("TRD0", 41.5f);
         fanSMC.setUInt8("FNum", 2).setFloat("F0Ac", 1200.0f).setFloat("F1Ac", 1300.0f);
         fanSMC.setFloat("F0Mn", 1000.0f).setFloat("F0Mx", 4900.0f);
     }
 
     void makeAgent() {
-        agent = std::make_shared<SensorsAgent>(
-            ThermalSampler(servicesAvailable ? services.services() : nullptr, thermalSMC.driver(),
-                           clock),
-            FanSampler(SMCBridge(fanSMC.driver())),
-            SensorsAgent::Services{host, loginItems, log, clock, [this] {
-                                       ++versionReads;
-                                       return versionText;
-                                   }});
-        host.setDelegate(agent.get());
+        agent = ScriptedMachine::makeAgent(
+            [this] {
+                ++versionReads;
+                return versionText;
+            },
+            servicesAvailable);
     }
 
     // Forgets the previous agent's files, timers and requests.
@@ -72,12 +54,6 @@ class SensorsAgentTest : public ::testing::Test {
     void launch() {
         makeAgent();
         host.run();
-    }
-
-    // One tick, one second after the previous one.
-    void tick() {
-        clock.advance(1.0);
-        host.fire();
     }
 
     std::optional<SensorsPayload> published() {
