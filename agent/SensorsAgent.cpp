@@ -1,5 +1,6 @@
 #include "agent/SensorsAgent.h"
 
+#include <TesslyKit/PayloadStatus.h>
 #include <TesslyKit/SensorBridge.h>
 #include <TesslyKit/SharedContainer.h>
 
@@ -9,6 +10,7 @@ namespace tessly {
 namespace {
 
 constexpr std::string_view loginItemFailurePrefix = "Tessly Helper: login-item update failed: ";
+constexpr std::string_view timerFailureLine = "Tessly Helper: the tick timer cannot be created";
 
 // Temporaries of "sensors.json" left by a write that a kill interrupted are swept at launch once
 // they are this old, so repeated crashes cannot fill the container. Younger ones may belong to
@@ -46,10 +48,21 @@ void SensorsAgent::applicationDidFinishLaunching() {
         agent->applyControl();
         agent->sampleAndWrite();
     });
+    // Without its timer the agent would publish one payload and then fall silent while its
+    // process lives on; it says so and ends with a failure instead.
+    if (!timer_) {
+        services_.log.writeLine(timerFailureLine);
+        services_.app.terminateWithFailure();
+    }
 }
 
 void SensorsAgent::applyControl() {
-    const auto control = SensorBridge::readControl();
+    // As SensorBridge::readControl, but a read that failed for a reason that says nothing about
+    // the file (descriptors or memory ran out, an I/O error) changes nothing on this tick: taking
+    // it for "no record" would unregister the login item the user asked for, and miss a stop.
+    ControlStatus status = controlStatus();
+    if (!status.isConclusive()) return;
+    const auto& control = status.control;
 
     // A stop request addresses every agent launched before the moment it names, and no later one.
     if (control && control->stopRequestedAt && *control->stopRequestedAt > launchedAt_) {

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include <benchmark/benchmark.h>
@@ -52,12 +53,27 @@ class CountingReader final : public FileReader {
         ++preads;
         return FileReader::posix().readAt0(fd, buffer);
     }
-    void close(int fd) noexcept override { FileReader::posix().close(fd); }
+    // At most keepAtMost descriptors kept, as under a low descriptor limit; the POSIX rule
+    // when unset.
+    bool mayKeepOpen(int fd) const noexcept override {
+        if (keepAtMost == 0) return FileReader::posix().mayKeepOpen(fd);
+        if (kept.contains(fd)) return true;
+        if (kept.size() >= keepAtMost) return false;
+        kept.insert(fd);
+        return true;
+    }
+    void close(int fd) noexcept override {
+        ++closes;
+        kept.erase(fd);
+        FileReader::posix().close(fd);
+    }
     IoResult<std::string> readLink(const std::string& path) noexcept override {
         return FileReader::posix().readLink(path);
     }
 
-    std::size_t listings = 0, opens = 0, preads = 0;
+    std::size_t listings = 0, opens = 0, preads = 0, closes = 0;
+    std::size_t keepAtMost = 0;
+    mutable std::set<int> kept;
 };
 
 class Tree {

@@ -43,9 +43,13 @@ bool writeAndConfirm(Console& console, const SensorControl& control) {
         return true;
     }
     const ControlStatus status = controlStatus();
-    console.err << "tessly: cannot write the control record"
-                << (status.file.empty() ? std::string(" (no home directory is known)")
-                                        : " to " + status.file.string())
+    if (status.file.empty()) {
+        console.err << "tessly: cannot write the control record (no home directory is known)\n";
+        return false;
+    }
+    const std::string blocked = blockedPathText(status.file);
+    console.err << "tessly: cannot write the control record to "
+                << terminalSafe(status.file.string()) << (blocked.empty() ? "" : ": " + blocked)
                 << "\n";
     return false;
 }
@@ -56,7 +60,7 @@ std::optional<SensorControl> currentControl(Console& console) {
     const ControlStatus status = controlStatus();
     if (status.state == ControlStatus::State::invalid ||
         status.state == ControlStatus::State::unreadable) {
-        console.err << "tessly: replacing " << status.file.string()
+        console.err << "tessly: replacing " << terminalSafe(status.file.string())
                     << ", which does not hold a valid control record\n";
     }
     return status.control;
@@ -67,21 +71,29 @@ std::optional<SensorControl> currentControl(Console& console) {
 int runControlShow(Console& console) {
     using State = ControlStatus::State;
     const ControlStatus status = controlStatus();
+    const std::string file = terminalSafe(status.file.string());
     switch (status.state) {
         case State::present:
             break;
         case State::missing:
-            console.out << "No control record: " << status.file.string()
+            if (const std::string blocked = blockedPathText(status.file); !blocked.empty()) {
+                console.err << "tessly: " << blocked << ", so there can be no " << file << "\n";
+                return exitFailure;
+            }
+            console.out << "No control record: " << file
                         << " does not exist. An agent then unregisters its login item and runs "
                            "until it is stopped.\n";
             return exitFailure;
         case State::unreadable:
-            console.err << "tessly: " << status.file.string()
+            console.err << "tessly: " << file
                         << " cannot be read (it must be a regular file of at most 1 MiB)\n";
             return exitFailure;
+        case State::unavailable:
+            console.err << "tessly: " << file << " cannot be read now: " << errorText(status.error)
+                        << "\n";
+            return exitFailure;
         case State::invalid:
-            console.err << "tessly: " << status.file.string()
-                        << " does not hold a valid control record\n";
+            console.err << "tessly: " << file << " does not hold a valid control record\n";
             return exitFailure;
         case State::noContainer:
             console.err << "tessly: the shared container cannot be located (no home directory "
@@ -104,7 +116,7 @@ int runControlShow(Console& console) {
     } else {
         console.out << "none\n";
     }
-    console.out << padRight("File", 13) << status.file.string() << "\n";
+    console.out << padRight("File", 13) << file << "\n";
     return exitOK;
 }
 

@@ -1,9 +1,11 @@
 #include "cli/PayloadText.h"
 
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 #include <TesslyKit/SensorBridge.h>
@@ -78,28 +80,59 @@ std::string payloadText(const SensorsPayload& payload, double now) {
     } else {
         addLine(text, "Sampled", durationText(age) + " ago");
     }
-    addLine(text, "Agent", payload.helperVersion ? *payload.helperVersion : "(no version)");
+    addLine(text, "Agent",
+            payload.helperVersion ? terminalSafe(*payload.helperVersion) : "(no version)");
     return text;
+}
+
+std::string errorText(int error) {
+    return terminalSafe(std::generic_category().message(error));
+}
+
+std::string blockedPathText(const std::filesystem::path& file) {
+    std::filesystem::path walked;
+    for (const auto& part : file.parent_path()) {
+        walked /= part;
+        std::error_code error;
+        const auto status = std::filesystem::status(walked, error);
+        if (error || !std::filesystem::exists(status)) return {};
+        if (!std::filesystem::is_directory(status)) {
+            return terminalSafe(walked.string()) + " is not a directory";
+        }
+    }
+    return {};
 }
 
 std::string absenceText(const PayloadStatus& status) {
     using State = PayloadStatus::State;
-    const std::string file = status.file.string();
+    const std::string file = terminalSafe(status.file.string());
     switch (status.state) {
         case State::current:
             return "the payload in " + file + " is current";
         case State::stale: {
+            const std::string limit = wholeNumber(SensorBridge::staleAfter) + " s";
+            if (status.age && *status.age < 0) {
+                return "the last payload, in " + file + ", is stamped " +
+                       durationText(*status.age) + " in the future; payloads more than " + limit +
+                       " ahead count as absent (was the clock set back?)";
+            }
             const std::string age = status.age && !std::isnan(*status.age)
                                         ? "is " + durationText(*status.age) + " old"
                                         : "is of unknown age";
-            return "the last payload, in " + file + ", " + age + "; payloads older than " +
-                   wholeNumber(SensorBridge::staleAfter) +
-                   " s count as absent (has the agent stopped?)";
+            return "the last payload, in " + file + ", " + age + "; payloads older than " + limit +
+                   " count as absent (has the agent stopped?)";
         }
         case State::missing:
+            if (status.error == ENOTDIR) {
+                if (const std::string blocked = blockedPathText(status.file); !blocked.empty()) {
+                    return blocked + ", so there can be no " + file;
+                }
+            }
             return file + " does not exist (is the agent running?)";
         case State::unreadable:
             return file + " cannot be read (it must be a regular file of at most 1 MiB)";
+        case State::unavailable:
+            return file + " cannot be read now: " + errorText(status.error);
         case State::invalid:
             return file + " does not hold a valid payload";
         case State::noContainer:

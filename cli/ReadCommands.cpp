@@ -5,11 +5,15 @@
 #include <TesslyKit/RecordsJSON.h>
 #include <TesslyKit/SensorBridge.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/Format.h"
 #include "cli/PayloadText.h"
 #include "cli/Prometheus.h"
 #include "exchange/src/ContainerFiles.h"
@@ -24,6 +28,24 @@ std::optional<SensorsPayload> currentPayload(Console& console, double now) {
     PayloadStatus status = payloadStatus(now);
     if (status.state == PayloadStatus::State::current) return std::move(status.payload);
     console.err << "tessly: no current payload: " << absenceText(status) << "\n";
+    return std::nullopt;
+}
+
+// Why `--output` must not replace what is at `path`, or nothing when it may: only a regular file
+// (or a link to one, which is then replaced by the new file, its target never written) and a
+// path where nothing is yet. A device, FIFO, socket or directory, or a link to one, is left
+// exactly as it is: run as root, the command must never turn /dev/null into a regular file.
+std::optional<std::string> refusedOutput(const std::filesystem::path& path) {
+    struct stat entry {};
+    if (::lstat(path.c_str(), &entry) != 0) {
+        if (errno == ENOENT) return std::nullopt;
+        return errorText(errno);
+    }
+    if (S_ISREG(entry.st_mode)) return std::nullopt;
+    if (!S_ISLNK(entry.st_mode)) return "it is not a regular file";
+    struct stat target {};
+    if (::stat(path.c_str(), &target) != 0) return "it is a link that leads to no file";
+    if (!S_ISREG(target.st_mode)) return "it is a link to something that is not a regular file";
     return std::nullopt;
 }
 
@@ -54,14 +76,19 @@ int runExport(Console& console, const std::string& outputFile) {
     // vanish instead of old ones lingering as if they were current.
     const std::string text = payload ? prometheusText(*payload, now) : std::string();
 
-    if (outputFile.empty()) {
+    if (outputFile.empty() || outputFile == "-") {
         console.out << text;
         return payload ? exitOK : exitFailure;
     }
     const std::filesystem::path path(outputFile);
     const std::string name = path.filename().string();
+    const std::string shown = terminalSafe(outputFile);
     if (name.empty() || name == "." || name == "..") {
-        console.err << "tessly: --output must name a file, not " << outputFile << "\n";
+        console.err << "tessly: --output must name a file, not " << shown << "\n";
+        return exitFailure;
+    }
+    if (const auto refusal = refusedOutput(path)) {
+        console.err << "tessly: not replacing " << shown << ": " << *refusal << "\n";
         return exitFailure;
     }
     const std::filesystem::path directory =
@@ -69,7 +96,7 @@ int runExport(Console& console, const std::string& outputFile) {
     // Written beside the target under a hidden temporary name (which a textfile collector, taking
     // only "*.prom", ignores) and renamed over it, so a reader never sees half a file.
     if (!detail::replaceFile(directory, name, text, detail::Durability::none)) {
-        console.err << "tessly: cannot write " << outputFile << "\n";
+        console.err << "tessly: cannot write " << shown << "\n";
         return exitFailure;
     }
     return payload ? exitOK : exitFailure;

@@ -6,6 +6,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Format.h"
+#include "cli/PayloadText.h"
 #include "cli/Simulation.h"
 
 namespace tessly::cli {
@@ -30,6 +31,10 @@ int runSimulate(Console& console, std::string_view machineName, bool force) {
 
     // Two writers of one payload file would interleave their samples; refuse unless asked.
     const PayloadStatus status = payloadStatus(console.clock.wallNow());
+    if (const std::string blocked = blockedPathText(status.file); !blocked.empty()) {
+        console.err << "tessly: " << blocked << ", so there is nowhere to publish\n";
+        return exitFailure;
+    }
     if (status.state == PayloadStatus::State::noContainer) {
         console.err << "tessly: the shared container cannot be located (no home directory is "
                        "known), so there is nowhere to publish\n";
@@ -44,13 +49,16 @@ int runSimulate(Console& console, std::string_view machineName, bool force) {
     }
 
     console.err << "tessly simulate: " << machine->info().name << " publishing to "
-                << status.file.string()
+                << terminalSafe(status.file.string())
                 << " every second; Ctrl-C or 'tessly control stop' ends it\n"
                 << std::flush;
     // Marked as simulated in the build metadata, which does not change the version's precedence.
     Simulation simulation(std::move(*machine), console.host, console.clock, console.err,
                           std::string(versionText()) + "+sim");
-    simulation.run();
+    if (const auto failure = simulation.run()) {
+        console.err << "tessly simulate: " << terminalSafe(*failure) << "\n";
+        return exitFailure;
+    }
     return exitOK;
 }
 

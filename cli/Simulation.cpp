@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "cli/Format.h"
+
 #include "smc/FanSampler.h"
 #include "smc/SMCBridge.h"
 #include "thermal/ThermalSampler.h"
@@ -27,11 +29,11 @@ Simulation::Simulation(SimulatedMachine machine, AppHost& host, Clock& clock, st
                                [version = std::move(version)] { return version; }});
 }
 
-void Simulation::run() {
+std::optional<std::string> Simulation::run() {
     moveToPresent();
     host_.setDelegate(agent_.get());
     host_.setActivationPolicyAccessory();
-    host_.run();
+    return host_.run();
 }
 
 void Simulation::moveToPresent() {
@@ -72,7 +74,7 @@ LoginItemOutcome Simulation::ReportingLoginItems::unregisterMainApp() {
 
 void Simulation::ReportingLog::writeLine(std::string_view line) noexcept {
     try {
-        report_ << "tessly simulate: log: " << line << '\n' << std::flush;
+        report_ << "tessly simulate: log: " << terminalSafe(line) << '\n' << std::flush;
     } catch (...) {  // the log drops what it cannot write
     }
 }

@@ -33,9 +33,10 @@ class Simulation {
     Simulation& operator=(const Simulation&) = delete;
 
     // Moves the machine to moment 0, publishes the first payload, schedules the ticks and runs
-    // the host's loop. On the platform's host this returns only if the loop ends; a stop request
-    // in control.json newer than the simulation's start ends the process, as it ends the agent.
-    void run();
+    // the host's loop. On the platform's host this returns only if the loop ends (with what
+    // failed, if anything); a stop request in control.json newer than the simulation's start ends
+    // the process, as it ends the agent.
+    std::optional<std::string> run();
 
     const SimulatedMachine& machine() const noexcept { return machine_; }
 
@@ -49,10 +50,11 @@ class Simulation {
         void setActivationPolicyAccessory() noexcept override {
             inner_.setActivationPolicyAccessory();
         }
-        void run() override { inner_.run(); }
+        std::optional<std::string> run() override { return inner_.run(); }
         std::shared_ptr<RepeatingTimer> scheduleRepeatingTimer(
             double interval, std::function<void()> action) override;
         void terminate() noexcept override;
+        void terminateWithFailure() noexcept override { inner_.terminateWithFailure(); }
 
       private:
         Simulation& simulation_;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Format.h"
 #include "cli/SimulatedMachine.h"
 
 namespace tessly::cli {
@@ -111,15 +112,15 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
         ->required()
         ->check(CLI::IsMember({"prometheus"}));
     exportCommand->add_option("--output", outputFile,
-                              "Replace this file atomically instead of printing "
-                              "(for node_exporter's textfile collector)");
+                              "Replace this regular file atomically instead of printing "
+                              "(for node_exporter's textfile collector); - prints");
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {  // --help, --version
         return app.exit(e, console.out, console.err);
     } catch (const CLI::Error& e) {
-        console.err << "tessly: " << e.what() << "\n"
+        console.err << "tessly: " << terminalSafe(e.what()) << "\n"
                     << "Run '" << commandPath(app) << " --help' for usage.\n";
         return exitUsage;
     }

@@ -97,7 +97,9 @@ std::vector<std::string> WatchView::screen(int width) const {
     const auto& payload = status_.payload;
 
     std::string header = "tessly watch · ";
-    if (payload && payload->helperVersion) header += "agent " + *payload->helperVersion + " · ";
+    if (payload && payload->helperVersion) {
+        header += "agent " + terminalSafe(*payload->helperVersion) + " · ";
+    }
     header += "every " + shortestNumber(interval_) + " s · q or Ctrl-C quits";
     lines.push_back(header);
 
@@ -105,6 +107,10 @@ std::vector<std::string> WatchView::screen(int width) const {
         lines.push_back(*status_.age < 0
                             ? "Sample from " + durationText(*status_.age) + " in the future"
                             : "Sample " + durationText(*status_.age) + " old");
+    } else if (status_.state == PayloadStatus::State::stale && status_.age && *status_.age < 0) {
+        const std::string ahead = durationText(*status_.age);
+        lines.push_back(markText("STALE") + " the last sample is stamped " + ahead +
+                        " in the future (was the clock set back?)");
     } else if (status_.state == PayloadStatus::State::stale) {
         const std::string age =
             status_.age && !std::isnan(*status_.age) ? durationText(*status_.age) : "unknown";

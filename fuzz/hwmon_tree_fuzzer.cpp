@@ -100,6 +100,10 @@ class TreeReader final : public hwmon::FileReader {
         return {std::vector<std::string>(names.begin(), names.end()), 0};
     }
 
+    // Every other descriptor is read and closed at once, as beyond a low descriptor limit, so
+    // both ways of reading a kept file are explored.
+    bool mayKeepOpen(int fd) const noexcept override { return fd % 2 == 0; }
+
     hwmon::IoResult<int> open(const std::string& path) noexcept override {
         const auto node = nodes_.find(path);
         if (node == nodes_.end() || node->second.linkTarget) {

@@ -67,6 +67,7 @@ class OneFileReader final : public hwmon::FileReader {
         std::memcpy(buffer.data(), content.data(), n);
         return {n, 0};
     }
+    bool mayKeepOpen(int) const noexcept override { return true; }
     void close(int) noexcept override { ++closes; }
     hwmon::IoResult<std::string> readLink(const std::string&) noexcept override {
         return {std::nullopt, EINVAL};

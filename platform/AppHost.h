@@ -7,6 +7,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace tessly {
 
@@ -33,15 +35,20 @@ class AppHost {
     // No Dock icon and no menu bar where the platform has them; nothing elsewhere.
     virtual void setActivationPolicyAccessory() noexcept = 0;
     // Calls the delegate once, then services timers until the process ends. Returns only if the
-    // loop itself ends.
-    virtual void run() = 0;
+    // loop itself ends: nothing when it ran out of work, or what failed (the tick timer could no
+    // longer be waited on or read), as a phrase for a log line.
+    virtual std::optional<std::string> run() = 0;
     // A timer calling `action` every `interval` seconds on the loop, counted from this call. A
-    // fire that comes late because the loop was busy is not made up by extra fires.
+    // fire that comes late because the loop was busy is not made up by extra fires. Null when
+    // the platform refuses a timer.
     virtual std::shared_ptr<RepeatingTimer> scheduleRepeatingTimer(
         double interval, std::function<void()> action) = 0;
     // Asks the application to end. On a real host the process ends inside this call with
     // status 0; a test host only records the request and returns.
     virtual void terminate() noexcept = 0;
+    // Ends the process with a failure status, after the caller has said why. On a real host the
+    // process ends inside this call; a test host only records the request and returns.
+    virtual void terminateWithFailure() noexcept = 0;
 
     // The process's application object, created on first use and kept for the process's life.
     static AppHost& shared();

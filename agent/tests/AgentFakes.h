@@ -22,12 +22,14 @@ class FakeHost final : public AppHost {
 
     void setDelegate(AppDelegate* delegate) noexcept override { delegate_ = delegate; }
     void setActivationPolicyAccessory() noexcept override { accessory = true; }
-    void run() override {
+    std::optional<std::string> run() override {
         if (delegate_ != nullptr) delegate_->applicationDidFinishLaunching();
+        return std::nullopt;
     }
     std::shared_ptr<RepeatingTimer> scheduleRepeatingTimer(double interval,
                                                            std::function<void()> action) override {
         if (onSchedule) onSchedule();
+        if (refuseTimers) return nullptr;
         auto timer = std::make_shared<Timer>();
         timer->interval = interval;
         timer->action = std::move(action);
@@ -35,11 +37,14 @@ class FakeHost final : public AppHost {
         return timer;
     }
     void terminate() noexcept override { ++terminateRequests; }
+    void terminateWithFailure() noexcept override { ++failureTerminations; }
 
     void reset() {
         timers.clear();
         onSchedule = nullptr;
         terminateRequests = 0;
+        failureTerminations = 0;
+        refuseTimers = false;
         delegate_ = nullptr;
     }
 
@@ -52,6 +57,8 @@ class FakeHost final : public AppHost {
     std::vector<std::shared_ptr<Timer>> timers;
     std::function<void()> onSchedule;
     int terminateRequests = 0;
+    int failureTerminations = 0;
+    bool refuseTimers = false;  // scheduleRepeatingTimer yields null, as when descriptors ran out
     bool accessory = false;
 
   private:

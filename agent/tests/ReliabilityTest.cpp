@@ -376,7 +376,7 @@ TEST_F(ReliabilityTest, FileSizeLimitFailsWritesButTheAgentKeepsTickingAndRecove
     std::this_thread::sleep_for(2'300ms);
     ASSERT_TRUE(helper.running()) << "the agent " << helper.ending() << " while writes failed";
     EXPECT_EQ(testing::readFile(container / kSensorsFile), previous);
-    EXPECT_EQ(entries(container), std::vector<std::string>{"sensors.json"});
+    EXPECT_EQ(entries(container), (std::vector<std::string>{"agent.lock", "sensors.json"}));
 
     // The limit is lifted while the agent runs; its next tick publishes.
     rlimit lifted{};
@@ -385,7 +385,7 @@ TEST_F(ReliabilityTest, FileSizeLimitFailsWritesButTheAgentKeepsTickingAndRecove
     ASSERT_EQ(::prlimit(helper.pid(), RLIMIT_FSIZE, &lifted, nullptr), 0);
     ASSERT_TRUE(nextPayloadAfter(1'000'000.5)) << "no payload after the limit was lifted";
     EXPECT_TRUE(helper.running()) << "the agent " << helper.ending();
-    EXPECT_EQ(entries(container), std::vector<std::string>{"sensors.json"});
+    EXPECT_EQ(entries(container), (std::vector<std::string>{"agent.lock", "sensors.json"}));
 }
 
 TEST_F(ReliabilityTest, FullFileSystemKeepsThePreviousPayloadAndTheAgentRecoversWhenSpaceReturns) {
@@ -413,7 +413,7 @@ TEST_F(ReliabilityTest, FullFileSystemKeepsThePreviousPayloadAndTheAgentRecovers
         ASSERT_TRUE(helper.running()) << "the agent " << helper.ending() << " on a full disk";
         EXPECT_EQ(testing::readFile(tmpfsContainer / kSensorsFile), before);
         EXPECT_TRUE(decodeSensorsPayload(before));
-        EXPECT_EQ(entries(tmpfsContainer), std::vector<std::string>{"sensors.json"});
+        EXPECT_EQ(entries(tmpfsContainer), (std::vector<std::string>{"agent.lock", "sensors.json"}));
 
         const double lastSampledAt = decodeSensorsPayload(before)->sampledAt;
         fs::remove(filler);
@@ -425,7 +425,7 @@ TEST_F(ReliabilityTest, FullFileSystemKeepsThePreviousPayloadAndTheAgentRecovers
         });
         EXPECT_TRUE(next) << "no payload once space returned";
         EXPECT_TRUE(helper.running()) << "the agent " << helper.ending();
-        EXPECT_EQ(entries(tmpfsContainer), std::vector<std::string>{"sensors.json"});
+        EXPECT_EQ(entries(tmpfsContainer), (std::vector<std::string>{"agent.lock", "sensors.json"}));
     });
     if (!ran) GTEST_SKIP() << kNoPrivateTmpfs;
 }

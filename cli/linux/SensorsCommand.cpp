@@ -11,6 +11,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Format.h"
+#include "platform/linux/ConfinedFileReader.h"
 #include "platform/linux/SensorReport.h"
 #include "thermal/ThermalSampler.h"
 
@@ -22,7 +23,7 @@ std::optional<std::string_view> payloadField(std::string_view productName) noexc
 }
 
 std::string errorText(int error) {
-    return std::generic_category().message(error);
+    return hwmon::ioErrorText(error);
 }
 
 // Fan files ("fan1_input", "fan1_min") hold speeds; every other sensor file a temperature.
@@ -66,9 +67,9 @@ void printJSON(Console& console, const std::vector<hwmon::SensorReportEntry>& en
 void printTable(Console& console, const std::vector<hwmon::SensorReportEntry>& entries) {
     std::vector<std::vector<std::string>> rows{{"SENSOR FILE", "CHIP", "LABEL", "VALUE", "FEEDS"}};
     for (const auto& entry : entries) {
-        rows.push_back({entry.path, entry.chip.empty() ? "-" : entry.chip,
-                        entry.label.empty() ? "-" : entry.label, valueText(entry),
-                        feedsText(entry)});
+        rows.push_back({terminalSafe(entry.path), entry.chip.empty() ? "-" : terminalSafe(entry.chip),
+                        entry.label.empty() ? "-" : terminalSafe(entry.label),
+                        terminalSafe(valueText(entry)), feedsText(entry)});
     }
     std::vector<int> widths(rows.front().size(), 0);
     for (const auto& row : rows) {
@@ -88,21 +89,25 @@ void printTable(Console& console, const std::vector<hwmon::SensorReportEntry>& e
 }  // namespace
 
 int runSensors(Console& console, bool json, const std::string& sysfsRoot) {
-    std::error_code error;
-    if (!std::filesystem::is_directory(sysfsRoot, error)) {
-        console.err << "tessly: " << sysfsRoot << " is not a directory\n";
+    // The report names files below the root as given; a trailing slash would double up, and the
+    // root "/" names them "/class/hwmon/...".
+    std::string root = sysfsRoot;
+    while (!root.empty() && root.back() == '/')
+        root.pop_back();
+    // Nothing is read from outside the root, whatever links the tree holds, and nothing but
+    // regular files is opened.
+    const auto reader = sysfsRoot.empty() ? nullptr : hwmon::ConfinedFileReader::within(root);
+    if (!reader) {
+        console.err << "tessly: " << terminalSafe(sysfsRoot) << " is not a directory\n";
         return exitFailure;
     }
-    // The report names files below the root as given; a trailing slash would double up.
-    std::string root = sysfsRoot;
-    while (root.size() > 1 && root.back() == '/')
-        root.pop_back();
 
-    const auto entries = hwmon::reportSensors(root, payloadField);
+    const auto entries = hwmon::reportSensors(root, payloadField, *reader);
     if (json) {
         printJSON(console, entries);
     } else if (entries.empty()) {
-        console.out << "No sensor files under " << root << "/class/hwmon or " << root
+        const std::string shown = terminalSafe(root);
+        console.out << "No sensor files under " << shown << "/class/hwmon or " << shown
                     << "/class/power_supply.\n";
     } else {
         printTable(console, entries);

@@ -163,7 +163,8 @@ TEST_F(Commands, AControlFileThatCannotBeWrittenFailsTheCommand) {
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(withoutHome(outcome.err),
               "tessly: cannot write the control record to ~/Library/Group "
-              "Containers/group.app.tessly.sensors/control.json\n");
+              "Containers/group.app.tessly.sensors/control.json: ~/Library/Group "
+              "Containers/group.app.tessly.sensors is not a directory\n");
     EXPECT_EQ(run({"control", "stop"}).status, 1);
 }
 

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace tessly::detail {
@@ -216,20 +217,43 @@ bool replaceFile(const std::filesystem::path& directory, std::string_view fileNa
     }
 }
 
-std::optional<std::string> readSmallRegularFile(const std::filesystem::path& file) noexcept {
+namespace {
+
+FileContent failure(ReadFailure why, int error = 0) {
+    return {std::nullopt, why, error};
+}
+
+// What an errno from looking up or opening the file says about it.
+FileContent lookupFailure(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return failure(ReadFailure::missing, error);
+        case ELOOP:  // a symlink loop leads to no file at all
+            return failure(ReadFailure::notRegular, error);
+        default:
+            return failure(ReadFailure::failed, error);
+    }
+}
+
+}  // namespace
+
+FileContent readSmallRegularFile(const std::filesystem::path& file) noexcept {
     try {
         // Look before opening, so that a FIFO or a device is never opened at all (opening some
         // devices has effects); then check the opened file again, in case the entry was swapped.
         struct stat before {};
-        if (::stat(file.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
+        if (::stat(file.c_str(), &before) != 0) return lookupFailure(errno);
+        if (!S_ISREG(before.st_mode)) return failure(ReadFailure::notRegular);
 
         // O_NONBLOCK: should a FIFO be swapped in after the stat, neither open nor read blocks.
         const UniqueFd fd(openRetrying(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-        if (!fd) return std::nullopt;
+        if (!fd) return lookupFailure(errno);
         struct stat opened {};
-        if (::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_size < 0 ||
-            static_cast<std::uintmax_t>(opened.st_size) > kMaxFileSize) {
-            return std::nullopt;
+        if (::fstat(fd.get(), &opened) != 0) return failure(ReadFailure::failed, errno);
+        if (!S_ISREG(opened.st_mode)) return failure(ReadFailure::notRegular);
+        if (opened.st_size < 0 || static_cast<std::uintmax_t>(opened.st_size) > kMaxFileSize) {
+            return failure(ReadFailure::tooLarge);
         }
 
         // Read to the end, allowing one byte beyond the cap to notice a file that grew.
@@ -237,13 +261,13 @@ std::optional<std::string> readSmallRegularFile(const std::filesystem::path& fil
         std::size_t filled = 0;
         for (;;) {
             if (filled == bytes.size()) {
-                if (bytes.size() > kMaxFileSize) return std::nullopt;
+                if (bytes.size() > kMaxFileSize) return failure(ReadFailure::tooLarge);
                 bytes.resize(std::min(bytes.size() * 2, kMaxFileSize + 1));
             }
             const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
             if (got < 0) {
                 if (errno == EINTR) continue;
-                return std::nullopt;
+                return failure(ReadFailure::failed, errno);
             }
             if (got == 0) break;
             const std::size_t asked = bytes.size() - filled;
@@ -255,11 +279,11 @@ std::optional<std::string> readSmallRegularFile(const std::filesystem::path& fil
                 break;
             }
         }
-        if (filled > kMaxFileSize) return std::nullopt;
+        if (filled > kMaxFileSize) return failure(ReadFailure::tooLarge);
         bytes.resize(filled);
-        return bytes;
-    } catch (...) {  // allocation failure only
-        return std::nullopt;
+        return {std::move(bytes), ReadFailure::none, 0};
+    } catch (const std::bad_alloc&) {
+        return failure(ReadFailure::failed, ENOMEM);
     }
 }
 

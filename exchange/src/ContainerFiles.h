@@ -30,9 +30,25 @@ enum class Durability {
 bool replaceFile(const std::filesystem::path& directory, std::string_view fileName,
                  std::string_view bytes, Durability durability) noexcept;
 
+// Why a read yielded no bytes. Only `failed` says nothing about the file itself: the process ran
+// out of descriptors or memory, or the device reported an error, and a later read may succeed.
+enum class ReadFailure {
+    none,        // the bytes were read
+    missing,     // no such file, or a path through something that is not a directory
+    notRegular,  // a directory, FIFO, socket, device or a symlink loop
+    tooLarge,    // more than kMaxFileSize bytes
+    failed,      // anything else (EMFILE, ENFILE, ENOMEM, EIO, EACCES, ...); see `error`
+};
+
+struct FileContent {
+    std::optional<std::string> bytes;  // present exactly when failure is none
+    ReadFailure failure = ReadFailure::none;
+    int error = 0;  // the errno behind missing or failed (ENOTDIR for a blocked path)
+};
+
 // The whole content of `file` when it is (or a symlink resolves to) a regular file of at most
-// kMaxFileSize bytes; nothing when it is missing, unreadable, too large, or anything else.
-std::optional<std::string> readSmallRegularFile(const std::filesystem::path& file) noexcept;
+// kMaxFileSize bytes, or why not. A FIFO or a device is never opened.
+FileContent readSmallRegularFile(const std::filesystem::path& file) noexcept;
 
 // A fresh temporary name for `fileName` (the pattern above; unique with overwhelming odds, and
 // replaceFile retries on the rare clash).

@@ -6,53 +6,50 @@
 #include <TesslyKit/SensorBridge.h>
 #include <TesslyKit/SharedContainer.h>
 
+#include <cerrno>
+#include <cmath>
+#include <new>
 #include <string>
-#include <system_error>
 
 #include "ContainerFiles.h"
 
 namespace tessly {
 namespace {
 
-enum class FileOutcome { read, missing, unreadable };
-
-// Reads the file as SensorBridge does. When that fails, a file that does not exist (or a path
-// through something that is not a directory) is missing; anything else that stops the read (a
-// directory, a FIFO, a file too large, no permission) makes it unreadable.
-FileOutcome readFile(const std::filesystem::path& file, std::string& bytes) {
-    if (auto content = detail::readSmallRegularFile(file)) {
-        bytes = std::move(*content);
-        return FileOutcome::read;
-    }
-    std::error_code error;
-    (void)std::filesystem::status(file, error);
-    if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
-        return FileOutcome::missing;
-    }
-    return FileOutcome::unreadable;
-}
-
-// Looks the container up and reads `fileName` into `bytes`. False, with the status's file and
-// state set to where and how it failed, when there is nothing to decode.
+// Looks the container up and reads `fileName` into `bytes`. False, with the status's file, state
+// and error set to where and how it failed, when there is nothing to decode.
 template <class Status>
 bool locateAndRead(Status& status, std::string_view fileName, std::string& bytes) {
+    using State = typename Status::State;
     const auto container = SharedContainer::directory();
     if (!container) return false;  // noContainer, the status's initial state
     status.file = *container / fileName;
-    switch (readFile(status.file, bytes)) {
-        case FileOutcome::missing:
-            status.state = Status::State::missing;
+    detail::FileContent content = detail::readSmallRegularFile(status.file);
+    status.error = content.error;
+    switch (content.failure) {
+        case detail::ReadFailure::none:
+            bytes = std::move(*content.bytes);
+            return true;
+        case detail::ReadFailure::missing:
+            status.state = State::missing;
             return false;
-        case FileOutcome::unreadable:
-            status.state = Status::State::unreadable;
+        case detail::ReadFailure::notRegular:
+        case detail::ReadFailure::tooLarge:
+            status.state = State::unreadable;
             return false;
-        case FileOutcome::read:
-            break;
+        case detail::ReadFailure::failed:
+            status.state = State::unavailable;
+            return false;
     }
-    return true;
+    return false;
 }
 
 }  // namespace
+
+bool isCurrentAge(double age) noexcept {
+    // Written so that NaN fails both comparisons.
+    return age <= SensorBridge::staleAfter && age >= -SensorBridge::staleAfter;
+}
 
 PayloadStatus payloadStatus(double now) noexcept {
     using State = PayloadStatus::State;
@@ -65,15 +62,15 @@ PayloadStatus payloadStatus(double now) noexcept {
             status.state = State::invalid;
             return status;
         }
-        // SensorBridge::read's rule: signed age, at most staleAfter is current, NaN is stale.
         const double age = now - payload->sampledAt;
-        status.state = age <= SensorBridge::staleAfter ? State::current : State::stale;
+        status.state = isCurrentAge(age) ? State::current : State::stale;
         status.age = age;
         status.payload = std::move(payload);
         return status;
-    } catch (...) {  // allocation failure only: nothing could be read
+    } catch (const std::bad_alloc&) {
         PayloadStatus failed;
-        failed.state = State::unreadable;
+        failed.state = State::unavailable;
+        failed.error = ENOMEM;
         return failed;
     }
 }
@@ -87,9 +84,10 @@ ControlStatus controlStatus() noexcept {
         status.control = decodeSensorControl(bytes);
         status.state = status.control ? State::present : State::invalid;
         return status;
-    } catch (...) {  // allocation failure only: nothing could be read
+    } catch (const std::bad_alloc&) {
         ControlStatus failed;
-        failed.state = State::unreadable;
+        failed.state = State::unavailable;
+        failed.error = ENOMEM;
         return failed;
     }
 }

@@ -8,10 +8,13 @@
 
 #include <TesslyKit/RecordsJSON.h>
 
+#include "NumberText.h"
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <string>
 #include <utility>
 
 namespace tessly {
@@ -22,7 +25,6 @@ using Json = nlohmann::json;                 // decoding: key order is irrelevan
 using OrderedJson = nlohmann::ordered_json;  // encoding: keys in declaration order
 
 constexpr double kTwoToThe53 = 9007199254740992.0;
-constexpr double kTwoToThe63 = 9223372036854775808.0;
 
 // ---- encoding -------------------------------------------------------------------------------
 
@@ -131,10 +133,9 @@ std::optional<double> asDouble(const Json& value) {
 }
 
 // A whole number within the signed 64-bit range. nlohmann parses non-negative integer text as
-// unsigned, negative integer text as signed, and everything else (fractions, exponents, and
-// integer text beyond 64 bits) as a double. A double is accepted when it is whole and strictly
-// inside (-2^63, 2^63): at exactly -2^63 a double cannot tell "-9223372036854775808.0" (fits)
-// from "-9223372036854775809" (does not), so that edge is refused, like the upper one.
+// unsigned and negative integer text as signed; every other number text reaches the document as
+// a double, except under the key "fanCount", where the parser below turns text that denotes a
+// whole number within range into an integer first. So a double here is never whole by its text.
 std::optional<std::int64_t> asInt64(const Json& value) {
     switch (value.type()) {
         case Json::value_t::number_integer:
@@ -145,13 +146,6 @@ std::optional<std::int64_t> asInt64(const Json& value) {
                 return std::nullopt;
             }
             return static_cast<std::int64_t>(u);
-        }
-        case Json::value_t::number_float: {
-            const double f = *value.get_ptr<const Json::number_float_t*>();
-            if (f > -kTwoToThe63 && f < kTwoToThe63 && std::trunc(f) == f) {
-                return static_cast<std::int64_t>(f);
-            }
-            return std::nullopt;
         }
         default:
             return std::nullopt;
@@ -248,15 +242,62 @@ bool decodeInto(const Json& json, SensorsPayload& out) {
     return true;
 }
 
-// A key that occurs twice in one object keeps its last value (nlohmann's parser overwrites).
+// The document of a JSON text, built by nlohmann's own DOM builder, with one difference: the
+// number under a key "fanCount" is judged by the digits written, not by the double they round to.
+// Text that denotes a whole number within signed 64-bit ("2.0", "1e3", "9223372036854775807.0")
+// becomes that integer; any other ("2.0000000000000001", "1e-400") stays a double, which
+// asInt64 refuses. Under every other key numbers are what nlohmann makes of them.
+class DocumentBuilder {
+  public:
+    explicit DocumentBuilder(Json& root) : dom_(root, /*allow_exceptions=*/false) {}
+
+    bool null() { return value(), dom_.null(); }
+    bool boolean(bool v) { return value(), dom_.boolean(v); }
+    bool number_integer(Json::number_integer_t v) { return value(), dom_.number_integer(v); }
+    bool number_unsigned(Json::number_unsigned_t v) { return value(), dom_.number_unsigned(v); }
+    bool number_float(Json::number_float_t v, const Json::string_t& text) {
+        const bool count = value();
+        if (count) {
+            if (const auto whole = detail::wholeInt64FromJSONNumber(text)) {
+                return dom_.number_integer(*whole);
+            }
+        }
+        return dom_.number_float(v, text);
+    }
+    bool string(Json::string_t& v) { return value(), dom_.string(v); }
+    bool binary(Json::binary_t& v) { return value(), dom_.binary(v); }
+    bool start_object(std::size_t n) { return value(), dom_.start_object(n); }
+    bool key(Json::string_t& k) {
+        underFanCount_ = k == "fanCount";
+        return dom_.key(k);
+    }
+    bool end_object() { return dom_.end_object(); }
+    bool start_array(std::size_t n) { return value(), dom_.start_array(n); }
+    bool end_array() { return dom_.end_array(); }
+    template <class Exception>
+    bool parse_error(std::size_t position, const std::string& token, const Exception& error) {
+        return dom_.parse_error(position, token, error);
+    }
+
+  private:
+    // A value arrives: whether it is the one under "fanCount".
+    bool value() { return std::exchange(underFanCount_, false); }
+
+    nlohmann::detail::json_sax_dom_parser<Json> dom_;
+    bool underFanCount_ = false;
+};
+
+// A key that occurs twice in one object keeps its last value (nlohmann's builder overwrites).
 template <class Record>
 std::optional<Record> decodeText(std::string_view text) noexcept {
     try {
         // nlohmann takes a NUL byte for the end of the input and would accept what precedes it;
         // no JSON text holds a raw NUL (inside strings it must be escaped), so refuse it here.
         if (text.find('\0') != std::string_view::npos) return std::nullopt;
-        const Json root = Json::parse(text, nullptr, /*allow_exceptions=*/false);
-        if (root.is_discarded()) return std::nullopt;  // not JSON, or not valid UTF-8
+        Json root;
+        DocumentBuilder builder(root);
+        // Strict: one value and nothing after it; not valid UTF-8 or not JSON fails.
+        if (!Json::sax_parse(text, &builder)) return std::nullopt;
         Record record;
         if (!decodeInto(root, record)) return std::nullopt;
         return record;

@@ -1,6 +1,7 @@
 // The two files of the shared container. Every operation looks the container up anew
 // and drops each failure where it happens.
 
+#include <TesslyKit/PayloadStatus.h>
 #include <TesslyKit/RecordsJSON.h>
 #include <TesslyKit/SensorBridge.h>
 #include <TesslyKit/SharedContainer.h>
@@ -38,7 +39,7 @@ void store(const Record& record, std::string_view fileName, detail::Durability d
 std::optional<std::string> load(std::string_view fileName) {
     const auto container = SharedContainer::directory();
     if (!container) return std::nullopt;
-    return detail::readSmallRegularFile(*container / fileName);
+    return std::move(detail::readSmallRegularFile(*container / fileName).bytes);
 }
 
 }  // namespace
@@ -68,10 +69,7 @@ std::optional<SensorsPayload> read(double now) noexcept {
         if (!bytes) return std::nullopt;
         auto payload = decodeSensorsPayload(*bytes);
         if (!payload) return std::nullopt;
-        // Signed age: a payload from the future is current; a NaN age fails the comparison and
-        // counts as stale; exactly staleAfter is still current.
-        const double age = now - payload->sampledAt;
-        if (!(age <= staleAfter)) return std::nullopt;
+        if (!isCurrentAge(now - payload->sampledAt)) return std::nullopt;
         return payload;
     } catch (...) {  // allocation failure only
         return std::nullopt;

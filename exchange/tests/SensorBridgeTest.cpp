@@ -60,11 +60,14 @@ TEST_F(SensorBridgeTest, ControlIsWrittenAndReadWhateverItsAge) {
 
 TEST_F(SensorBridgeTest, StalenessIsInclusiveAtSixSecondsSignedAndNaNIsStale) {
     SensorBridge::write(samplePayload(kSampledAt));
-    // Exactly staleAfter old (the sum is exact) still counts; from the future counts.
-    for (const double now : {kSampledAt, kSampledAt + 6.0, kSampledAt - 100, -kInf})
+    // Exactly staleAfter old or ahead (the sums are exact) still counts: a small clock step
+    // does not blank a live agent. Further ahead, a clock set back would keep a dead agent's
+    // last payload live for as long as the step.
+    for (const double now : {kSampledAt, kSampledAt + 6.0, kSampledAt - 6.0, kSampledAt - 0.5})
         EXPECT_TRUE(SensorBridge::read(now)) << std::fixed << now;
-    for (const double now : {std::nextafter(kSampledAt + 6.0, kInf), kSampledAt + 6.001,
-                             kSampledAt + 3600, kInf, kNaN})
+    for (const double now :
+         {std::nextafter(kSampledAt + 6.0, kInf), kSampledAt + 6.001, kSampledAt + 3600, kInf,
+          kNaN, std::nextafter(kSampledAt - 6.0, -kInf), kSampledAt - 3600, -kInf})
         EXPECT_FALSE(SensorBridge::read(now)) << std::fixed << now;
 }
 

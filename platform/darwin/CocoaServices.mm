@@ -6,6 +6,7 @@
 #import <Foundation/Foundation.h>
 #import <ServiceManagement/ServiceManagement.h>
 
+#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -112,7 +113,11 @@ class AppKitHost final : public AppHost {
         }
     }
 
-    void run() override { [application_ run]; }
+    // NSApplication's run returns only after stop:, which nothing here sends.
+    std::optional<std::string> run() override {
+        [application_ run];
+        return std::nullopt;
+    }
 
     // An NSTimer on the main run loop in the common modes, so it fires in every standard mode.
     // It repeats on a fixed schedule from now, and a fire the busy loop missed is skipped, not
@@ -139,6 +144,7 @@ class AppKitHost final : public AppHost {
 
     // Ends the process (status 0) inside the call; there are no termination hooks to delay it.
     void terminate() noexcept override { [application_ terminate:nil]; }
+    void terminateWithFailure() noexcept override { std::exit(EXIT_FAILURE); }
 
   private:
     // A windowless application that is not frontmost is what App Nap looks for, and a napping

@@ -33,7 +33,7 @@ struct TemperatureContribution {
 //   k10temp, zenpower: Tctl is left out where the chip also reports Tdie (Tctl carries an offset
 //                      on some CPUs);
 //   nvme:              only Composite where the drive has one;
-//   BAT*:              left out where the power supply of that name reports the temperature;
+//   BAT*:              left out where the power supply of that name gives the temperature;
 //   jc42, spd5118, ddr_thermal: memory keys;
 //   every other input: a service (the sampler decides whether it feeds anything).
 TemperatureContribution temperatureContribution(std::string_view chip, std::string_view label,

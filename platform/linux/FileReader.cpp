@@ -2,8 +2,14 @@
 
 #include <cerrno>
 #include <new>
+#include <system_error>
 
 namespace tessly::hwmon {
+
+std::string ioErrorText(int error) {
+    if (error == notARegularFile) return "not a regular file";
+    return std::generic_category().message(error);
+}
 
 IoResult<std::string> readSmallFile(FileReader& reader, const std::string& path,
                                     std::size_t limit) noexcept {

@@ -3,6 +3,10 @@
 // open a file, read it from offset 0, close it. Sysfs attributes are regenerated on every read
 // from offset 0, so a file opened once serves every later reading.
 //
+// Only regular files are opened for reading, and never so that the open or a read could block:
+// real sysfs attributes are regular files, so a FIFO, socket or device in a tree is an error for
+// that file (notARegularFile), never a blocked tick.
+//
 // Every operation reports its failure as the errno it met; nothing throws. Tests wrap the POSIX
 // reader to inject errors (EIO, ENODEV, ...) and to count what was done.
 //
@@ -15,6 +19,13 @@
 #include <vector>
 
 namespace tessly::hwmon {
+
+// The error of an open that found no regular file (a FIFO, socket, device or directory where an
+// attribute file should be). Not an errno: above every errno the kernel defines.
+inline constexpr int notARegularFile = 0x10000;
+
+// The text of an error of this seam, for people: the errno's message, or "not a regular file".
+std::string ioErrorText(int error);
 
 // The outcome of one operation: the value, or the errno of the failure that prevented it.
 template <typename T>
@@ -31,8 +42,15 @@ class FileReader {
     // means there is no such directory; ENOMEM that the list could not be held.
     virtual IoResult<std::vector<std::string>> listDirectory(const std::string& path) noexcept = 0;
 
-    // Opens a file for reading. The descriptor belongs to the caller, who hands it to close().
+    // Opens a regular file for reading, without blocking (notARegularFile for anything else). The
+    // descriptor belongs to the caller, who hands it to close().
     virtual IoResult<int> open(const std::string& path) noexcept = 0;
+
+    // Whether a caller that reads a file again and again may keep this open descriptor for the
+    // next read. Descriptors are finite: beyond a budget below the process's limit a file is
+    // read by open, read and close each time, so that the descriptors the process needs for
+    // its other files (the exchange files, the login item, the log) are always there.
+    virtual bool mayKeepOpen(int fd) const noexcept = 0;
 
     // Reads up to buffer.size() bytes from offset 0 of an open file: the number of bytes read
     // (0 for an empty file). Interrupted reads are retried.

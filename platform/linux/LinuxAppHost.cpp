@@ -1,4 +1,7 @@
+#include <sys/resource.h>
+
 #include <cstdlib>
+#include <system_error>
 
 #include "platform/AppHost.h"
 #include "platform/linux/EventLoop.h"
@@ -6,16 +9,32 @@
 namespace tessly {
 namespace {
 
+// Lets the process open as many files as its hard limit allows, as daemons do: a machine with
+// many sensors keeps one descriptor per sensor file open.
+void raiseDescriptorLimit() noexcept {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    (void)::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 // The Linux application object: a delegate called once, then the event loop. There is no Dock or
 // menu bar, and SIGTERM/SIGINT keep their default meaning (the agent has no closing step).
 class LinuxAppHost final : public AppHost {
   public:
+    // The descriptor limit is raised and the loop's timer descriptor made before anything else
+    // opens files, so that discovering many sensors cannot leave the loop without its timer.
+    LinuxAppHost() noexcept {
+        raiseDescriptorLimit();
+        loop_.reserveTimer();
+    }
+
     void setDelegate(AppDelegate* delegate) noexcept override { delegate_ = delegate; }
     void setActivationPolicyAccessory() noexcept override {}
 
-    void run() override {
+    std::optional<std::string> run() override {
         if (delegate_ != nullptr) delegate_->applicationDidFinishLaunching();
-        loop_.run();
+        return loop_.run();
     }
 
     std::shared_ptr<RepeatingTimer> scheduleRepeatingTimer(double interval,
@@ -23,7 +42,8 @@ class LinuxAppHost final : public AppHost {
         return loop_.addRepeatingTimer(interval, std::move(action));
     }
 
-    void terminate() noexcept override { std::exit(0); }
+    void terminate() noexcept override { std::exit(EXIT_SUCCESS); }
+    void terminateWithFailure() noexcept override { std::exit(EXIT_FAILURE); }
 
   private:
     AppDelegate* delegate_ = nullptr;

@@ -18,9 +18,10 @@ SensorValue SensorFile::read() noexcept {
     const auto read = reader_->readAt0(handle_.fd(), buffer);
     if (!read.value) {
         SensorValue failed{std::nullopt, read.error};
-        if (failed.deviceGone()) handle_.reset();
+        if (failed.deviceGone() || !reader_->mayKeepOpen(handle_.fd())) handle_.reset();
         return failed;
     }
+    if (!reader_->mayKeepOpen(handle_.fd())) handle_.reset();
     if (*read.value >= buffer.size()) return {};
     return {parseSysfsInteger(std::string_view(buffer.data(), *read.value)), 0};
 }

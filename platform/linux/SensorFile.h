@@ -1,6 +1,8 @@
 #pragma once
 // One sensor attribute, opened on its first read and then re-read with one pread from offset 0
-// per reading, as sysfs regenerates the value on every read from the start.
+// per reading, as sysfs regenerates the value on every read from the start. Where the reader
+// allows no more descriptors to be kept (FileReader::mayKeepOpen), it is opened, read and closed
+// for each reading instead.
 
 #include <cerrno>
 #include <cstdint>
@@ -26,7 +28,8 @@ class SensorFile {
     SensorFile(FileReader& reader, std::string path) noexcept
         : reader_(&reader), path_(std::move(path)) {}
 
-    // One reading: an open on the first read (and after the device was gone), then one read.
+    // One reading: an open on the first read (and after the device was gone, or when the
+    // descriptor could not be kept), then one read.
     // Text that is not an integer, or longer than any integer, gives no value and no error.
     SensorValue read() noexcept;
 

@@ -117,9 +117,13 @@ SensorPlan planSensors(const SysfsScan& scan) {
     SensorPlan plan;
     std::vector<std::string_view> suppliesWithTemperature;
     for (const auto& supply : scan.supplies) {
+        // Only a supply that actually gives a temperature stands in for its BAT* chip: one whose
+        // temp file fails every read would otherwise leave the battery without any value.
         const auto contribution =
             supplyContribution(supply.type, supply.scope, supply.hasTemperature);
-        if (contribution.presented) suppliesWithTemperature.push_back(supply.name);
+        if (contribution.presented && supply.givesTemperature) {
+            suppliesWithTemperature.push_back(supply.name);
+        }
     }
 
     std::map<std::string, unsigned, std::less<>> chipsSeen;

@@ -3,6 +3,7 @@ set(TESSLY_PLATFORM_SOURCES
   linux/Defaults.cpp
   linux/FileReader.cpp
   linux/PosixFileReader.cpp
+  linux/ConfinedFileReader.cpp
   linux/SysfsText.cpp
   linux/SysfsScan.cpp
   linux/Contribution.cpp

@@ -137,6 +137,10 @@ SupplyScan scanSupply(FileReader& reader, std::string dir, std::string name,
         supply.scope = readText(reader, supply.dir + "/scope");
     }
     supply.hasTemperature = contains(names, "temp");
+    if (supply.type == "Battery" && supply.hasTemperature) {
+        const auto text = readSmallFile(reader, supply.dir + "/temp");
+        supply.givesTemperature = text.value && parseSysfsInteger(*text.value).has_value();
+    }
     return supply;
 }
 

@@ -50,6 +50,9 @@ struct SupplyScan {
     std::optional<std::string> type;   // "Battery", "Mains", ...; nothing when unreadable
     std::optional<std::string> scope;  // "System", "Device", ...; nothing when absent
     bool hasTemperature = false;       // a "temp" file exists
+    // A battery's "temp" file gave a temperature when it was read during the scan (many
+    // batteries have the file but answer every read with ENODATA).
+    bool givesTemperature = false;
 };
 
 // An entry of a class directory that cannot be used, with the reason.

@@ -32,10 +32,78 @@ std::optional<std::filesystem::path> homeDirectory() {
     return std::nullopt;
 }
 
-std::string runningExecutable() {
+// The path of the running executable, or why the entry cannot name it. The kernel keeps the
+// path the program was started from; once that file is deleted or replaced (a package upgrade)
+// the path starts something else or nothing, and the kernel appends " (deleted)" to it. Rather
+// than trust that text, the file now at the path must be the very file that is running.
+std::string runningExecutable(std::string& whyNot) {
     std::error_code error;
     auto path = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : path.string();
+    if (error) {
+        whyNot = "cannot locate the running program: " + error.message();
+        return {};
+    }
+    struct stat running {}, atPath {};
+    if (::stat("/proc/self/exe", &running) != 0 || ::stat(path.c_str(), &atPath) != 0 ||
+        running.st_dev != atPath.st_dev || running.st_ino != atPath.st_ino) {
+        whyNot =
+            "the running program has been deleted or replaced since it started; an entry would "
+            "not start this agent";
+        return {};
+    }
+    return path.string();
+}
+
+bool isValidUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        char32_t code = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            code = lead & 0x1Fu;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            code = lead & 0x0Fu;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            code = lead & 0x07u;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        // Overlong forms, surrogates and code points beyond U+10FFFF are not UTF-8.
+        const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
+// Why `program` cannot be named by a desktop entry, or nothing when it can: entries are UTF-8
+// text, and a control character in an Exec line is refused or misread by launchers.
+std::optional<std::string> unusableInEntry(std::string_view program) {
+    if (!isValidUtf8(program)) return "the program's path is not valid UTF-8";
+    for (const char c : program) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) return "the program's path holds control characters";
+    }
+    // C1 controls, U+0080..U+009F, are C2 80..C2 9F in UTF-8.
+    for (std::size_t i = 0; i + 1 < program.size(); ++i) {
+        if (static_cast<unsigned char>(program[i]) == 0xC2 &&
+            static_cast<unsigned char>(program[i + 1]) < 0xA0) {
+            return "the program's path holds control characters";
+        }
+    }
+    return std::nullopt;
 }
 
 bool isReserved(char c) {
@@ -110,8 +178,14 @@ LoginItemOutcome XdgAutostart::registerMainApp() {
     try {
         const auto path = autostartEntryPath();
         if (!path) return LoginItemOutcome::failure("no home directory for the autostart entry");
-        const std::string program = program_.empty() ? runningExecutable() : program_;
-        if (program.empty()) return LoginItemOutcome::failure("cannot locate the running program");
+        std::string whyNot;
+        const std::string program = program_.empty() ? runningExecutable(whyNot) : program_;
+        if (program.empty()) {
+            return LoginItemOutcome::failure(whyNot.empty() ? "no program to start" : whyNot);
+        }
+        if (const auto reason = unusableInEntry(program)) {
+            return LoginItemOutcome::failure(*reason + "; no autostart entry written");
+        }
 
         std::error_code error;
         std::filesystem::create_directories(path->parent_path(), error);

@@ -1,8 +1,9 @@
 #pragma once
-// Why the exchange files yield what they yield, told apart for people. SensorBridge answers only
-// "a record" or "nothing"; these answer which of the reasons for nothing it is: no container, a
-// missing file, one that cannot be read, content that is no valid record, or (for the payload) a
-// sample older than SensorBridge::staleAfter.
+// Why the exchange files yield what they yield, told apart for people and for the agent.
+// SensorBridge answers only "a record" or "nothing"; these answer which of the reasons for nothing
+// it is: no container, a missing file, one that is not a small regular file, a read that failed
+// for a reason that says nothing about the file (out of descriptors or memory, an I/O error),
+// content that is no valid record, or (for the payload) a sample that is not current.
 //
 // Each call looks the container up anew and reads its file once, by the same rules as
 // SensorBridge (regular files of at most 1 MiB, the strict JSON form), so for the same file a
@@ -19,10 +20,11 @@ namespace tessly {
 
 struct PayloadStatus {
     enum class State {
-        current,      // a valid payload at most staleAfter old (or from the future)
-        stale,        // a valid payload older than staleAfter, or of unknown (NaN) age
-        missing,      // no "sensors.json" in the container
-        unreadable,   // not a regular file of at most 1 MiB, or it cannot be read
+        current,      // a valid payload at most staleAfter old, or at most staleAfter ahead
+        stale,        // a valid payload older than that, further in the future, or of NaN age
+        missing,      // no "sensors.json" (or a path through something that is no directory)
+        unreadable,   // not a regular file of at most 1 MiB
+        unavailable,  // the read failed for a reason that says nothing about the file; see error
         invalid,      // the content is not a valid payload
         noContainer,  // no container location (no home directory)
     };
@@ -34,13 +36,17 @@ struct PayloadStatus {
     std::optional<SensorsPayload> payload;
     // `now - sampledAt`, signed, for a current or stale payload; absent otherwise.
     std::optional<double> age;
+    // The errno behind missing (ENOENT, or ENOTDIR where a parent is no directory) and
+    // unavailable; 0 otherwise.
+    int error = 0;
 };
 
 struct ControlStatus {
     enum class State {
         present,      // a valid control record
-        missing,      // no "control.json" in the container
-        unreadable,   // not a regular file of at most 1 MiB, or it cannot be read
+        missing,      // no "control.json" (or a path through something that is no directory)
+        unreadable,   // not a regular file of at most 1 MiB
+        unavailable,  // the read failed for a reason that says nothing about the file; see error
         invalid,      // the content is not a valid control record
         noContainer,  // no container location (no home directory)
     };
@@ -50,7 +56,21 @@ struct ControlStatus {
     std::filesystem::path file;
     // The record when present; absent in every other state.
     std::optional<SensorControl> control;
+    // The errno behind missing and unavailable; 0 otherwise.
+    int error = 0;
+
+    // Whether the status says anything about the main application's wish. Every state but
+    // `unavailable` does: a missing, unreadable, invalid or unlocatable file means "no record".
+    // An unavailable one must not be taken for "no record": acting on it would, for example,
+    // unregister a login item that the user asked for only because descriptors ran out.
+    bool isConclusive() const noexcept { return state != State::unavailable; }
 };
+
+// Whether a payload of this age (`now - sampledAt`, seconds) counts as current: at most
+// SensorBridge::staleAfter old and at most that far in the future. A payload from further ahead
+// comes from a clock that was set back since, and would otherwise look live for as long as the
+// step; a small step does not blank a live agent. NaN is not current.
+bool isCurrentAge(double age) noexcept;
 
 // The state of "sensors.json" judged at `now` (seconds since 1970, the caller's clock).
 PayloadStatus payloadStatus(double now) noexcept;

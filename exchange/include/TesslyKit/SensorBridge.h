@@ -30,8 +30,9 @@ inline constexpr double staleAfter = 6.0;
 // number. Not flushed to disk: the file is rewritten every second and stale after six.
 void write(const SensorsPayload& payload) noexcept;
 
-// The payload in "sensors.json" when it decodes and `now - sampledAt <= staleAfter` (a payload
-// from the future counts as current; a NaN age counts as stale). Nothing otherwise.
+// The payload in "sensors.json" when it decodes and its age `now - sampledAt` lies within
+// [-staleAfter, staleAfter] (see isCurrentAge in PayloadStatus.h; a NaN age counts as stale).
+// Nothing otherwise.
 std::optional<SensorsPayload> read(double now) noexcept;
 
 // The record in "control.json" whatever its age, or nothing when it is missing or invalid.

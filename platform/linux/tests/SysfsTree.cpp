@@ -50,6 +50,14 @@ IoResult<int> FaultyFileReader::open(const std::string& path) noexcept {
     return opened;
 }
 
+bool FaultyFileReader::mayKeepOpen(int fd) const noexcept {
+    if (!keepAtMost_) return FileReader::posix().mayKeepOpen(fd);
+    if (kept_.contains(fd)) return true;
+    if (kept_.size() >= *keepAtMost_) return false;
+    kept_.insert(fd);
+    return true;
+}
+
 IoResult<std::size_t> FaultyFileReader::readAt0(int fd, std::span<char> buffer) noexcept {
     ++reads_;
     const auto path = paths_.find(fd);
@@ -65,6 +73,7 @@ IoResult<std::size_t> FaultyFileReader::readAt0(int fd, std::span<char> buffer) 
 void FaultyFileReader::close(int fd) noexcept {
     paths_.erase(fd);
     goneFds_.erase(fd);
+    kept_.erase(fd);
     FileReader::posix().close(fd);
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <memory>
 #include <set>
 #include <string>
@@ -26,9 +27,13 @@ class FaultyFileReader final : public FileReader {
     // The files open under `prefix` now read as sysfs reads a removed device: ENODEV. (Remove
     // the directory as well, so that opening and listing fail with ENOENT.)
     void deviceGone(const std::string& prefix);
+    // At most `count` descriptors may be kept open between reads, as a low descriptor limit
+    // allows; by default the POSIX reader's own rule holds.
+    void keepAtMost(std::size_t count) { keepAtMost_ = count; }
 
     IoResult<std::vector<std::string>> listDirectory(const std::string& path) noexcept override;
     IoResult<int> open(const std::string& path) noexcept override;
+    bool mayKeepOpen(int fd) const noexcept override;
     IoResult<std::size_t> readAt0(int fd, std::span<char> buffer) noexcept override;
     void close(int fd) noexcept override;
     IoResult<std::string> readLink(const std::string& path) noexcept override;
@@ -45,6 +50,8 @@ class FaultyFileReader final : public FileReader {
     std::map<std::string, int> readErrors_, listErrors_;
     std::map<int, std::pair<std::string, std::string>> paths_;  // open descriptors: path, resolved
     std::set<int> goneFds_;
+    std::optional<std::size_t> keepAtMost_;
+    mutable std::set<int> kept_;
     std::size_t listings_ = 0, opens_ = 0, reads_ = 0;
 };
 

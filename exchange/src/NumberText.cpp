@@ -1,0 +1,92 @@
+#include "NumberText.h"
+
+#include <limits>
+#include <string>
+
+namespace tessly::detail {
+namespace {
+
+bool isDigit(char c) noexcept {
+    return c >= '0' && c <= '9';
+}
+
+// The digits at the front of `text`, removed from it.
+std::string_view takeDigits(std::string_view& text) noexcept {
+    std::size_t n = 0;
+    while (n < text.size() && isDigit(text[n]))
+        ++n;
+    const std::string_view digits = text.substr(0, n);
+    text.remove_prefix(n);
+    return digits;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> wholeInt64FromJSONNumber(std::string_view text) noexcept {
+    const bool negative = text.starts_with('-');
+    if (negative) text.remove_prefix(1);
+    const std::string_view integer = takeDigits(text);
+    if (integer.empty() || (integer.size() > 1 && integer.front() == '0')) return std::nullopt;
+    std::string_view fraction;
+    if (text.starts_with('.')) {
+        text.remove_prefix(1);
+        fraction = takeDigits(text);
+        if (fraction.empty()) return std::nullopt;
+    }
+    // The exponent, saturated far beyond any digit count that could still matter.
+    constexpr long kSaturated = 1'000'000;
+    long exponent = 0;
+    if (text.starts_with('e') || text.starts_with('E')) {
+        text.remove_prefix(1);
+        const bool negativeExponent = text.starts_with('-');
+        if (text.starts_with('-') || text.starts_with('+')) text.remove_prefix(1);
+        const std::string_view digits = takeDigits(text);
+        if (digits.empty()) return std::nullopt;
+        for (const char c : digits) {
+            exponent = exponent * 10 + (c - '0');
+            if (exponent > kSaturated) exponent = kSaturated;
+        }
+        if (negativeExponent) exponent = -exponent;
+    }
+    if (!text.empty()) return std::nullopt;
+
+    // The significant digits, and how many of them stand before the decimal point.
+    std::string digits;
+    try {
+        digits.reserve(integer.size() + fraction.size());
+    } catch (...) {  // allocation failure only: no judgement then
+        return std::nullopt;
+    }
+    digits.append(integer).append(fraction);
+    long point = static_cast<long>(integer.size()) + exponent;
+    std::size_t first = 0;
+    while (first < digits.size() && digits[first] == '0') {
+        ++first;
+        --point;
+    }
+    std::size_t end = digits.size();
+    while (end > first && digits[end - 1] == '0')
+        --end;
+    if (first == end) return 0;  // every digit is zero
+    const auto significant = static_cast<long>(end - first);
+    if (point < significant) return std::nullopt;  // a digit after the point: not whole
+    if (point > 19) return std::nullopt;           // 10^19 and more: beyond 64 bits
+
+    // At most 19 digits: fits an unsigned 64-bit value without overflow.
+    std::uint64_t magnitude = 0;
+    for (long i = 0; i < point; ++i) {
+        const std::size_t at = first + static_cast<std::size_t>(i);
+        const unsigned digit = at < end ? static_cast<unsigned>(digits[at] - '0') : 0;
+        magnitude = magnitude * 10 + digit;
+    }
+    constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    if (negative) {
+        if (magnitude > kMax + 1) return std::nullopt;
+        return magnitude == kMax + 1 ? std::numeric_limits<std::int64_t>::min()
+                                     : -static_cast<std::int64_t>(magnitude);
+    }
+    if (magnitude > kMax) return std::nullopt;
+    return static_cast<std::int64_t>(magnitude);
+}
+
+}  // namespace tessly::detail
