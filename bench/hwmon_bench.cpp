@@ -18,6 +18,7 @@
 //   strace -f -c ./hwmon_bench --benchmark_filter='SteadySample/60/1/iterations:11000$'
 
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -184,6 +185,43 @@ void SteadySample(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(reader.listings), perSample);
     state.counters["values"] = static_cast<double>(valuesRead(chips));
 }
+
+// A machine of 2,000 chips (about 4,000 values read per tick) with the descriptors it needs and
+// with those of a 1,024 limit: every file kept open, or 992 kept (the limit less the reserve of
+// 32) and the rest read by open, read and close on every tick. Discovery does not recur.
+void ManyChips(benchmark::State& state) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+
+    constexpr int chips = 2000;
+    Tree tree;
+    for (int n = 0; n < chips; ++n)
+        addChip(tree, n);
+    CountingReader reader;
+    reader.keepAtMost = static_cast<std::size_t>(state.range(0));
+    sim::ManualClock clock;
+    sim::ManualClock stillClock;
+    ThermalSampler thermal(makeHwmonTemperatureServices(tree.root, reader, stillClock),
+                           openHwmonSMCDriver(tree.root, reader, stillClock), clock);
+    FanSampler fans(SMCBridge(openHwmonSMCDriver(tree.root, reader, stillClock)));
+    if (!thermal.sample() || !fans.sample()) state.SkipWithError("no reading");
+
+    reader.listings = reader.opens = reader.preads = reader.closes = 0;
+    for (auto _ : state) {
+        clock.advance(2.0);
+        benchmark::DoNotOptimize(thermal.sample());
+        benchmark::DoNotOptimize(fans.sample());
+    }
+    const auto perSample = benchmark::Counter::kAvgIterations;
+    state.counters["preads"] = benchmark::Counter(static_cast<double>(reader.preads), perSample);
+    state.counters["opens"] = benchmark::Counter(static_cast<double>(reader.opens), perSample);
+    state.counters["closes"] = benchmark::Counter(static_cast<double>(reader.closes), perSample);
+    state.counters["kept"] = static_cast<double>(reader.kept.size());
+    state.counters["values"] = static_cast<double>(valuesRead(chips));
+}
+BENCHMARK(ManyChips)->Arg(1 << 20)->Arg(1024 - 32)->Unit(benchmark::kMillisecond);
 
 BENCHMARK(SteadySample)->ArgsProduct({{3, 60}, {0, 1}});
 BENCHMARK(SteadySample)->ArgsProduct({{3, 60}, {0, 1}})->Iterations(1000);

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,21 +60,46 @@ class HelperProcessTest : public ::testing::Test {
         }
     }
 
-    void launch() {
+    // Starts `program` with the scratch HOME and its standard error in `errors`, and (when
+    // given) at most `descriptors` open files.
+    pid_t spawn(const std::string& program, const std::filesystem::path& errors,
+                std::optional<rlim_t> descriptors = std::nullopt) {
         const std::string homeVar = "HOME=" + home.string();
         const std::string configVar = "XDG_CONFIG_HOME=" + (dir / "config").string();
-        pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            const int err = ::open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             ::dup2(err, STDERR_FILENO);
-            const char* argv[] = {TESSLY_HELPER_PATH, nullptr};
+            ::close(err);
+            if (descriptors) {
+                const rlimit limit{*descriptors, *descriptors};
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+            }
+            const char* argv[] = {program.c_str(), nullptr};
             const char* envp[] = {homeVar.c_str(), configVar.c_str(), "PATH=/usr/bin:/bin",
                                   nullptr};
-            ::execve(TESSLY_HELPER_PATH, const_cast<char* const*>(argv),
+            ::execve(program.c_str(), const_cast<char* const*>(argv),
                      const_cast<char* const*>(envp));
             ::_exit(127);
         }
+        return child;
+    }
+
+    void launch(std::optional<rlim_t> descriptors = std::nullopt,
+                const std::string& program = TESSLY_HELPER_PATH) {
+        pid = spawn(program, stderrFile, descriptors);
+        ASSERT_GT(pid, 0);
+    }
+
+    // The exit status of a process that must end by itself within a few seconds.
+    static std::optional<int> exitOf(pid_t child) {
+        int status = 0;
+        if (!eventually([&] { return ::waitpid(child, &status, WNOHANG) == child; })) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+            return std::nullopt;
+        }
+        return status;
     }
 
     bool exited() {
@@ -162,6 +188,64 @@ TEST_F(HelperProcessTest, StopRequestOlderThanLaunchIsLeftWithoutEffect) {
     ASSERT_TRUE(nextSampledAt());
     ASSERT_TRUE(nextSampledAt());
     EXPECT_FALSE(exited());
+}
+
+// One publisher per container: a second agent leaves at once without touching anything, and a
+// killed one keeps nobody out, as the kernel drops its lock with it.
+TEST_F(HelperProcessTest, ASecondAgentLeavesAtOnceAndAKilledOneBlocksNobody) {
+    writeControl(R"({"autostart":true})");
+    launch();
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(autostartEntry); }));
+    // Removed by hand: the running agent leaves it so, and any agent that started anew would
+    // restate the wish at launch and write it again.
+    std::filesystem::remove(autostartEntry);
+
+    const auto secondErrors = dir / "second.txt";
+    const auto second = exitOf(spawn(TESSLY_HELPER_PATH, secondErrors));
+    ASSERT_TRUE(second) << "the second agent kept running";
+    ASSERT_TRUE(WIFEXITED(*second));
+    EXPECT_EQ(WEXITSTATUS(*second), 0);
+    EXPECT_EQ(testing::readFile(secondErrors), "Tessly Helper: another agent is publishing\n");
+    ASSERT_TRUE(nextSampledAt());
+    EXPECT_FALSE(std::filesystem::exists(autostartEntry));
+
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    exitStatus = 0;
+    exitStatus.reset();
+    launch();  // the next agent takes over
+    EXPECT_TRUE(eventually([&] { return std::filesystem::exists(autostartEntry); }));
+    EXPECT_FALSE(exited());
+}
+
+// Eight descriptors in all: the timer and the lock take two, every sensor file is read by open,
+// read and close, and the exchange files and the login item still have theirs.
+TEST_F(HelperProcessTest, EightDescriptorsAreEnoughToPublishAndKeepTheLoginItem) {
+    writeControl(R"({"autostart":true})");
+    launch(8);
+    ASSERT_TRUE(eventually([&] { return payload().has_value(); })) << testing::readFile(stderrFile);
+    ASSERT_TRUE(nextSampledAt());
+    EXPECT_TRUE(std::filesystem::exists(autostartEntry));
+    EXPECT_FALSE(exited());
+    EXPECT_EQ(testing::readFile(stderrFile), "");
+}
+
+// The entry must start this agent: once the program file has been replaced (an upgrade), an
+// entry naming its path would start something else, so none is written and the failure logged.
+TEST_F(HelperProcessTest, AReplacedExecutableWritesNoEntryAndSaysWhy) {
+    const auto copy = dir / "tessly-helper";
+    std::filesystem::copy_file(TESSLY_HELPER_PATH, copy);
+    launch(std::nullopt, copy.string());
+    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
+    std::filesystem::copy_file(TESSLY_HELPER_PATH, dir / "upgrade");
+    std::filesystem::rename(dir / "upgrade", copy);
+
+    writeControl(R"({"autostart":true})");
+    ASSERT_TRUE(eventually([&] { return !testing::readFile(stderrFile).empty(); }));
+    EXPECT_EQ(testing::readFile(stderrFile),
+              "Tessly Helper: login-item update failed: the running program has been deleted or "
+              "replaced since it started; an entry would not start this agent\n");
+    EXPECT_FALSE(std::filesystem::exists(autostartEntry));
 }
 
 TEST_F(HelperProcessTest, FailedRegistrationLogsOneLineAndIsNotRetried) {

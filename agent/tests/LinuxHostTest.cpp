@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <time.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <vector>
@@ -71,6 +72,37 @@ TEST(EventLoopTest, TimerOutlivesTheCreatorsReference) {
     EXPECT_EQ(fires, 2);
 }
 
+TEST(EventLoopTest, ATimerThatCanNoLongerBeReadEndsTheLoopWithWhatFailed) {
+    EventLoop loop;
+    int fires = 0;
+    int timerFd = -1;
+    auto timer = loop.addRepeatingTimer(0.01, [&] { ++fires; });
+    ASSERT_NE(timer, nullptr);
+    // The loop's only descriptor is its timer's: find it, and put a pipe holding three bytes in
+    // its place, so the next read returns something no timer returns.
+    for (int fd = 3; fd < 1024 && timerFd < 0; ++fd) {
+        char link[64];
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(path.c_str(), link, sizeof link);
+        if (n > 0 && std::string_view(link, static_cast<std::size_t>(n)).find("timerfd") !=
+                         std::string_view::npos) {
+            timerFd = fd;
+        }
+    }
+    ASSERT_GE(timerFd, 0);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    ASSERT_EQ(::write(pipeFds[1], "abc", 3), 3);
+    ASSERT_EQ(::dup2(pipeFds[0], timerFd), timerFd);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+
+    const auto failure = loop.run();
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(*failure, "the tick timer cannot be read: Input/output error");
+    EXPECT_EQ(fires, 0);
+}
+
 TEST(DesktopEntryTest, ExecValueQuotesAndEscapesAsDesktopEntriesRequire) {
     // Inside quotes $, " and ` get a backslash, then every backslash is doubled for the file.
     const std::pair<const char*, const char*> cases[] = {
@@ -109,6 +141,23 @@ TEST_F(XdgAutostartTest, RegisterWritesTheEntryAndUnregisterRemovesIt) {
     EXPECT_FALSE(std::filesystem::exists(entry));
     EXPECT_TRUE(autostart.unregisterMainApp().succeeded);         // already absent
     EXPECT_TRUE(std::filesystem::is_empty(entry.parent_path()));  // no temporaries left
+}
+
+TEST_F(XdgAutostartTest, AProgramPathNoEntryCanCarryWritesNothingAndSaysWhy) {
+    const std::pair<std::string, std::string_view> cases[] = {
+        {"/opt/bad\xff/tessly-helper", "not valid UTF-8"},
+        {"/opt/\xc0\xaf/tessly-helper", "not valid UTF-8"},  // an overlong '/'
+        {"/opt/esc\x1b[2J/tessly-helper", "control characters"},
+        {"/opt/line\nExec=/bin/evil", "control characters"},
+        {"/opt/c1\xc2\x9b/tessly-helper", "control characters"},
+    };
+    for (const auto& [program, reason] : cases) {
+        const auto outcome = XdgAutostart(program).registerMainApp();
+        EXPECT_FALSE(outcome.succeeded) << program;
+        EXPECT_NE(outcome.errorDescription.find(reason), std::string::npos)
+            << outcome.errorDescription;
+        EXPECT_FALSE(std::filesystem::exists(entry)) << program;
+    }
 }
 
 TEST_F(XdgAutostartTest, RelativeConfigHomeFallsBackToHomeConfig) {

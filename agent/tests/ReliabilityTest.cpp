@@ -413,7 +413,8 @@ TEST_F(ReliabilityTest, FullFileSystemKeepsThePreviousPayloadAndTheAgentRecovers
         ASSERT_TRUE(helper.running()) << "the agent " << helper.ending() << " on a full disk";
         EXPECT_EQ(testing::readFile(tmpfsContainer / kSensorsFile), before);
         EXPECT_TRUE(decodeSensorsPayload(before));
-        EXPECT_EQ(entries(tmpfsContainer), (std::vector<std::string>{"agent.lock", "sensors.json"}));
+        EXPECT_EQ(entries(tmpfsContainer),
+                  (std::vector<std::string>{"agent.lock", "sensors.json"}));
 
         const double lastSampledAt = decodeSensorsPayload(before)->sampledAt;
         fs::remove(filler);
@@ -425,7 +426,8 @@ TEST_F(ReliabilityTest, FullFileSystemKeepsThePreviousPayloadAndTheAgentRecovers
         });
         EXPECT_TRUE(next) << "no payload once space returned";
         EXPECT_TRUE(helper.running()) << "the agent " << helper.ending();
-        EXPECT_EQ(entries(tmpfsContainer), (std::vector<std::string>{"agent.lock", "sensors.json"}));
+        EXPECT_EQ(entries(tmpfsContainer),
+                  (std::vector<std::string>{"agent.lock", "sensors.json"}));
     });
     if (!ran) GTEST_SKIP() << kNoPrivateTmpfs;
 }

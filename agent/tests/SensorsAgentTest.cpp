@@ -2,7 +2,12 @@
 // timer and a manual clock. Files go to a temporary HOME through the real SensorBridge.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <tuple>
@@ -248,10 +253,76 @@ TEST_F(SensorsAgentTest, FailedRegistrationLogsOneVerbatimLineAndIsNotRetried) {
     EXPECT_EQ(log.lines.size(), 2u);
 }
 
-TEST_F(SensorsAgentTest, UnreadableControlFileMeansUnregister) {
-    testing::writeFile(container / "control.json", "{\"autostart\":");
+TEST_F(SensorsAgentTest, AControlFileThatIsNoRecordMeansUnregister) {
+    const std::pair<const char*, std::function<void(const std::filesystem::path&)>> cases[] = {
+        {"truncated", [](const auto& file) { testing::writeFile(file, "{\"autostart\":"); }},
+        {"a directory", [](const auto& file) { std::filesystem::create_directories(file); }},
+        {"a FIFO", [](const auto& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }},
+        {"over 1 MiB",
+         [](const auto& file) { testing::writeFile(file, std::string(2 << 20, ' ')); }},
+    };
+    for (const auto& [name, arrange] : cases) {
+        SCOPED_TRACE(name);
+        startAfresh();
+        writeControl(true);
+        std::filesystem::remove(container / "control.json");
+        arrange(container / "control.json");
+        launch();
+        EXPECT_EQ(loginItems.requests, std::vector<std::string>{"unregister"});
+        EXPECT_EQ(host.terminateRequests, 0);
+    }
+}
+
+// Every open fails with EMFILE while it lives: the soft descriptor limit is set to the lowest
+// free descriptor number.
+class DescriptorsExhausted {
+  public:
+    DescriptorsExhausted() {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        const int lowestFree = ::dup(0);
+        ::close(lowestFree);
+        rlimit exhausted = saved_;
+        exhausted.rlim_cur = static_cast<rlim_t>(lowestFree);
+        ::setrlimit(RLIMIT_NOFILE, &exhausted);
+    }
+    ~DescriptorsExhausted() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+    DescriptorsExhausted(const DescriptorsExhausted&) = delete;
+    DescriptorsExhausted& operator=(const DescriptorsExhausted&) = delete;
+
+  private:
+    rlimit saved_{};
+};
+
+TEST_F(SensorsAgentTest, AControlFileThatCannotBeReadNowChangesNothingUntilItCanBe) {
+    writeControl(true);
     launch();
-    EXPECT_EQ(loginItems.requests, std::vector<std::string>{"unregister"});
+    ASSERT_EQ(loginItems.requests, std::vector<std::string>{"register"});
+    {
+        DescriptorsExhausted exhausted;
+        tick();  // not "no record": the login item the user asked for stays
+    }
+    EXPECT_EQ(loginItems.requests, std::vector<std::string>{"register"});
+
+    writeControl(true, agent->launchedAt() + 1);
+    {
+        DescriptorsExhausted exhausted;
+        tick();
+    }
+    EXPECT_EQ(host.terminateRequests, 0);
+    tick();  // the stop request is obeyed on the first tick that can read it
+    EXPECT_EQ(host.terminateRequests, 1);
+    EXPECT_EQ(loginItems.requests, std::vector<std::string>{"register"});
+    EXPECT_TRUE(log.lines.empty());
+}
+
+TEST_F(SensorsAgentTest, ATimerThatCannotBeCreatedIsLoggedAndEndsTheProcessWithAFailure) {
+    host.refuseTimers = true;
+    launch();
+    EXPECT_TRUE(published());  // the launch payload went out first
+    EXPECT_FALSE(agent->hasTimer());
+    EXPECT_EQ(log.lines,
+              std::vector<std::string>{"Tessly Helper: the tick timer cannot be created"});
+    EXPECT_EQ(host.failureTerminations, 1);
     EXPECT_EQ(host.terminateRequests, 0);
 }
 

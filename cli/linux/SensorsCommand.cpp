@@ -67,7 +67,8 @@ void printJSON(Console& console, const std::vector<hwmon::SensorReportEntry>& en
 void printTable(Console& console, const std::vector<hwmon::SensorReportEntry>& entries) {
     std::vector<std::vector<std::string>> rows{{"SENSOR FILE", "CHIP", "LABEL", "VALUE", "FEEDS"}};
     for (const auto& entry : entries) {
-        rows.push_back({terminalSafe(entry.path), entry.chip.empty() ? "-" : terminalSafe(entry.chip),
+        rows.push_back({terminalSafe(entry.path),
+                        entry.chip.empty() ? "-" : terminalSafe(entry.chip),
                         entry.label.empty() ? "-" : terminalSafe(entry.label),
                         terminalSafe(valueText(entry)), feedsText(entry)});
     }

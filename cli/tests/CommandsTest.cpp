@@ -1,9 +1,16 @@
 // The commands in-process against a scratch HOME with a manual clock: golden output, every exit
 // status, the ways of having no payload, and control round trips.
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <tuple>
+
+#include <nlohmann/json.hpp>
 
 #include "cli/PayloadText.h"
 #include "cli/Prometheus.h"
@@ -45,6 +52,13 @@ TEST_F(Commands, WithoutACurrentPayloadReadSaysWhyOnStderrAndFails) {
         {"stale", [] { SensorBridge::write(fullPayload(kNewYear - 42.25)); },
          "the last payload, in " + file +
              ", is 42.2 s old; payloads older than 6 s count as absent (has the agent stopped?)"},
+        // A dead agent's last payload after the clock was set back an hour.
+        {"far in the future", [] { SensorBridge::write(fullPayload(kNewYear + 3600)); },
+         "the last payload, in " + file +
+             ", is stamped 1 h 0 min in the future; payloads more than 6 s ahead count as "
+             "absent (was the clock set back?)"},
+        {"below a regular file", [&] { writeFile(home / "Library", "a file"); },
+         "~/Library is not a directory, so there can be no " + file},
     };
     for (const auto& [name, arrange, why] : cases) {
         SCOPED_TRACE(name);
@@ -242,6 +256,65 @@ TEST_F(Commands, ExportPrintsOrAtomicallyReplacesTheMetricsFile) {
                               (scratch / "missing" / "tessly.prom").string()});
     EXPECT_EQ(nowhere.status, 1);
     EXPECT_NE(nowhere.err.find("cannot write"), std::string::npos);
+
+    // A payload from beyond the clock's tolerance is no payload: no values, no age metric.
+    SensorBridge::write(fullPayload(clock.wallNow() + 3600));
+    const auto future = run({"export", "--format", "prometheus", "--output", "-"});
+    EXPECT_EQ(future.status, 1);
+    EXPECT_EQ(future.out, "");
+}
+
+// Only a regular file (or a link to one, which the new file replaces) or a missing path is
+// replaced; anything else is refused and left exactly as it was.
+TEST_F(Commands, ExportReplacesOnlyARegularFileOrNothing) {
+    SensorBridge::write(fullPayload(kNewYear - 0.5));
+    const std::string expected = prometheusText(fullPayload(kNewYear - 0.5), kNewYear);
+    const fs::path at = scratch / "out";
+    fs::create_directories(at);
+    writeFile(at / "target.prom", "target\n");
+    ASSERT_EQ(::mkfifo((at / "fifo").c_str(), 0600), 0);
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (at / "socket").string();
+    socketPath.copy(address.sun_path, std::min(socketPath.size(), sizeof address.sun_path - 1));
+    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(listening);
+    fs::create_directories(at / "directory");
+    fs::create_symlink(at / "fifo", at / "link-to-fifo");
+    fs::create_symlink(at / "directory", at / "link-to-directory");
+    fs::create_symlink(at / "nowhere", at / "dangling");
+    fs::create_symlink(at / "target.prom", at / "link-to-file");
+    std::vector<std::string> refused{
+        "fifo", "socket", "directory", "link-to-fifo", "link-to-directory", "dangling"};
+    // The null device's twin, where the test may make one (as root).
+    if (::mknod((at / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        refused.emplace_back("null");
+    }
+
+    for (const auto& name : refused) {
+        SCOPED_TRACE(name);
+        struct stat before {};
+        ASSERT_EQ(::lstat((at / name).c_str(), &before), 0);
+        const auto outcome =
+            run({"export", "--format", "prometheus", "--output", (at / name).string()});
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_TRUE(outcome.err.starts_with("tessly: not replacing ")) << outcome.err;
+        struct stat after {};
+        ASSERT_EQ(::lstat((at / name).c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+    }
+    for (const char* name : {"target.prom", "new.prom", "link-to-file"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(
+            run({"export", "--format", "prometheus", "--output", (at / name).string()}).status, 0);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(at / name)));
+        EXPECT_EQ(readFile(at / name), expected);
+    }
+    const auto dash = run({"export", "--format", "prometheus", "--output", "-"});
+    EXPECT_EQ(dash.out, expected);
+    EXPECT_FALSE(fs::exists("-"));
 }
 
 // ---- simulate ------------------------------------------------------------------------------
@@ -280,6 +353,74 @@ TEST_F(Commands, SimulateRefusesWhileFreshPayloadsArePublishedUnlessForced) {
               "control stop' ends it\n"
               "tessly simulate: the agent would unregister its login item now (a simulation "
               "leaves the real login item alone)\n");
+}
+
+// ---- what comes from outside ----------------------------------------------------------------
+
+// Whether `text` may reach a terminal: valid UTF-8 without C0 controls but the line feed, DEL,
+// or C1 controls.
+bool isTerminalSafe(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if ((byte < 0x20 && byte != '\n') || byte == 0x7F) return false;
+        if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+            return false;
+        }
+    }
+    try {
+        (void)nlohmann::json(std::string(text)).dump();  // throws on invalid UTF-8
+        return true;
+    } catch (const nlohmann::json::type_error&) {
+        return false;
+    }
+}
+
+TEST_F(Commands, TextFromFilesAndTheSystemReachesTheTerminalEscaped) {
+    const std::string hostile = "\x1b]0;owned\a\x1b[2J\r\xc2\x9b\x7f";
+    // A HOME whose path holds control characters, and a payload whose version does.
+    const fs::path oddHome = scratch / ("home" + hostile);
+    tessly::testing::ScopedEnv oddHomeVar{"HOME", oddHome.string()};
+    SensorsPayload payload = fullPayload(kNewYear - 0.5);
+    payload.helperVersion = "1.0" + hostile;
+    SensorBridge::write(payload);
+    SensorBridge::writeControl({.autostart = true, .stopRequestedAt = kNewYear - 10});
+
+    const std::vector<std::vector<std::string>> commands{
+        {"read"},
+        {"control", "show"},
+        {"simulate", "--force"},
+        {"read", "--bogus" + hostile},
+        {"sensors", "--sysfs", "/nonexistent" + hostile}};
+    for (const auto& args : commands) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const auto outcome = run(args);
+        EXPECT_TRUE(isTerminalSafe(outcome.out)) << ::testing::PrintToString(outcome.out);
+        EXPECT_TRUE(isTerminalSafe(outcome.err)) << ::testing::PrintToString(outcome.err);
+        EXPECT_NE((outcome.out + outcome.err).find("\\x1b]0;owned\\x07"), std::string::npos)
+            << ::testing::PrintToString(outcome.out + outcome.err);
+    }
+    // The diagnostics of a stale payload and of a missing control file name the path escaped.
+    clock.advance(60);
+    fs::remove(oddHome / "Library/Group Containers/group.app.tessly.sensors/control.json");
+    for (const auto& args : commands) {
+        const auto outcome = run(args);
+        EXPECT_TRUE(isTerminalSafe(outcome.out + outcome.err)) << ::testing::PrintToString(args);
+    }
+}
+
+TEST_F(Commands, AContainerBelowARegularFileIsSaidToBeNoDirectory) {
+    writeFile(home / "Library", "a file");
+    const std::string blocked = "~/Library is not a directory";
+    for (const auto& args : std::vector<std::vector<std::string>>{{"read"},
+                                                                  {"control", "show"},
+                                                                  {"control", "autostart", "on"},
+                                                                  {"control", "stop"},
+                                                                  {"simulate"}}) {
+        const auto outcome = run(args);
+        EXPECT_EQ(outcome.status, 1) << ::testing::PrintToString(args);
+        EXPECT_NE(withoutHome(outcome.err).find(blocked), std::string::npos)
+            << ::testing::PrintToString(args) << outcome.err;
+    }
 }
 
 // ---- sensors -------------------------------------------------------------------------------
@@ -321,6 +462,33 @@ TEST_F(Commands, SensorsReportsEveryFileOfAnotherMachinesSysfs) {
     const auto missing = run({"sensors", "--sysfs", (scratch / "nothing").string()});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("is not a directory"), std::string::npos);
+
+    const auto slash = run({"sensors", "--sysfs", "/"});
+    EXPECT_EQ(slash.out, "No sensor files under /class/hwmon or /class/power_supply.\n");
+}
+
+// A copy of /sys handed in by someone else: nothing outside it is read or printed, nothing but
+// regular files is opened, and its names reach the terminal escaped.
+TEST_F(Commands, SensorsStaysInsideTheTreeItIsGiven) {
+    const fs::path sys = scratch / "sys";
+    writeFile(scratch / "outside/name", "SECRET\n");
+    writeFile(scratch / "outside/temp1_input", "12345\n");
+    writeFile(sys / "class/hwmon/hwmon0/name", "core\x1b[2Jtemp\n");
+    writeFile(sys / "class/hwmon/hwmon0/temp1_label", "Package\a\n");
+    writeFile(sys / "class/hwmon/hwmon0/temp1_input", "45000\n");
+    ASSERT_EQ(::mkfifo((sys / "class/hwmon/hwmon0/temp2_input").c_str(), 0600), 0);
+    fs::create_symlink(scratch / "outside", sys / "class/hwmon/hwmon1");
+    fs::create_symlink("../../../outside", sys / "class/hwmon/hwmon2");
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"sensors", "--sysfs", sys.string()},
+                                               {"sensors", "--json", "--sysfs", sys.string()}}) {
+        const auto outcome = run(args);
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.out.find("SECRET"), std::string::npos) << outcome.out;
+        EXPECT_EQ(outcome.out.find("12.3"), std::string::npos) << outcome.out;
+        EXPECT_TRUE(isTerminalSafe(outcome.out)) << outcome.out;
+        EXPECT_NE(outcome.out.find("not a regular file"), std::string::npos) << outcome.out;
+    }
 }
 #endif
 

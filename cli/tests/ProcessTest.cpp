@@ -10,6 +10,8 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -33,7 +35,7 @@ double wallNow() {
         .count();
 }
 
-class WatchProcess : public ::testing::Test {
+class TesslyProcess : public ::testing::Test {
   protected:
     tessly::testing::TempDir scratch;
     std::string home = (scratch / "home").string();
@@ -98,7 +100,7 @@ class WatchProcess : public ::testing::Test {
     }
 };
 
-TEST_F(WatchProcess, IntoAPipeItWritesOneLinePerRefreshAndFollowsThePayload) {
+TEST_F(TesslyProcess, WatchIntoAPipeWritesOneLinePerRefreshAndFollowsThePayload) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     pid = ::fork();
@@ -119,7 +121,7 @@ TEST_F(WatchProcess, IntoAPipeItWritesOneLinePerRefreshAndFollowsThePayload) {
 
     SensorBridge::write({.thermal = ThermalReading{.cpuTemperatureC = 48.5},
                          .fan = FanReading{.rpm = 1320, .fanCount = 1},
-                         .sampledAt = wallNow() + 3600});  // current for the whole test
+                         .sampledAt = wallNow() + 5});  // current for the next 11 s
     const std::size_t before = text.size();
     ASSERT_TRUE(readUntil(fds[0], text, [&] {
         return count(text.substr(before), " cpu=48.5 fan=1320 age=-") >= 2;
@@ -133,7 +135,26 @@ TEST_F(WatchProcess, IntoAPipeItWritesOneLinePerRefreshAndFollowsThePayload) {
     ::close(fds[0]);
 }
 
-class WatchInTerminal : public WatchProcess {
+// Run as root, export must never turn a device node into a regular file.
+TEST_F(TesslyProcess, ExportLeavesADeviceNodeAsItIs) {
+    const auto node = scratch / "null";
+    if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+        GTEST_SKIP() << "device nodes cannot be made here";
+    }
+    SensorBridge::write({.sampledAt = wallNow()});
+    pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) execTessly({"export", "--format", "prometheus", "--output", node.string()});
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    pid = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    struct stat after {};
+    ASSERT_EQ(::lstat(node.c_str(), &after), 0);
+    EXPECT_TRUE(S_ISCHR(after.st_mode));
+}
+
+class WatchInTerminal : public TesslyProcess {
   protected:
     int master = -1;
     int slave = -1;
@@ -158,7 +179,7 @@ class WatchInTerminal : public WatchProcess {
     }
 
     void TearDown() override {
-        WatchProcess::TearDown();
+        TesslyProcess::TearDown();
         if (master >= 0) ::close(master);
         if (slave >= 0) ::close(slave);
     }

@@ -93,6 +93,19 @@ TEST(WatchView, AStoppedAgentIsMarkedStaleAndTheLinesDrainOut) {
               "age=42.5 STALE");
 }
 
+TEST(WatchView, APayloadFromFarAheadIsStaleAndAHostileVersionIsShownEscaped) {
+    WatchView view(1.0);
+    SensorsPayload ahead = sampleAt(0);
+    ahead.helperVersion = "1.4\x1b[2J\a";
+    const double now = kNewYear - 3600;
+    view.update(look(PState::stale, ahead, now), now);
+    const auto lines = view.screen(120);
+    EXPECT_EQ(lines.at(0), "tessly watch · agent 1.4\\x1b[2J\\x07 · every 1 s · q or Ctrl-C quits");
+    EXPECT_EQ(lines.at(1),
+              "\x1b[7m STALE \x1b[0m the last sample is stamped 1 h 0 min in the future (was "
+              "the clock set back?)");
+}
+
 TEST(WatchView, NoPayloadAnEmptyOneAndANarrowTerminal) {
     WatchView view(0.5);
     view.update(look(PState::missing, std::nullopt, kNewYear), kNewYear);

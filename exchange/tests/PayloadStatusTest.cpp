@@ -63,6 +63,8 @@ TEST_F(PayloadStatusTest, EachWayOfHavingNoPayloadIsToldApartAndAgreesWithRead) 
         {"fresh", content(valid), kSampledAt + 0.25, PState::current},
         {"exactly staleAfter old", content(valid), kSampledAt + 6.0, PState::current},
         {"from the future", content(valid), kSampledAt - 3.0, PState::current},
+        {"exactly staleAfter ahead", content(valid), kSampledAt - 6.0, PState::current},
+        {"further ahead: the clock was set back", content(valid), kSampledAt - 6.5, PState::stale},
         {"a little too old", content(valid), kSampledAt + 6.5, PState::stale},
         {"NaN now", content(valid), kNaN, PState::stale},
     };
@@ -84,6 +86,26 @@ TEST_F(PayloadStatusTest, EachWayOfHavingNoPayloadIsToldApartAndAgreesWithRead) 
     }
 }
 
+// A read that fails for a reason that says nothing about the file is told apart from one that
+// found no file, with the errno behind each.
+TEST_F(PayloadStatusTest, FailuresThatSayNothingAboutTheFileAreUnavailableNotMissing) {
+    writeBytes(home() / "Library", "a regular file where a directory belongs");
+    EXPECT_EQ(controlStatus().state, CState::missing);
+    EXPECT_EQ(controlStatus().error, ENOTDIR);
+    EXPECT_EQ(payloadStatus(kSampledAt).error, ENOTDIR);
+    EXPECT_TRUE(controlStatus().isConclusive());
+
+    // A container path too long to look up (HOME beyond PATH_MAX).
+    const std::string longHome = home().string() + "/" + std::string(5000, 'h');
+    setenv("HOME", longHome.c_str(), 1);
+    const ControlStatus status = controlStatus();
+    EXPECT_EQ(status.state, CState::unavailable);
+    EXPECT_EQ(status.error, ENAMETOOLONG);
+    EXPECT_FALSE(status.isConclusive());
+    EXPECT_EQ(payloadStatus(kSampledAt).state, PState::unavailable);
+    setenv("HOME", home().c_str(), 1);
+}
+
 TEST_F(PayloadStatusTest, ControlStatesAgreeWithReadControl) {
     const struct {
         const char* name;
@@ -99,6 +121,8 @@ TEST_F(PayloadStatusTest, ControlStatesAgreeWithReadControl) {
         {"empty object", content("{}"), CState::invalid, std::nullopt},
         {"autostart as a number", content(R"({"autostart":1})"), CState::invalid, std::nullopt},
         {"a directory", kDirectory, CState::unreadable, std::nullopt},
+        {"larger than 1 MiB", content(std::string((1 << 20) + 1, ' ')), CState::unreadable,
+         std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

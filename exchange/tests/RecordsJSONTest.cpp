@@ -248,9 +248,8 @@ TEST(JSONDecoding, FanCountMustBeWholeAndWithinInt64) {
     for (const auto& [number, count] : whole)
         EXPECT_EQ(fanCountOf(number), count) << number;
     // Judged by the digits written, not by the double they round to.
-    for (const std::string_view number :
-         {"9223372036854775807", "9223372036854775807.0", "9.223372036854775807e18",
-          "922337203685477580700e-2"}) {
+    for (const std::string_view number : {"9223372036854775807", "9223372036854775807.0",
+                                          "9.223372036854775807e18", "922337203685477580700e-2"}) {
         EXPECT_EQ(fanCountOf(number), kMax) << number;
     }
     for (const std::string_view number :
@@ -259,11 +258,26 @@ TEST(JSONDecoding, FanCountMustBeWholeAndWithinInt64) {
     }
     EXPECT_EQ(fanCountOf("-0.0e5"), 0);
     EXPECT_EQ(fanCountOf("0.000e999999999999999999"), 0);
-    for (const std::string_view number :
-         {"2.5", "-0.5", "1e-3", "9.3e18", "1e30", "-1e30", "9223372036854775808",
-          "9223372036854775808.0", "18446744073709551615", "-9223372036854775809",
-          "9.223372036854775808e18", "-9.223372036854775809e18", "2.0000000000000001",
-          "1e-400", "-1e-400", "1e999999999999999999", "1e400", "\"2\"", "true", "[2]"}) {
+    for (const std::string_view number : {"2.5",
+                                          "-0.5",
+                                          "1e-3",
+                                          "9.3e18",
+                                          "1e30",
+                                          "-1e30",
+                                          "9223372036854775808",
+                                          "9223372036854775808.0",
+                                          "18446744073709551615",
+                                          "-9223372036854775809",
+                                          "9.223372036854775808e18",
+                                          "-9.223372036854775809e18",
+                                          "2.0000000000000001",
+                                          "1e-400",
+                                          "-1e-400",
+                                          "1e999999999999999999",
+                                          "1e400",
+                                          "\"2\"",
+                                          "true",
+                                          "[2]"}) {
         EXPECT_EQ(fanCountOf(number), std::nullopt) << number;
     }
 }

@@ -66,8 +66,8 @@ TEST_F(SensorBridgeTest, StalenessIsInclusiveAtSixSecondsSignedAndNaNIsStale) {
     for (const double now : {kSampledAt, kSampledAt + 6.0, kSampledAt - 6.0, kSampledAt - 0.5})
         EXPECT_TRUE(SensorBridge::read(now)) << std::fixed << now;
     for (const double now :
-         {std::nextafter(kSampledAt + 6.0, kInf), kSampledAt + 6.001, kSampledAt + 3600, kInf,
-          kNaN, std::nextafter(kSampledAt - 6.0, -kInf), kSampledAt - 3600, -kInf})
+         {std::nextafter(kSampledAt + 6.0, kInf), kSampledAt + 6.001, kSampledAt + 3600, kInf, kNaN,
+          std::nextafter(kSampledAt - 6.0, -kInf), kSampledAt - 3600, -kInf})
         EXPECT_FALSE(SensorBridge::read(now)) << std::fixed << now;
 }
 

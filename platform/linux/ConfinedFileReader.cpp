@@ -127,7 +127,8 @@ int ConfinedFileReader::reopen(int pathFd, const std::string& relative, int flag
         // Resolved once more; a file swapped in between the two lookups is refused below.
         const int fd = openat2(rootFd_, relative.c_str(), flags);
         if (fd < 0) return fd;
-        struct stat looked {}, opened {};
+        struct stat looked {
+        }, opened{};
         if (::fstat(pathFd, &looked) != 0 || ::fstat(fd, &opened) != 0 ||
             !sameFile(looked, opened)) {
             ::close(fd);

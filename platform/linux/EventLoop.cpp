@@ -109,7 +109,8 @@ std::optional<std::string> EventLoop::run() {
         // Timers are added only by actions, on this thread, so none can appear while it blocks.
         if (timers_.size() == 1) {
             const auto only = timers_.front();
-            if (const int error = only->fire()) return failure("the tick timer cannot be read", error);
+            if (const int error = only->fire())
+                return failure("the tick timer cannot be read", error);
             continue;
         }
         // Rebuilt every round: an action may add timers.

@@ -7,6 +7,7 @@ tessly_add_tests(linux_platform_tests
     linux/tests/MachinesTest.cpp
     linux/tests/HwmonSMCDriverTest.cpp
     linux/tests/TemperatureServicesTest.cpp
+    linux/tests/ConfinedFileReaderTest.cpp
     linux/tests/SensorReportTest.cpp
     linux/tests/EndToEndTest.cpp
   LIBS tessly_platform tessly_smc tessly_thermal tessly_sim

@@ -43,7 +43,8 @@ std::string runningExecutable(std::string& whyNot) {
         whyNot = "cannot locate the running program: " + error.message();
         return {};
     }
-    struct stat running {}, atPath {};
+    struct stat running {
+    }, atPath{};
     if (::stat("/proc/self/exe", &running) != 0 || ::stat(path.c_str(), &atPath) != 0 ||
         running.st_dev != atPath.st_dev || running.st_ino != atPath.st_ino) {
         whyNot =

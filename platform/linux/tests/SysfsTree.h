@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <map>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>

@@ -1,6 +1,12 @@
 // The hwmon temperature services: what is listed under which name, in degrees Celsius, and how
 // bad files, odd trees and changing machines come through.
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <optional>
 #include <string>
@@ -66,6 +72,12 @@ type = Mains
 [class/power_supply/BAT0]
 type = Battery
 temp = 305
+[class/hwmon/hwmon4]
+name = BAT2
+temp1_input = 33000
+[class/power_supply/BAT2]
+type = Battery
+temp ! ENODATA
 )");
     const auto services = open();
     EXPECT_EQ(services->naming(), SensorNaming::hwmon);
@@ -75,7 +87,10 @@ temp = 305
                                    {"k10temp Tdie", 50.0},
                                    {"BAT1 temp1", 32.0},  // no power supply BAT1 reports it
                                    {"acpitz temp1", 27.8},
+                                   // its supply has a temp file, but it gives no value
+                                   {"BAT2 temp1", 33.0},
                                    {"power_supply BAT0", 30.5},  // tenths of a degree
+                                   {"power_supply BAT2", std::nullopt},
                                }));
 }
 
@@ -122,6 +137,71 @@ TEST_F(TemperatureServicesTest, FilesFailingEveryReadGiveNothingAndCostNoDiscove
             EXPECT_EQ(list(*services), expected);
         EXPECT_EQ(tree.reader().listings(), listings);
     }
+}
+
+// Real sysfs attributes are regular files; anything else in a tree is a read error for that file,
+// found without blocking, and never costs the other sensors their values.
+TEST_F(TemperatureServicesTest, FilesThatAreNoRegularFilesAreReadErrorsNeverABlockedTick) {
+    tree.add(R"(
+[class/hwmon/hwmon0]
+name = coretemp
+temp2_input = 44000
+temp3_input = 43000
+[class/hwmon/hwmon1]
+temp1_input = 99000
+)");
+    const auto at = [&](std::string_view relative) { return tree.path(relative); };
+    ASSERT_EQ(::mkfifo(at("class/hwmon/hwmon0/temp1_input").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(at("class/hwmon/hwmon0/temp3_label").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(at("class/hwmon/hwmon1/name").c_str(), 0600), 0);
+    const int socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = at("class/hwmon/hwmon0/temp4_input");
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(socketFd);
+    // A device node, where the test may make one (as root): the null device, harmless to open.
+    const bool device =
+        ::mknod(at("class/hwmon/hwmon0/temp5_input").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+
+    Listing expected{{"coretemp temp1", std::nullopt},
+                     {"coretemp temp2", 44.0},
+                     {"coretemp temp3", 43.0},
+                     {"coretemp temp4", std::nullopt}};
+    if (device) expected.emplace_back("coretemp temp5", std::nullopt);
+    const auto services = open();
+    EXPECT_EQ(list(*services), expected);
+    EXPECT_EQ(list(*services), expected);
+    EXPECT_EQ(tree.reader().openFiles(), 2u) << "only the regular files are kept";
+}
+
+// Beyond the descriptors that may be kept, a file is opened, read and closed for each reading:
+// every value still comes, and the kept ones cost one read each.
+TEST_F(TemperatureServicesTest, FilesBeyondTheDescriptorBudgetAreReadByOpenReadClose) {
+    tree.add(R"(
+[class/hwmon/hwmon0]
+name = coretemp
+temp1_input = 41000
+temp2_input = 42000
+temp3_input = 43000
+temp4_input = 44000
+temp5_input = 45000
+)");
+    tree.reader().keepAtMost(2);
+    const auto services = open();
+    const Listing expected{{"coretemp temp1", 41.0},
+                           {"coretemp temp2", 42.0},
+                           {"coretemp temp3", 43.0},
+                           {"coretemp temp4", 44.0},
+                           {"coretemp temp5", 45.0}};
+    EXPECT_EQ(list(*services), expected);
+    tree.reader().clearCounts();
+    EXPECT_EQ(list(*services), expected);
+    EXPECT_EQ(tree.reader().reads(), 5u);
+    EXPECT_EQ(tree.reader().opens(), 3u);
+    EXPECT_EQ(tree.reader().openFiles(), 2u);
 }
 
 TEST_F(TemperatureServicesTest, OddTreesAreReadForWhatTheyHold) {

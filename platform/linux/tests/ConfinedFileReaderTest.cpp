@@ -1,0 +1,98 @@
+// `tessly sensors --sysfs ROOT` reads only below ROOT: links that point outside are never
+// followed out of it, and nothing but regular files is opened. Both ways of keeping paths inside
+// (the kernel's, and the checked lookup where the kernel's is missing) are held to that.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "agent/tests/TestSupport.h"
+#include "platform/linux/ConfinedFileReader.h"
+
+namespace tessly::hwmon {
+namespace {
+
+namespace fs = std::filesystem;
+using Resolution = ConfinedFileReader::Resolution;
+using tessly::testing::TempDir;
+using tessly::testing::writeFile;
+
+class ConfinedFileReaderTest : public ::testing::TestWithParam<Resolution> {
+  protected:
+    ConfinedFileReaderTest() {
+        writeFile(outside / "secret", "SECRET\n");
+        writeFile(root / "devices/chip/hwmon/hwmon0/name", "coretemp\n");
+        fs::create_directories(root / "class/hwmon");
+        fs::create_symlink("../../devices/chip/hwmon/hwmon0", root / "class/hwmon/hwmon0");
+        fs::create_symlink(outside, root / "class/hwmon/hwmon1");             // absolute
+        fs::create_symlink("../../../outside", root / "class/hwmon/hwmon2");  // up and out
+        fs::create_symlink(outside / "secret", root / "devices/chip/hwmon/hwmon0/label");
+        reader = ConfinedFileReader::within(root.string(), GetParam());
+    }
+
+    std::optional<std::string> text(const std::string& relative) {
+        const auto read = readSmallFile(*reader, root.string() + "/" + relative);
+        return read.value;
+    }
+
+    TempDir dir;
+    fs::path root = dir / "sys";
+    fs::path outside = dir / "outside";
+    std::unique_ptr<ConfinedFileReader> reader;
+};
+
+TEST_P(ConfinedFileReaderTest, LinksInsideAreFollowedAndNothingOutsideIsEverRead) {
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(text("class/hwmon/hwmon0/name"), "coretemp\n");
+    const auto chips = reader->listDirectory(root.string() + "/class/hwmon");
+    ASSERT_TRUE(chips.value);
+    EXPECT_EQ(chips.value->size(), 3u);
+    EXPECT_TRUE(reader->readLink(root.string() + "/class/hwmon/hwmon0").value);
+
+    for (const char* escape : {"class/hwmon/hwmon1/secret", "class/hwmon/hwmon2/secret",
+                               "class/hwmon/hwmon0/label", "../outside/secret"}) {
+        EXPECT_NE(text(escape), "SECRET\n") << escape;
+    }
+    EXPECT_FALSE(reader->listDirectory(root.string() + "/class/hwmon/hwmon1").value.has_value() &&
+                 GetParam() == Resolution::checked);
+    // Paths that do not start with the root are refused outright.
+    EXPECT_EQ(reader->open((outside / "secret").string()).error, EXDEV);
+    EXPECT_EQ(reader->open(root.string() + "x/name").error, EXDEV);
+}
+
+TEST_P(ConfinedFileReaderTest, NothingButRegularFilesIsOpened) {
+    ASSERT_TRUE(reader);
+    const fs::path chip = root / "devices/chip/hwmon/hwmon0";
+    ASSERT_EQ(::mkfifo((chip / "temp1_input").c_str(), 0600), 0);  // no writer: would block
+    fs::create_directories(chip / "temp2_input");
+    std::vector<std::string> relatives{"class/hwmon/hwmon0/temp1_input",
+                                       "class/hwmon/hwmon0/temp2_input"};
+    if (::mknod((chip / "temp3_input").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) {
+        relatives.emplace_back("class/hwmon/hwmon0/temp3_input");
+    }
+    for (const auto& relative : relatives) {
+        EXPECT_EQ(reader->open(root.string() + "/" + relative).error, notARegularFile) << relative;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothResolutions, ConfinedFileReaderTest,
+                         ::testing::Values(Resolution::kernel, Resolution::checked),
+                         [](const ::testing::TestParamInfo<Resolution>& param) {
+                             return param.param == Resolution::kernel ? "kernel" : "checked";
+                         });
+
+TEST(ConfinedFileReader, TheRootSlashNamesPathsFromSlash) {
+    const auto reader = ConfinedFileReader::within("");
+    ASSERT_TRUE(reader);
+    EXPECT_TRUE(reader->listDirectory("/proc/self").value);
+    EXPECT_FALSE(ConfinedFileReader::within("/nonexistent/tessly-root"));
+}
+
+}  // namespace
+}  // namespace tessly::hwmon
