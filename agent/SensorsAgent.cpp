@@ -4,8 +4,6 @@
 #include <TesslyKit/SensorBridge.h>
 #include <TesslyKit/SharedContainer.h>
 
-#include "platform/VersionInfo.h"
-
 namespace tessly {
 namespace {
 
@@ -17,17 +15,7 @@ constexpr std::string_view timerFailureLine = "Tessly Helper: the tick timer can
 // another agent writing right now.
 constexpr double leftoverTemporaryAge = 60.0;
 
-SensorsAgent::Services platformServices() {
-    return {AppHost::shared(), LoginItems::platform(), SystemLog::platform(), Clock::system(),
-            platformVersionText};
-}
-
 }  // namespace
-
-// Members are built in declaration order: the thermal sampler (and its SMC connection) before
-// the fan sampler (and its own), then the launch time.
-SensorsAgent::SensorsAgent()
-    : thermal_(), fan_(), services_(platformServices()), launchedAt_(services_.clock.wallNow()) {}
 
 SensorsAgent::SensorsAgent(ThermalSampler thermal, FanSampler fan, Services services)
     : thermal_(std::move(thermal)),
@@ -98,7 +86,7 @@ void SensorsAgent::sampleAndWrite() {
 }
 
 const std::optional<std::string>& SensorsAgent::version() {
-    if (!version_) version_ = services_.versionSource ? services_.versionSource() : std::nullopt;
+    if (!version_) version_ = services_.version.versionText();
     return *version_;
 }
 

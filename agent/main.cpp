@@ -7,17 +7,17 @@
 #include <string>
 #include <string_view>
 
+#include "agent/AppHost.h"
 #include "agent/PublisherLock.h"
 #include "agent/SensorsAgent.h"
-#include "platform/AppHost.h"
-#include "platform/SystemLog.h"
+#include "agent/SystemLog.h"
 
 int main() {
     // A write beyond a file-size limit (RLIMIT_FSIZE) then fails with EFBIG and is dropped like
     // any other failed write, to be retried on the next tick, instead of ending the agent with
     // SIGXFSZ.
     std::signal(SIGXFSZ, SIG_IGN);
-    tessly::AppHost& app = tessly::AppHost::shared();
+    tessly::AppHost& app = tessly::AppHost::Default();
 
     // One publisher per container; the login-item service starts one instance too, so this only
     // keeps a second agent started by hand from interleaving its payloads with the first's.
@@ -34,7 +34,7 @@ int main() {
     app.setDelegate(agent.get());
     app.setActivationPolicyAccessory();
     if (const auto failure = app.run()) {
-        tessly::SystemLog::platform().writeLine("Tessly Helper: " + *failure);
+        tessly::SystemLog::Default().writeLine("Tessly Helper: " + *failure);
         return EXIT_FAILURE;
     }
     return EXIT_SUCCESS;

@@ -1,4 +1,4 @@
-#include "bench/AllocationCounter.h"
+#include "AllocationCounter.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -35,18 +35,18 @@
 #include "platform/linux/FileReader.h"
 #include "platform/linux/SensorPlan.h"
 #include "platform/linux/SysfsScan.h"
-#include "thermal/HwmonNames.h"
+#include "thermal/TemperatureCategory.h"
 
 namespace {
 
-using tessly::HwmonTemperatureKind;
+using tessly::TemperatureCategory;
 
 constexpr double thermalInterval = 2.0;
 
 struct Input {
     int fd;
     double scale;  // file value -> degrees Celsius or rpm
-    HwmonTemperatureKind kind;
+    TemperatureCategory kind;
 };
 
 double clockSeconds(clockid_t clock) {
@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
     const double launchedAt = clockSeconds(CLOCK_REALTIME);
 
     // ---- set-up -------------------------------------------------------------------------------
-    auto& reader = tessly::hwmon::FileReader::posix();
+    auto& reader = tessly::hwmon::FileReader::Default();
     const auto scan = tessly::hwmon::scanSysfs(reader, root);
     if (!scan.value) {
         std::fprintf(stderr, "tessly_floor: cannot walk %s\n", root.c_str());
@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
     const auto plan = tessly::hwmon::planSensors(*scan.value);
     std::vector<Input> temperatures;
     for (const auto& service : plan.services) {
-        const auto kind = tessly::hwmonTemperatureKind(service.productName);
+        const auto kind = tessly::hwmonCategory(service.productName);
         if (!kind) continue;
         const int fd = ::open(service.path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) continue;
@@ -241,17 +241,17 @@ int main(int argc, char** argv) {
                 const auto c = readValue(t.fd, t.scale);
                 if (!c || !(*c > 0.0)) continue;
                 switch (t.kind) {
-                    case HwmonTemperatureKind::cpu:
+                    case TemperatureCategory::cpu:
                         cpuMax = cpuN++ == 0 ? *c : std::max(cpuMax, *c);
                         break;
-                    case HwmonTemperatureKind::gpu:
+                    case TemperatureCategory::gpu:
                         gpuMax = gpuN++ == 0 ? *c : std::max(gpuMax, *c);
                         break;
-                    case HwmonTemperatureKind::battery:
+                    case TemperatureCategory::battery:
                         batterySum += *c;
                         ++batteryN;
                         break;
-                    case HwmonTemperatureKind::storage:
+                    case TemperatureCategory::storage:
                         storageSum += *c;
                         ++storageN;
                         break;

@@ -29,8 +29,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "base/ManualClock.h"
 #include "platform/linux/HwmonSensors.h"
-#include "platform/sim/ManualClock.h"
 #include "smc/FanSampler.h"
 #include "thermal/ThermalSampler.h"
 
@@ -44,20 +44,20 @@ class CountingReader final : public FileReader {
   public:
     IoResult<std::vector<std::string>> listDirectory(const std::string& path) noexcept override {
         ++listings;
-        return FileReader::posix().listDirectory(path);
+        return FileReader::Default().listDirectory(path);
     }
     IoResult<int> open(const std::string& path) noexcept override {
         ++opens;
-        return FileReader::posix().open(path);
+        return FileReader::Default().open(path);
     }
     IoResult<std::size_t> readAt0(int fd, std::span<char> buffer) noexcept override {
         ++preads;
-        return FileReader::posix().readAt0(fd, buffer);
+        return FileReader::Default().readAt0(fd, buffer);
     }
     // At most keepAtMost descriptors kept, as under a low descriptor limit; the POSIX rule
     // when unset.
     bool mayKeepOpen(int fd) const noexcept override {
-        if (keepAtMost == 0) return FileReader::posix().mayKeepOpen(fd);
+        if (keepAtMost == 0) return FileReader::Default().mayKeepOpen(fd);
         if (kept.contains(fd)) return true;
         if (kept.size() >= keepAtMost) return false;
         kept.insert(fd);
@@ -66,10 +66,10 @@ class CountingReader final : public FileReader {
     void close(int fd) noexcept override {
         ++closes;
         kept.erase(fd);
-        FileReader::posix().close(fd);
+        FileReader::Default().close(fd);
     }
     IoResult<std::string> readLink(const std::string& path) noexcept override {
-        return FileReader::posix().readLink(path);
+        return FileReader::Default().readLink(path);
     }
 
     std::size_t listings = 0, opens = 0, preads = 0, closes = 0;
@@ -164,8 +164,8 @@ void SteadySample(benchmark::State& state) {
     for (int n = 0; n < chips; ++n)
         addChip(tree, n);
     CountingReader reader;
-    sim::ManualClock clock;
-    sim::ManualClock stillClock;
+    ManualClock clock;
+    ManualClock stillClock;
     Clock& discoveryClock = discoveryClockStill ? static_cast<Clock&>(stillClock) : clock;
     ThermalSampler thermal(makeHwmonTemperatureServices(tree.root, reader, discoveryClock),
                            openHwmonSMCDriver(tree.root, reader, discoveryClock), clock);
@@ -201,8 +201,8 @@ void ManyChips(benchmark::State& state) {
         addChip(tree, n);
     CountingReader reader;
     reader.keepAtMost = static_cast<std::size_t>(state.range(0));
-    sim::ManualClock clock;
-    sim::ManualClock stillClock;
+    ManualClock clock;
+    ManualClock stillClock;
     ThermalSampler thermal(makeHwmonTemperatureServices(tree.root, reader, stillClock),
                            openHwmonSMCDriver(tree.root, reader, stillClock), clock);
     FanSampler fans(SMCBridge(openHwmonSMCDriver(tree.root, reader, stillClock)));

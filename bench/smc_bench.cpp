@@ -11,7 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/AllocationCounter.h"
+#include "AllocationCounter.h"
 
 #include "platform/sim/ScriptedSMC.h"
 #include "smc/FanSampler.h"

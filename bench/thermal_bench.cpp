@@ -18,9 +18,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/AllocationCounter.h"
+#include "AllocationCounter.h"
 
-#include "platform/sim/ManualClock.h"
+#include "base/ManualClock.h"
 #include "platform/sim/ScriptedSMC.h"
 #include "platform/sim/ScriptedTemperatureServices.h"
 #include "smc/FourCC.h"
@@ -113,7 +113,7 @@ class QuietSMC final : public SMCDriver {
 // Samples every iteration, after one untimed sample that runs the memory probe, and reports
 // operator new calls per sample as "allocs".
 template <typename AfterSample>
-void measure(benchmark::State& state, ThermalSampler& sampler, sim::ManualClock& clock,
+void measure(benchmark::State& state, ThermalSampler& sampler, ManualClock& clock,
              AfterSample afterSample) {
     if (!sampler.sample()) state.SkipWithError("no reading");  // runs the memory probe
     clock.advance(ThermalSampler::minimumInterval);
@@ -134,7 +134,7 @@ void measure(benchmark::State& state, ThermalSampler& sampler, sim::ManualClock&
 }
 
 void BM_Sample60Services_Quiet(benchmark::State& state) {
-    sim::ManualClock clock;
+    ManualClock clock;
     ThermalSampler sampler(std::make_unique<QuietServices>(), std::make_unique<QuietSMC>(), clock);
     measure(state, sampler, clock, [] {});
 }
@@ -148,7 +148,7 @@ void BM_Sample60Services_Scripted(benchmark::State& state) {
     for (std::size_t i = 0; i < std::size(memoryKeys); ++i) {
         smc.setFloat(memoryKeys[i], 40.0f + static_cast<float>(i));
     }
-    sim::ManualClock clock;
+    ManualClock clock;
     ThermalSampler sampler(services.services(), smc.driver(), clock);
     std::size_t samples = 0;
     measure(state, sampler, clock, [&] {

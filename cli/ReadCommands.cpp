@@ -12,11 +12,11 @@
 #include <optional>
 #include <string>
 
+#include <TesslyKit/AtomicFile.h>
 #include "cli/Commands.h"
 #include "cli/Format.h"
 #include "cli/PayloadText.h"
 #include "cli/Prometheus.h"
-#include "exchange/src/ContainerFiles.h"
 
 namespace tessly::cli {
 namespace {
@@ -95,7 +95,7 @@ int runExport(Console& console, const std::string& outputFile) {
         path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
     // Written beside the target under a hidden temporary name (which a textfile collector, taking
     // only "*.prom", ignores) and renamed over it, so a reader never sees half a file.
-    if (!detail::replaceFile(directory, name, text, detail::Durability::none)) {
+    if (!replaceFileAtomically(directory, name, text, Durability::none)) {
         console.err << "tessly: cannot write " << shown << "\n";
         return exitFailure;
     }

@@ -13,7 +13,7 @@ namespace tessly::cli {
 
 int runSimulateList(Console& console) {
     bool first = true;
-    for (const auto& machine : SimulatedMachine::catalog()) {
+    for (const auto& machine : sim::SimulatedMachine::catalog()) {
         console.out << padRight(machine.name, 22) << machine.description
                     << (first ? " (the default)" : "") << "\n";
         first = false;
@@ -22,7 +22,7 @@ int runSimulateList(Console& console) {
 }
 
 int runSimulate(Console& console, std::string_view machineName, bool force) {
-    auto machine = SimulatedMachine::make(machineName);
+    auto machine = sim::SimulatedMachine::make(machineName);
     if (!machine) {
         console.err << "tessly: there is no simulated machine named " << machineName
                     << "\nRun 'tessly simulate --list' to see them.\n";

@@ -10,9 +10,10 @@
 
 namespace tessly::cli {
 
-Simulation::Simulation(SimulatedMachine machine, AppHost& host, Clock& clock, std::ostream& report,
-                       std::optional<std::string> version)
+Simulation::Simulation(sim::SimulatedMachine machine, AppHost& host, Clock& clock,
+                       std::ostream& report, std::optional<std::string> version)
     : machine_(std::move(machine)),
+      version_(std::move(version)),
       clock_(clock),
       report_(report),
       startedAt_(clock.monotonicNow()),
@@ -25,8 +26,7 @@ Simulation::Simulation(SimulatedMachine machine, AppHost& host, Clock& clock, st
     FanSampler fan{SMCBridge(machine_.smcDriver())};
     agent_ = std::make_shared<SensorsAgent>(
         std::move(thermal), std::move(fan),
-        SensorsAgent::Services{host_, loginItems_, log_, clock_,
-                               [version = std::move(version)] { return version; }});
+        SensorsAgent::Services{host_, loginItems_, log_, clock_, version_});
 }
 
 std::optional<std::string> Simulation::run() {
@@ -53,7 +53,8 @@ void Simulation::DrivenHost::terminate() noexcept {
         simulation_.report_ << "tessly simulate: a stop was requested in control.json; the "
                                "simulation ends\n"
                             << std::flush;
-    } catch (...) {  // a report that cannot be written does not keep the process alive
+    } catch (
+        const std::exception&) {  // a report that cannot be written does not keep the process alive
     }
     inner_.terminate();
 }
@@ -75,7 +76,7 @@ LoginItemOutcome Simulation::ReportingLoginItems::unregisterMainApp() {
 void Simulation::ReportingLog::writeLine(std::string_view line) noexcept {
     try {
         report_ << "tessly simulate: log: " << terminalSafe(line) << '\n' << std::flush;
-    } catch (...) {  // the log drops what it cannot write
+    } catch (const std::exception&) {  // the log drops what it cannot write
     }
 }
 

@@ -14,7 +14,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Format.h"
-#include "cli/SimulatedMachine.h"
+#include "platform/sim/SimulatedMachine.h"
 
 namespace tessly::cli {
 namespace {
@@ -90,7 +90,7 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
         ->capture_default_str();
 
     std::vector<std::string> machineNames;
-    for (const auto& machine : SimulatedMachine::catalog()) {
+    for (const auto& machine : sim::SimulatedMachine::catalog()) {
         machineNames.emplace_back(machine.name);
     }
     std::string machine = machineNames.front();

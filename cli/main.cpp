@@ -3,18 +3,18 @@
 #include <iostream>
 #include <thread>
 
+#include "agent/AppHost.h"
+#include "base/Clock.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
-#include "platform/AppHost.h"
-#include "platform/Clock.h"
 
 int main(int argc, char** argv) {
     tessly::cli::Console console{
         std::cout,
         std::cerr,
-        tessly::Clock::system(),
+        tessly::Clock::Default(),
         [](double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); },
-        tessly::AppHost::shared(),
+        tessly::AppHost::Default(),
     };
     const int status = tessly::cli::tesslyMain(argc, argv, console);
     std::cout.flush();

@@ -13,6 +13,12 @@ function(tessly_warnings target)
   endif()
 endfunction()
 
+# tessly_library(<target>): a folder's library, whose include root is <folder>/include.
+function(tessly_library target)
+  tessly_warnings(${target})
+  target_include_directories(${target} PUBLIC "$<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include>")
+endfunction()
+
 # tessly_add_tests(<name> SOURCES <files...> LIBS <targets...>)
 # One test executable per subsystem keeps link time low; every TEST becomes a ctest case.
 function(tessly_add_tests name)
@@ -22,7 +28,8 @@ function(tessly_add_tests name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   tessly_warnings(${name})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} tessly_test_support GTest::gmock GTest::gtest
+                                        GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
 

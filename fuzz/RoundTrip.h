@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/Check.h"
-#include "fuzz/SameBits.h"
+#include "Check.h"
+#include "SameBits.h"
 
 namespace tessly::fuzz {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/Check.h"
-#include "fuzz/Utf8.h"
-#include "platform/TemperatureServices.h"
+#include "Check.h"
+#include "Utf8.h"
 #include "platform/linux/SysfsText.h"
-#include "thermal/HwmonNames.h"
+#include "thermal/TemperatureCategory.h"
+#include "thermal/TemperatureServices.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly::fuzz {
@@ -61,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // A service name reaches the sampler as text repaired like this.
-    const auto kind = hwmonTemperatureKind(text);
-    const auto field = ThermalSampler::fieldForSensorName(SensorNaming::hwmon, text);
+    const auto kind = hwmonCategory(text);
+    const auto field = payloadFieldOf(SensorNaming::hwmon, text);
     FUZZ_CHECK(kind.has_value() == field.has_value());
-    (void)ThermalSampler::fieldForSensorName(SensorNaming::apple, raw);
+    (void)payloadFieldOf(SensorNaming::apple, raw);
     return 0;
 }

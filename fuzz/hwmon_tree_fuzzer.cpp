@@ -24,15 +24,16 @@
 
 #include <TesslyKit/RecordsJSON.h>
 
-#include "fuzz/Check.h"
-#include "fuzz/Utf8.h"
-#include "platform/TemperatureServices.h"
+#include "Check.h"
+#include "Utf8.h"
+#include "base/ManualClock.h"
 #include "platform/linux/FileReader.h"
 #include "platform/linux/HwmonSensors.h"
 #include "platform/linux/SensorReport.h"
-#include "platform/sim/ManualClock.h"
 #include "smc/FanSampler.h"
 #include "smc/SMCBridge.h"
+#include "thermal/TemperatureCategory.h"
+#include "thermal/TemperatureServices.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly::fuzz {
@@ -178,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     fuzz::TreeReader reader;
     {
-        sim::ManualClock clock;
+        ManualClock clock;
         auto listing = hwmon::makeHwmonTemperatureServices(root, reader, clock);
         FUZZ_CHECK(listing != nullptr);
         ThermalSampler thermal(hwmon::makeHwmonTemperatureServices(root, reader, clock),
@@ -208,7 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto report = hwmon::reportSensors(
             root,
             [](std::string_view name) noexcept {
-                return ThermalSampler::fieldForSensorName(SensorNaming::hwmon, name);
+                return payloadFieldOf(SensorNaming::hwmon, name);
             },
             reader);
         for (const auto& entry : report) {

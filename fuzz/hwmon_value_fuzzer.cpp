@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fuzz/Check.h"
+#include "Check.h"
 #include "platform/linux/FileReader.h"
 #include "platform/linux/SensorFile.h"
 #include "platform/linux/SysfsText.h"

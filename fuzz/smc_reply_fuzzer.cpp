@@ -12,13 +12,13 @@
 
 #include <TesslyKit/RecordsJSON.h>
 
-#include "fuzz/Check.h"
-#include "fuzz/FuzzInput.h"
-#include "platform/SMCDriver.h"
-#include "platform/sim/ManualClock.h"
+#include "Check.h"
+#include "FuzzInput.h"
+#include "base/ManualClock.h"
 #include "smc/FanSampler.h"
 #include "smc/FourCC.h"
 #include "smc/SMCBridge.h"
+#include "smc/SMCDriver.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly::fuzz {
@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::checkFanReading(fans.sample());
 
     // The probe of the memory keys, then reads of the keys it kept.
-    sim::ManualClock clock;
+    ManualClock clock;
     ThermalSampler thermal(nullptr, std::make_unique<fuzz::FuzzedSMCDriver>(input), clock);
     for (int i = 0; i < 2; ++i) {
         if (const auto celsius = thermal.readMemoryTemperature()) {

@@ -1,8 +1,8 @@
 #include "smc/FanSampler.h"
 
-#include <array>
-#include <bit>
-#include <charconv>
+#include "smc/SMCKeys.h"
+#include "smc/SMCValues.h"
+
 #include <cmath>
 #include <new>
 #include <utility>
@@ -12,26 +12,8 @@ namespace tessly {
 
 namespace {
 
-// "F" + decimal index + two-letter suffix, formatted in place so a steady-state sample builds no
-// strings. A fan count is one byte, so the index has at most three digits. An index of 10 or more
-// gives a five- or six-character name, which fourCC reduces to its last four characters.
-class FanKey {
-  public:
-    FanKey(std::int64_t index, const char (&suffix)[3]) noexcept {
-        text_[0] = 'F';
-        const auto [end, ec] = std::to_chars(text_.data() + 1, text_.data() + 1 + maxDigits, index);
-        char* out = ec == std::errc{} ? end : text_.data() + 1;
-        *out++ = suffix[0];
-        *out++ = suffix[1];
-        size_ = static_cast<std::size_t>(out - text_.data());
-    }
-    std::string_view view() const noexcept { return {text_.data(), size_}; }
-
-  private:
-    static constexpr std::size_t maxDigits = 3;
-    std::array<char, 1 + maxDigits + 2> text_{};
-    std::size_t size_ = 0;
-};
+using smc::FanKey;
+using smc::FanValue;
 
 // Non-finite values (NaN, ±infinity) are no value: one of them would make the reading impossible
 // to publish, and a cached infinite limit would do so for the sampler's whole life.
@@ -41,8 +23,6 @@ std::optional<double> finiteOrNothing(float value) noexcept {
 }
 
 }  // namespace
-
-FanSampler::FanSampler() noexcept = default;
 
 FanSampler::FanSampler(SMCBridge smc) noexcept : smc_(std::move(smc)) {}
 
@@ -58,7 +38,8 @@ std::optional<FanReading> FanSampler::sample() noexcept {
         return std::nullopt;
     }
     for (std::int64_t i = 0; i < *count; ++i) {
-        speeds.push_back(readSpeed(FanKey(i, "Ac").view()).value_or(0.0));
+        speeds.push_back(
+            readSpeed(FanKey(static_cast<std::size_t>(i), FanValue::speed).name()).value_or(0.0));
     }
     double highest = speeds.front();
     for (const double speed : speeds) {
@@ -79,7 +60,7 @@ std::optional<FanReading> FanSampler::sample() noexcept {
 
 std::optional<std::int64_t> FanSampler::fanCount() noexcept {
     if (!cachedFanCount_) {
-        const auto count = smc_.readUInt8("FNum");
+        const auto count = smc_.readUInt8(smc::fanCountKey);
         if (!count) return std::nullopt;
         cachedFanCount_ = *count;
     }
@@ -93,10 +74,12 @@ std::optional<RPMRange> FanSampler::fanRange(std::int64_t count) noexcept {
     std::optional<double> lowest;
     std::optional<double> highest;
     for (std::int64_t i = 0; i < count; ++i) {
-        if (const auto min = readSpeed(FanKey(i, "Mn").view())) {
+        if (const auto min =
+                readSpeed(FanKey(static_cast<std::size_t>(i), FanValue::minimum).name())) {
             if (!lowest || *min < *lowest) lowest = min;
         }
-        if (const auto max = readSpeed(FanKey(i, "Mx").view())) {
+        if (const auto max =
+                readSpeed(FanKey(static_cast<std::size_t>(i), FanValue::maximum).name())) {
             if (!highest || *max > *highest) highest = max;
         }
     }
@@ -107,20 +90,12 @@ std::optional<RPMRange> FanSampler::fanRange(std::int64_t count) noexcept {
 }
 
 std::optional<double> FanSampler::readSpeed(std::string_view key) const noexcept {
-    // "flt ": IEEE 754 single precision, little-endian.
-    if (const auto value = smc_.readKey(key);
-        value && value->dataType == "flt " && value->bytes.size() >= 4) {
-        const auto& b = value->bytes;
-        const auto bits = static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-                          static_cast<std::uint32_t>(b[2]) << 16 |
-                          static_cast<std::uint32_t>(b[3]) << 24;
-        return finiteOrNothing(std::bit_cast<float>(bits));
+    if (const auto value = smc_.readKey(key); value && value->dataType == smc::typeFlt) {
+        if (const auto speed = smc::decodeFlt(value->bytes)) return finiteOrNothing(*speed);
     }
-    // Anything else is read once more as "fpe2": unsigned 16-bit big-endian, two fraction bits.
-    if (const auto value = smc_.readKey(key);
-        value && value->dataType == "fpe2" && value->bytes.size() >= 2) {
-        const auto raw = static_cast<unsigned>(value->bytes[0]) * 256U + value->bytes[1];
-        return static_cast<double>(raw) / 4.0;
+    // Anything else is read once more as "fpe2".
+    if (const auto value = smc_.readKey(key); value && value->dataType == smc::typeFpe2) {
+        return smc::decodeFpe2(value->bytes);
     }
     return std::nullopt;
 }

@@ -4,10 +4,9 @@
 #include <new>
 
 #include "smc/FourCC.h"
+#include "smc/SMCValues.h"
 
 namespace tessly {
-
-SMCBridge::SMCBridge() noexcept : conn_(SMCDriver::openDefault()) {}
 
 SMCBridge::SMCBridge(std::unique_ptr<SMCDriver> driver) noexcept : conn_(std::move(driver)) {}
 
@@ -44,8 +43,8 @@ std::optional<SMCValue> SMCBridge::readKey(std::string_view key) const noexcept 
 
 std::optional<std::uint8_t> SMCBridge::readUInt8(std::string_view key) const noexcept {
     const auto value = readKey(key);
-    if (!value || value->dataType != "ui8 " || value->bytes.empty()) return std::nullopt;
-    return value->bytes.front();
+    if (!value || value->dataType != smc::typeUi8) return std::nullopt;
+    return smc::decodeUi8(value->bytes);
 }
 
 }  // namespace tessly

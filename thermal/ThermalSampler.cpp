@@ -1,21 +1,15 @@
 #include "thermal/ThermalSampler.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <utility>
 
-#include "thermal/HwmonNames.h"
+#include "smc/SMCValues.h"
+#include "thermal/TemperatureCategory.h"
 
 namespace tessly {
 namespace {
-
-// The memory-temperature keys a machine may offer, in the order they are probed.
-constexpr auto memoryKeyCandidates = std::to_array<std::string_view>({
-    "TRD0", "TRD1", "TRD2", "TRD3", "TRD4", "TRD5", "TRD6", "TRD7", "TRD8", "TRD9", "TRDX",
-    "TRDa", "TRDb", "TRDc", "TRDd", "TRDe", "TRDf", "TRDg", "TRDh", "TRDi", "TRDj",
-});
 
 // The kept values of one category, reduced as they arrive, so a walk allocates nothing. Callers
 // add only finite values above 0.
@@ -54,41 +48,18 @@ class Reduction {
     double scaledSum_ = 0.0;
 };
 
-bool contains(std::string_view text, std::string_view part) noexcept {
-    return text.find(part) != std::string_view::npos;
-}
-
-char asciiLower(char c) noexcept {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Whether `text` lower-cased contains `lowerPart`, which must be lower-case ASCII without 'i' or
-// 'k'. For such a part, folding ASCII letters alone finds what full Unicode lower-casing finds:
-// the only other characters that lower-case to ASCII letters give 'i' or 'k'.
-bool containsIgnoringCase(std::string_view text, std::string_view lowerPart) noexcept {
-    const auto found = std::search(text.begin(), text.end(), lowerPart.begin(), lowerPart.end(),
-                                   [](char a, char b) { return asciiLower(a) == b; });
-    return found != text.end() || lowerPart.empty();
-}
-
 // A memory key's temperature in degrees Celsius: the first 4 bytes of a "flt " value as a
 // little-endian IEEE 754 single, widened. Nothing when the key cannot be read, has another type
 // or holds fewer than 4 bytes. The value itself is not judged here.
 std::optional<double> readFloatKey(const SMCBridge& smc, std::string_view key) noexcept {
     const auto value = smc.readKey(key);
-    if (!value || value->dataType != "flt " || value->bytes.size() < 4) return std::nullopt;
-    const auto& b = value->bytes;
-    const std::uint32_t bits =
-        static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-        static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
-    return static_cast<double>(std::bit_cast<float>(bits));
+    if (!value || value->dataType != smc::typeFlt) return std::nullopt;
+    const auto celsius = smc::decodeFlt(value->bytes);
+    if (!celsius) return std::nullopt;
+    return static_cast<double>(*celsius);
 }
 
 }  // namespace
-
-ThermalSampler::ThermalSampler() noexcept
-    : ThermalSampler(TemperatureServices::makeDefault(), SMCDriver::openDefault(),
-                     Clock::system()) {}
 
 ThermalSampler::ThermalSampler(std::unique_ptr<TemperatureServices> services,
                                std::unique_ptr<SMCDriver> smcDriver, Clock& clock) noexcept
@@ -109,21 +80,21 @@ std::optional<ThermalReading> ThermalSampler::sample() noexcept {
     for (std::size_t i = 0, n = services->count(); i < n; ++i) {
         const auto name = services->productName(i);
         if (!name) continue;
-        const auto kind = classify(naming, *name);
+        const auto kind = categoryOf(naming, *name);
         if (!kind) continue;
         const auto celsius = services->temperature(i);
         if (!celsius || !std::isfinite(*celsius) || !(*celsius > 0.0)) continue;
         switch (*kind) {
-            case Category::cpu:
+            case TemperatureCategory::cpu:
                 cpu.add(*celsius);
                 break;
-            case Category::gpu:
+            case TemperatureCategory::gpu:
                 gpu.add(*celsius);
                 break;
-            case Category::battery:
+            case TemperatureCategory::battery:
                 battery.add(*celsius);
                 break;
-            case Category::storage:
+            case TemperatureCategory::storage:
                 storage.add(*celsius);
                 break;
         }
@@ -154,70 +125,11 @@ std::optional<double> ThermalSampler::readMemoryTemperature() noexcept {
 }
 
 void ThermalSampler::probeMemoryKeys() noexcept {
-    static_assert(memoryKeyCandidates.size() == memoryKeyCandidateCount);
     // Marked first: the probe runs once in the sampler's life, whatever it finds.
     memoryKeysProbed_ = true;
-    for (const std::string_view key : memoryKeyCandidates) {
+    for (const std::string_view key : smc::memoryKeys) {
         if (readFloatKey(smc_, key)) memoryKeys_[memoryKeyCount_++] = key;
     }
-}
-
-std::optional<ThermalSampler::Category> ThermalSampler::category(
-    std::string_view forSensorName) noexcept {
-    const std::string_view name = forSensorName;
-    if (contains(name, "tdie")) return Category::cpu;
-    if (contains(name, " TP")) {
-        if (name.ends_with('s')) return Category::cpu;
-        if (name.ends_with('g')) return Category::gpu;
-    }
-    if (containsIgnoringCase(name, "battery")) return Category::battery;
-    if (contains(name, "NAND")) return Category::storage;
-    return std::nullopt;
-}
-
-std::optional<ThermalSampler::Category> ThermalSampler::hwmonCategory(
-    std::string_view name) noexcept {
-    const auto kind = hwmonTemperatureKind(name);
-    if (!kind) return std::nullopt;
-    switch (*kind) {
-        case HwmonTemperatureKind::cpu:
-            return Category::cpu;
-        case HwmonTemperatureKind::gpu:
-            return Category::gpu;
-        case HwmonTemperatureKind::battery:
-            return Category::battery;
-        case HwmonTemperatureKind::storage:
-            return Category::storage;
-    }
-    return std::nullopt;
-}
-
-std::optional<ThermalSampler::Category> ThermalSampler::classify(SensorNaming naming,
-                                                                 std::string_view name) noexcept {
-    switch (naming) {
-        case SensorNaming::apple:
-            return category(name);
-        case SensorNaming::hwmon:
-            return hwmonCategory(name);
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string_view> ThermalSampler::fieldForSensorName(SensorNaming naming,
-                                                                   std::string_view name) noexcept {
-    const auto kind = classify(naming, name);
-    if (!kind) return std::nullopt;
-    switch (*kind) {
-        case Category::cpu:
-            return "cpuTemperatureC";
-        case Category::gpu:
-            return "gpuTemperatureC";
-        case Category::battery:
-            return "batteryTemperatureC";
-        case Category::storage:
-            return "storageTemperatureC";
-    }
-    return std::nullopt;
 }
 
 }  // namespace tessly

@@ -13,7 +13,7 @@
 
 #include "agent/SensorsAgent.h"
 #include "agent/tests/ScriptedMachine.h"
-#include "agent/tests/TestSupport.h"
+#include "testing/Scratch.h"
 
 namespace tessly {
 namespace {
@@ -30,8 +30,8 @@ class ClockJumpTest : public ::testing::Test, protected testing::ScriptedMachine
     std::shared_ptr<SensorsAgent> agent;
 
     void launch() {
-        host.reset();
-        agent = makeAgent([] { return std::optional<std::string>("1.0"); });
+        host = sim::HandDrivenHost{};
+        agent = makeAgent();
         host.run();
     }
 

@@ -18,7 +18,7 @@
 #include <TesslyKit/RecordsJSON.h>
 #include <TesslyKit/SensorBridge.h>
 
-#include "agent/tests/TestSupport.h"
+#include "testing/Scratch.h"
 
 namespace tessly {
 namespace {

@@ -12,7 +12,7 @@ namespace tessly::testing {
 
 inline std::shared_ptr<SensorsAgent> makeHwmonAgent(const std::string& sysfsRoot, Clock& clock,
                                                     SensorsAgent::Services services) {
-    auto& reader = hwmon::FileReader::posix();
+    auto& reader = hwmon::FileReader::Default();
     return std::make_shared<SensorsAgent>(
         ThermalSampler(hwmon::makeHwmonTemperatureServices(sysfsRoot, reader, clock),
                        hwmon::openHwmonSMCDriver(sysfsRoot, reader, clock), clock),

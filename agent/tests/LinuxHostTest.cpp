@@ -11,12 +11,12 @@
 #include <TesslyKit/SensorBridge.h>
 
 #include "agent/SensorsAgent.h"
-#include "agent/tests/AgentFakes.h"
 #include "agent/tests/HwmonAgent.h"
-#include "agent/tests/TestSupport.h"
+#include "base/ManualClock.h"
 #include "platform/linux/EventLoop.h"
 #include "platform/linux/XdgAutostart.h"
-#include "platform/sim/ManualClock.h"
+#include "platform/sim/HandDrivenHost.h"
+#include "testing/Scratch.h"
 
 namespace tessly {
 namespace {
@@ -189,14 +189,14 @@ TEST(LinuxSensorsAgentTest, MachineWithoutSensorsPublishesEmptyThermalAndNoFan) 
     TempDir dir;
     ScopedEnv home{"HOME", (dir / "home").string()};
     std::filesystem::create_directories(dir / "sys/class");  // no hwmon, no power_supply
-    sim::ManualClock clock;
-    testing::FakeHost host;
-    testing::FakeLoginItems loginItems;
-    testing::FakeLog log;
+    ManualClock clock;
+    sim::HandDrivenHost host;
+    sim::FixedVersion version{std::nullopt};
+    sim::RecordingLoginItems loginItems;
+    sim::RecordingLog log;
     const std::string root = (dir / "sys").string();
     auto agent = testing::makeHwmonAgent(
-        root, clock,
-        SensorsAgent::Services{host, loginItems, log, clock, [] { return std::nullopt; }});
+        root, clock, SensorsAgent::Services{host, loginItems, log, clock, version});
     host.setDelegate(agent.get());
     host.run();
     for (int tick = 0; tick < 4; ++tick) {

@@ -23,12 +23,12 @@
 #include <TesslyKit/SensorBridge.h>
 
 #include "agent/SensorsAgent.h"
-#include "agent/tests/AgentFakes.h"
 #include "agent/tests/HwmonAgent.h"
-#include "agent/tests/TestSupport.h"
-#include "platform/sim/ManualClock.h"
+#include "base/ManualClock.h"
+#include "platform/sim/HandDrivenHost.h"
 #include "platform/sim/ScriptedSMC.h"
 #include "platform/sim/ScriptedTemperatureServices.h"
+#include "testing/Scratch.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TESSLY_LONG_RUN_ASAN 1
@@ -126,10 +126,11 @@ class LongRunTest : public ::testing::Test {
     testing::TempDir dir;
     testing::ScopedEnv home{"HOME", dir.path().string()};
     fs::path container = dir / ("Library/Group Containers/" + std::string(SensorBridge::groupID));
-    sim::ManualClock clock;
-    testing::FakeHost host;
-    testing::FakeLoginItems loginItems;
-    testing::FakeLog log;
+    ManualClock clock;
+    sim::HandDrivenHost host;
+    sim::FixedVersion version{"1.0.0"};
+    sim::RecordingLoginItems loginItems;
+    sim::RecordingLog log;
 
     // Runs `ticks` ticks of an agent made by `makeAgent`, calling `change(tick)` before each to
     // move the machine's readings, and checks that the agent's footprint stays flat.
@@ -177,7 +178,7 @@ class LongRunTest : public ::testing::Test {
             EXPECT_EQ(end.fileDescriptors, warm.fileDescriptors);
             EXPECT_LE(highest.heapBytes, warm.heapBytes + 8 * 1024);
             EXPECT_LE(highest.residentBytes, warm.residentBytes + kResidentSlack);
-            host.reset();
+            host = sim::HandDrivenHost{};
         }
         // Destroyed: every file it opened is closed again.
         EXPECT_EQ(Footprint::now().fileDescriptors, before.fileDescriptors);
@@ -200,8 +201,7 @@ TEST_F(LongRunTest, ScriptedMachineStaysFlatOverALongRun) {
             return std::make_shared<SensorsAgent>(
                 ThermalSampler(services.services(), thermalSMC.driver(), clock),
                 FanSampler(SMCBridge(fanSMC.driver())),
-                SensorsAgent::Services{host, loginItems, log, clock,
-                                       [] { return std::optional<std::string>("1.0.0"); }});
+                SensorsAgent::Services{host, loginItems, log, clock, version});
         },
         [&](long tick) {
             const auto wave = static_cast<double>(tick % 97);
@@ -251,8 +251,7 @@ TEST_F(LongRunTest, HwmonMachineStaysFlatOverALongRun) {
         [&] {
             return testing::makeHwmonAgent(
                 sysfs.string(), clock,
-                SensorsAgent::Services{host, loginItems, log, clock,
-                                       [] { return std::optional<std::string>("1.0.0"); }});
+                SensorsAgent::Services{host, loginItems, log, clock, version});
         },
         [&](long tick) {
             if (tick % 10 != 0) return;  // values change every ten seconds

@@ -37,12 +37,12 @@
 #include <TesslyKit/SensorBridge.h>
 
 #include "agent/SensorsAgent.h"
-#include "agent/tests/AgentFakes.h"
 #include "agent/tests/ScriptedMachine.h"
-#include "agent/tests/TestSupport.h"
-#include "platform/sim/ManualClock.h"
+#include "base/ManualClock.h"
+#include "platform/sim/HandDrivenHost.h"
 #include "platform/sim/ScriptedSMC.h"
 #include "platform/sim/ScriptedTemperatureServices.h"
+#include "testing/Scratch.h"
 
 namespace tessly {
 namespace {
@@ -443,7 +443,7 @@ class FileSystemFailureTest : public ::testing::Test, protected testing::Scripte
     FileSystemFailureTest() { fs::create_directories(mountPoint); }
 
     std::shared_ptr<SensorsAgent> launch() {
-        auto agent = makeAgent([] { return std::optional<std::string>("9.9"); });
+        auto agent = makeAgent();
         host.run();
         return agent;
     }

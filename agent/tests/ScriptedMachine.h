@@ -8,18 +8,18 @@
 #include <string>
 
 #include "agent/SensorsAgent.h"
-#include "agent/tests/AgentFakes.h"
-#include "platform/sim/ManualClock.h"
+#include "base/ManualClock.h"
+#include "platform/sim/HandDrivenHost.h"
 #include "platform/sim/ScriptedSMC.h"
 #include "platform/sim/ScriptedTemperatureServices.h"
 
 namespace tessly::testing {
 
 struct ScriptedMachine {
-    sim::ManualClock clock;
-    FakeHost host;
-    FakeLoginItems loginItems;
-    FakeLog log;
+    ManualClock clock;
+    sim::HandDrivenHost host;
+    sim::RecordingLoginItems loginItems;
+    sim::RecordingLog log;
     sim::ScriptedTemperatureServices services =
         sim::ScriptedTemperatureServices::appleSiliconLaptop();
     sim::ScriptedSMC thermalSMC;
@@ -32,13 +32,14 @@ struct ScriptedMachine {
 
     // An agent over these sensors (without temperature services when `withServices` is false),
     // made the host's delegate but not launched.
-    std::shared_ptr<SensorsAgent> makeAgent(std::function<std::optional<std::string>()> version,
-                                            bool withServices = true) {
+    sim::FixedVersion version{"1.0"};
+
+    std::shared_ptr<SensorsAgent> makeAgent(bool withServices = true) {
         auto agent = std::make_shared<SensorsAgent>(
             ThermalSampler(withServices ? services.services() : nullptr, thermalSMC.driver(),
                            clock),
             FanSampler(SMCBridge(fanSMC.driver())),
-            SensorsAgent::Services{host, loginItems, log, clock, std::move(version)});
+            SensorsAgent::Services{host, loginItems, log, clock, version});
         host.setDelegate(agent.get());
         return agent;
     }

@@ -17,7 +17,7 @@
 
 #include "agent/SensorsAgent.h"
 #include "agent/tests/ScriptedMachine.h"
-#include "agent/tests/TestSupport.h"
+#include "testing/Scratch.h"
 
 namespace tessly {
 namespace {
@@ -29,7 +29,6 @@ class SensorsAgentTest : public ::testing::Test, protected testing::ScriptedMach
     std::filesystem::path container =
         dir / ("Library/Group Containers/" + std::string(SensorBridge::groupID));
 
-    int versionReads = 0;
     std::optional<std::string> versionText = "2.3.1";
     bool servicesAvailable = true;
     std::shared_ptr<SensorsAgent> agent;
@@ -40,18 +39,14 @@ class SensorsAgentTest : public ::testing::Test, protected testing::ScriptedMach
     }
 
     void makeAgent() {
-        agent = ScriptedMachine::makeAgent(
-            [this] {
-                ++versionReads;
-                return versionText;
-            },
-            servicesAvailable);
+        version.set(versionText);
+        agent = ScriptedMachine::makeAgent(servicesAvailable);
     }
 
     // Forgets the previous agent's files, timers and requests.
     void startAfresh() {
         std::filesystem::remove_all(container);
-        host.reset();
+        host = sim::HandDrivenHost{};
         loginItems.requests.clear();
         agent.reset();
     }
@@ -142,17 +137,17 @@ TEST_F(SensorsAgentTest, FanReadingBelongsToTheTickThatProducedIt) {
 }
 
 TEST_F(SensorsAgentTest, VersionIsReadOnceForTheProcessLifeAndAbsentWhenThereIsNone) {
-    for (const std::optional<std::string>& version :
+    for (const std::optional<std::string>& text :
          {std::optional<std::string>("2.3.1"), std::optional<std::string>()}) {
         startAfresh();
-        versionReads = 0;
-        versionText = version;
+        version.reads = 0;
+        versionText = text;
         launch();
-        versionText = "9.9.9";  // changing the source later changes nothing
+        version.set("9.9.9");  // changing the source later changes nothing
         tick();
         tick();
-        EXPECT_EQ(versionReads, 1);
-        EXPECT_EQ(published().value().helperVersion, version);
+        EXPECT_EQ(version.reads, 1);
+        EXPECT_EQ(published().value().helperVersion, text);
     }
 }
 
@@ -237,14 +232,14 @@ TEST_F(SensorsAgentTest, AutostartRuleSendsARequestOnlyWhenTheWishChanges) {
 }
 
 TEST_F(SensorsAgentTest, FailedRegistrationLogsOneVerbatimLineAndIsNotRetried) {
-    loginItems.fail = true;
+    loginItems.failure = "The operation couldn't be completed. (%s %n denied)";
     writeControl(true);
     launch();
     tick();
     tick();
     EXPECT_EQ(loginItems.requests, std::vector<std::string>{"register"});
     ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0], "Tessly Helper: login-item update failed: " + loginItems.failure);
+    EXPECT_EQ(log.lines[0], "Tessly Helper: login-item update failed: " + *loginItems.failure);
     EXPECT_EQ(agent->lastAutostart(), true);
 
     writeControl(false);  // a changed wish is sent again

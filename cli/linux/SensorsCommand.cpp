@@ -13,13 +13,14 @@
 #include "cli/Format.h"
 #include "platform/linux/ConfinedFileReader.h"
 #include "platform/linux/SensorReport.h"
+#include "thermal/TemperatureCategory.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly::cli {
 namespace {
 
 std::optional<std::string_view> payloadField(std::string_view productName) noexcept {
-    return ThermalSampler::fieldForSensorName(SensorNaming::hwmon, productName);
+    return payloadFieldOf(SensorNaming::hwmon, productName);
 }
 
 std::string errorText(int error) {

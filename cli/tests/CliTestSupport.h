@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "agent/tests/AgentFakes.h"
-#include "agent/tests/TestSupport.h"
+#include "base/ManualClock.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
-#include "platform/sim/ManualClock.h"
+#include "platform/sim/HandDrivenHost.h"
+#include "testing/Scratch.h"
 
 namespace tessly::cli::testing {
 
@@ -54,8 +54,8 @@ class CliTest : public ::testing::Test {
     std::filesystem::path home = scratch / "home";
     tessly::testing::ScopedEnv homeVar{"HOME", home.string()};
     tessly::testing::ScopedEnv configVar{"XDG_CONFIG_HOME", (scratch / "config").string()};
-    sim::ManualClock clock{kNewYear};
-    tessly::testing::FakeHost host;
+    ManualClock clock{kNewYear};
+    tessly::sim::HandDrivenHost host;
     // Called after every pause of a command, with the clock already advanced.
     std::function<void()> duringPause;
 

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/tests/TestSupport.h"
+#include "testing/Scratch.h"
 
 namespace tessly::cli {
 namespace {

@@ -13,6 +13,8 @@
 namespace tessly::cli {
 namespace {
 
+using sim::SimulatedMachine;
+
 using testing::kNewYear;
 
 class SimulationTest : public testing::CliTest {
@@ -103,7 +105,7 @@ TEST_F(SimulationTest, EachMachinePublishesWhatItsHardwareWouldThroughTheRealAge
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.machine);
-        host.reset();
+        host = sim::HandDrivenHost{};
         const auto simulation = start(c.machine);
         ASSERT_TRUE(simulation);
         c.check(current());

@@ -167,8 +167,13 @@ bool isTemporaryName(std::string_view candidate, std::string_view fileName) noex
     return std::all_of(suffix.begin(), suffix.end(), isSuffixCharacter);
 }
 
-bool replaceFile(const std::filesystem::path& directory, std::string_view fileName,
-                 std::string_view bytes, Durability durability) noexcept {
+}  // namespace tessly::detail
+
+namespace tessly {
+
+bool replaceFileAtomically(const std::filesystem::path& directory, std::string_view fileName,
+                           std::string_view bytes, Durability durability) noexcept {
+    using namespace detail;
     try {
         if (!isPlainFileName(fileName)) return false;
         const std::string target(fileName);
@@ -212,10 +217,14 @@ bool replaceFile(const std::filesystem::path& directory, std::string_view fileNa
         }
         (void)::unlinkat(base, temporary.c_str(), 0);
         return false;
-    } catch (...) {  // allocation failure before the temporary exists; nothing to undo
+    } catch (const std::bad_alloc&) {  // before the temporary exists: nothing to undo
         return false;
     }
 }
+
+}  // namespace tessly
+
+namespace tessly::detail {
 
 namespace {
 
@@ -320,7 +329,7 @@ std::size_t removeStaleTemporaries(const std::filesystem::path& directory,
             }
         }
         return removed;
-    } catch (...) {  // allocation failure only
+    } catch (const std::bad_alloc&) {
         return 0;
     }
 }

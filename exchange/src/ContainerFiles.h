@@ -6,6 +6,8 @@
 // temporary. Reads accept only small regular files, so a FIFO, a device or a huge file can
 // neither hang nor exhaust the reader. Nothing here throws.
 
+#include <TesslyKit/AtomicFile.h>
+
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -16,19 +18,6 @@ namespace tessly::detail {
 
 // The largest file a read accepts. A record is well under 1 KiB.
 inline constexpr std::size_t kMaxFileSize = std::size_t{1} << 20;
-
-enum class Durability {
-    // Rename only: after a crash the file may be the previous one, or (rarely) empty.
-    none,
-    // fsync the file before the rename and the directory after it.
-    synced,
-};
-
-// Writes `bytes` to a new temporary ".<fileName>.tmp.<12 letters or digits>" created exclusively
-// in `directory`, then renames it over `directory/fileName`. On any failure the temporary is
-// removed and the previous file is left as it was. True when the new file is in place.
-bool replaceFile(const std::filesystem::path& directory, std::string_view fileName,
-                 std::string_view bytes, Durability durability) noexcept;
 
 // Why a read yielded no bytes. Only `failed` says nothing about the file itself: the process ran
 // out of descriptors or memory, or the device reported an error, and a later read may succeed.
@@ -50,8 +39,8 @@ struct FileContent {
 // kMaxFileSize bytes, or why not. A FIFO or a device is never opened.
 FileContent readSmallRegularFile(const std::filesystem::path& file) noexcept;
 
-// A fresh temporary name for `fileName` (the pattern above; unique with overwhelming odds, and
-// replaceFile retries on the rare clash).
+// A fresh temporary name for `fileName` (".<fileName>.tmp.<12 letters or digits>"; unique with
+// overwhelming odds, and replaceFileAtomically retries on the rare clash).
 std::string temporaryName(std::string_view fileName);
 
 // Whether `candidate` follows the temporary-name pattern of `fileName` exactly.

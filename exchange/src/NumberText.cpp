@@ -1,6 +1,7 @@
 #include "NumberText.h"
 
 #include <limits>
+#include <new>
 #include <string>
 
 namespace tessly::detail {
@@ -54,7 +55,7 @@ std::optional<std::int64_t> wholeInt64FromJSONNumber(std::string_view text) noex
     std::string digits;
     try {
         digits.reserve(integer.size() + fraction.size());
-    } catch (...) {  // allocation failure only: no judgement then
+    } catch (const std::bad_alloc&) {  // no judgement then
         return std::nullopt;
     }
     digits.append(integer).append(fraction);

@@ -4,7 +4,8 @@
 // compactly. Decoding parses with exceptions off and checks the JSON type of every value (its
 // value_t) before it reads the value through get_ptr: nothing is converted or thrown. On the
 // normal path nothing throws; the try/catch at each public function only turns an allocation
-// failure into "no result", so that no exception crosses the library's interface.
+// failure (or any other exception of the standard library's) into "no result", so that no
+// exception crosses the library's interface.
 
 #include <TesslyKit/RecordsJSON.h>
 
@@ -12,6 +13,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -102,7 +104,7 @@ std::optional<std::string> encodeText(const Record& record) noexcept {
         // is not valid UTF-8 gets U+FFFD for each bad byte instead of failing: the version is
         // fixed for the agent's life, and a failure here would silence it for good.
         return root.dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
-    } catch (...) {  // allocation failure only; see the top of the file
+    } catch (const std::exception&) {  // see the top of the file
         return std::nullopt;
     }
 }
@@ -301,7 +303,7 @@ std::optional<Record> decodeText(std::string_view text) noexcept {
         Record record;
         if (!decodeInto(root, record)) return std::nullopt;
         return record;
-    } catch (...) {  // allocation failure only; see the top of the file
+    } catch (const std::exception&) {  // see the top of the file
         return std::nullopt;
     }
 }

@@ -6,6 +6,7 @@
 #include <TesslyKit/SensorBridge.h>
 #include <TesslyKit/SharedContainer.h>
 
+#include <new>
 #include <system_error>
 
 #include "ContainerFiles.h"
@@ -18,7 +19,7 @@ constexpr std::string_view kSensorsFile = "sensors.json";
 constexpr std::string_view kControlFile = "control.json";
 
 template <class Record>
-void store(const Record& record, std::string_view fileName, detail::Durability durability) {
+void store(const Record& record, std::string_view fileName, Durability durability) {
     const auto container = SharedContainer::directory();
     if (!container) return;
     // The container is created, with any missing parents, by every write; an error (a regular
@@ -30,9 +31,9 @@ void store(const Record& record, std::string_view fileName, detail::Durability d
         std::filesystem::create_directories(*container, ignored);
         return;
     }
-    if (detail::replaceFile(*container, fileName, *bytes, durability)) return;
+    if (replaceFileAtomically(*container, fileName, *bytes, durability)) return;
     if (std::filesystem::create_directories(*container, ignored)) {
-        detail::replaceFile(*container, fileName, *bytes, durability);
+        replaceFileAtomically(*container, fileName, *bytes, durability);
     }
 }
 
@@ -50,16 +51,16 @@ void write(const SensorsPayload& payload) noexcept {
         // a crash an old or empty file costs nothing, while an fsync each second would cost disk
         // I/O and battery for the whole life of the agent. The rename alone keeps readers from
         // ever seeing a torn file.
-        store(payload, kSensorsFile, detail::Durability::none);
-    } catch (...) {  // allocation failure only: the write is dropped like any other failure
+        store(payload, kSensorsFile, Durability::none);
+    } catch (const std::bad_alloc&) {  // the write is dropped like any other failure
     }
 }
 
 void writeControl(const SensorControl& control) noexcept {
     try {
         // The user's intent: flushed to stable storage before and after the rename.
-        store(control, kControlFile, detail::Durability::synced);
-    } catch (...) {  // allocation failure only: the write is dropped like any other failure
+        store(control, kControlFile, Durability::synced);
+    } catch (const std::bad_alloc&) {  // the write is dropped like any other failure
     }
 }
 
@@ -71,7 +72,7 @@ std::optional<SensorsPayload> read(double now) noexcept {
         if (!payload) return std::nullopt;
         if (!isCurrentAge(now - payload->sampledAt)) return std::nullopt;
         return payload;
-    } catch (...) {  // allocation failure only
+    } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
 }
@@ -81,7 +82,7 @@ std::optional<SensorControl> readControl() noexcept {
         const auto bytes = load(kControlFile);
         if (!bytes) return std::nullopt;
         return decodeSensorControl(*bytes);
-    } catch (...) {  // allocation failure only
+    } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
 }

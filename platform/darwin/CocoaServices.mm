@@ -16,10 +16,10 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/AppHost.h"
-#include "platform/LoginItems.h"
-#include "platform/SystemLog.h"
-#include "platform/VersionInfo.h"
+#include "agent/AppHost.h"
+#include "agent/LoginItems.h"
+#include "agent/SystemLog.h"
+#include "agent/VersionSource.h"
 
 namespace {
 
@@ -194,6 +194,23 @@ class ServiceManagementLoginItems final : public LoginItems {
     }
 };
 
+// The main bundle's "CFBundleShortVersionString", when it is a string.
+class BundleVersion final : public VersionSource {
+  public:
+    std::optional<std::string> versionText() noexcept override {
+        try {
+            @autoreleasepool {
+                NSDictionary* info = NSBundle.mainBundle.infoDictionary;
+                id version = info[@"CFBundleShortVersionString"];
+                if (![version isKindOfClass:[NSString class]]) return std::nullopt;
+                return utf8(version);
+            }
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+};
+
 class UnifiedSystemLog final : public SystemLog {
   public:
     void writeLine(std::string_view line) noexcept override {
@@ -202,7 +219,7 @@ class UnifiedSystemLog final : public SystemLog {
                 // The line is an argument, never the format.
                 NSLog(@"%@", makeString(line));
             }
-        } catch (...) {
+        } catch (const std::exception&) {
             // Out of memory: the line is lost, the agent goes on.
         }
     }
@@ -210,32 +227,24 @@ class UnifiedSystemLog final : public SystemLog {
 
 }  // namespace
 
-AppHost& AppHost::shared() {
+AppHost& AppHost::Default() {
     static AppKitHost host;
     return host;
 }
 
-LoginItems& LoginItems::platform() {
+LoginItems& LoginItems::Default() {
     static ServiceManagementLoginItems loginItems;
     return loginItems;
 }
 
-SystemLog& SystemLog::platform() {
+SystemLog& SystemLog::Default() {
     static UnifiedSystemLog log;
     return log;
 }
 
-std::optional<std::string> platformVersionText() {
-    try {
-        @autoreleasepool {
-            NSDictionary* info = NSBundle.mainBundle.infoDictionary;
-            id version = info[@"CFBundleShortVersionString"];
-            if (![version isKindOfClass:[NSString class]]) return std::nullopt;
-            return utf8(version);
-        }
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
+VersionSource& VersionSource::Default() {
+    static BundleVersion version;
+    return version;
 }
 
 }  // namespace tessly

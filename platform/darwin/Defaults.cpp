@@ -3,15 +3,15 @@
 
 namespace tessly {
 
-std::unique_ptr<SMCDriver> SMCDriver::openDefault() noexcept {
+std::unique_ptr<SMCDriver> SMCDriver::Default() noexcept {
     return darwin::openAppleSMC();
 }
 
-std::unique_ptr<TemperatureServices> TemperatureServices::makeDefault() noexcept {
+std::unique_ptr<TemperatureServices> TemperatureServices::Default() noexcept {
     return darwin::makeHIDTemperatureServices();
 }
 
-Clock& Clock::system() noexcept {
+Clock& Clock::Default() noexcept {
     return darwin::systemClock();
 }
 

@@ -198,7 +198,7 @@ bool ConfinedFileReader::mayKeepOpen(int) const noexcept {
 }
 
 IoResult<std::size_t> ConfinedFileReader::readAt0(int fd, std::span<char> buffer) noexcept {
-    return FileReader::posix().readAt0(fd, buffer);
+    return FileReader::Default().readAt0(fd, buffer);
 }
 
 void ConfinedFileReader::close(int fd) noexcept {

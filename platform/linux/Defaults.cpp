@@ -1,15 +1,15 @@
 // The Linux platform defaults: the machine's hwmon sensors under /sys.
-#include "platform/SMCDriver.h"
-#include "platform/TemperatureServices.h"
 #include "platform/linux/HwmonSensors.h"
+#include "smc/SMCDriver.h"
+#include "thermal/TemperatureServices.h"
 
 namespace tessly {
 
-std::unique_ptr<SMCDriver> SMCDriver::openDefault() noexcept {
+std::unique_ptr<SMCDriver> SMCDriver::Default() noexcept {
     return hwmon::openHwmonSMCDriver();
 }
 
-std::unique_ptr<TemperatureServices> TemperatureServices::makeDefault() noexcept {
+std::unique_ptr<TemperatureServices> TemperatureServices::Default() noexcept {
     return hwmon::makeHwmonTemperatureServices();
 }
 

@@ -1,7 +1,6 @@
 // An SMC driver whose keys are the machine's hwmon fans and memory temperatures.
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -15,6 +14,8 @@
 #include "platform/linux/SensorFile.h"
 #include "platform/linux/SensorPlan.h"
 #include "smc/FourCC.h"
+#include "smc/SMCKeys.h"
+#include "smc/SMCValues.h"
 
 namespace tessly::hwmon {
 namespace {
@@ -24,8 +25,8 @@ namespace {
 // successful discovery.
 constexpr std::uint8_t resultFailed = 0x01;
 
-constexpr std::uint32_t typeFloat = fourCC("flt ");
-constexpr std::uint32_t typeUInt8 = fourCC("ui8 ");
+constexpr std::uint32_t typeFloat = fourCC(smc::typeFlt);
+constexpr std::uint32_t typeUInt8 = fourCC(smc::typeUi8);
 
 // A sysfs input kept behind one key for the driver's life.
 struct KeptInput {
@@ -58,10 +59,10 @@ bool channelHas(const Channel& channel, std::string_view item) noexcept {
 
 KeyTable buildTable(const SensorPlan& plan, FileReader& reader) {
     KeyTable table;
-    static_assert(maxFans <= 255, "the fan count is one byte");
+    static_assert(smc::mostFans <= 255, "the fan count is one byte");
     table.fanCount = static_cast<std::uint8_t>(plan.fans.size());
-    table.slots.push_back({fourCC("FNum"), typeUInt8, 1, std::nullopt});
-    const auto add = [&](const std::string& key, ChannelIdentity identity, SensorType type,
+    table.slots.push_back({fourCC(smc::fanCountKey), typeUInt8, 1, std::nullopt});
+    const auto add = [&](std::string_view key, ChannelIdentity identity, SensorType type,
                          std::string_view item, Unit unit, const std::string& path) {
         table.slots.push_back({fourCC(key), typeFloat, 4, table.inputs.size()});
         table.inputs.push_back({std::move(identity), type, item, unit, std::nullopt});
@@ -69,18 +70,22 @@ KeyTable buildTable(const SensorPlan& plan, FileReader& reader) {
     };
     for (std::size_t i = 0; i < plan.fans.size(); ++i) {
         const auto& fan = plan.fans[i];
-        add(fanKeyName(i, "Ac"), fan.identity, SensorType::fan, "input", Unit::rpm, fan.inputPath);
+        using smc::FanKey, smc::FanValue;
+        add(FanKey(i, FanValue::speed).name(), fan.identity, SensorType::fan, "input", Unit::rpm,
+            fan.inputPath);
         if (fan.minPath) {
-            add(fanKeyName(i, "Mn"), fan.identity, SensorType::fan, "min", Unit::rpm, *fan.minPath);
+            add(FanKey(i, FanValue::minimum).name(), fan.identity, SensorType::fan, "min",
+                Unit::rpm, *fan.minPath);
         }
         if (fan.maxPath) {
-            add(fanKeyName(i, "Mx"), fan.identity, SensorType::fan, "max", Unit::rpm, *fan.maxPath);
+            add(FanKey(i, FanValue::maximum).name(), fan.identity, SensorType::fan, "max",
+                Unit::rpm, *fan.maxPath);
         }
     }
     for (std::size_t i = 0; i < plan.memory.size(); ++i) {
         const auto& memory = plan.memory[i];
-        add(memoryKeyName(i), memory.identity, SensorType::temp, "input", Unit::millidegreeCelsius,
-            memory.path);
+        add(smc::memoryKeys[i], memory.identity, SensorType::temp, "input",
+            Unit::millidegreeCelsius, memory.path);
     }
     std::sort(table.slots.begin(), table.slots.end(),
               [](const KeySlot& a, const KeySlot& b) { return a.code < b.code; });
@@ -134,12 +139,8 @@ class HwmonSMCDriver final : public SMCDriver {
         const SensorValue reading = kept.file->read();
         if (reading.deviceGone()) schedule_.deviceGone();
         if (!reading.value) return false;
-        const auto raw = static_cast<double>(*reading.value);
-        const double value = kept.unit == Unit::millidegreeCelsius ? raw / 1000.0 : raw;
-        const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(value));
-        for (std::size_t i = 0; i < 4; ++i) {
-            reply.bytes[i] = static_cast<std::uint8_t>(bits >> (8 * i));  // little-endian
-        }
+        const auto bytes = smc::encodeFlt(static_cast<float>(valueOf(*reading.value, kept.unit)));
+        std::copy(bytes.begin(), bytes.end(), reply.bytes.begin());
         return true;
     }
 

@@ -27,19 +27,6 @@ struct ServiceSet {
     bool deviceGone = false;  // a read met ENODEV or ENOENT since the set was handed out
 };
 
-std::optional<double> celsius(std::int64_t value, Unit unit) noexcept {
-    const auto v = static_cast<double>(value);
-    switch (unit) {
-        case Unit::millidegreeCelsius:
-            return v / 1000.0;
-        case Unit::decidegreeCelsius:
-            return v / 10.0;
-        case Unit::rpm:
-            break;
-    }
-    return std::nullopt;
-}
-
 class HwmonServiceList final : public TemperatureServiceList {
   public:
     explicit HwmonServiceList(std::shared_ptr<ServiceSet> set) noexcept : set_(std::move(set)) {}
@@ -58,7 +45,7 @@ class HwmonServiceList final : public TemperatureServiceList {
         const SensorValue reading = service.file.read();
         if (reading.deviceGone()) set_->deviceGone = true;
         if (!reading.value) return std::nullopt;
-        return celsius(*reading.value, service.unit);
+        return valueOf(*reading.value, service.unit);
     }
 
   private:

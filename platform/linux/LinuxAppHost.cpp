@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "platform/AppHost.h"
+#include "agent/AppHost.h"
 #include "platform/linux/EventLoop.h"
 
 namespace tessly {
@@ -52,7 +52,7 @@ class LinuxAppHost final : public AppHost {
 
 }  // namespace
 
-AppHost& AppHost::shared() {
+AppHost& AppHost::Default() {
     static LinuxAppHost host;
     return host;
 }

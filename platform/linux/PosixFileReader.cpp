@@ -103,7 +103,7 @@ class PosixFileReader final : public FileReader {
 
 }  // namespace
 
-FileReader& FileReader::posix() noexcept {
+FileReader& FileReader::Default() noexcept {
     static PosixFileReader reader;
     return reader;
 }

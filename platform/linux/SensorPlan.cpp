@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <map>
 
-#include "platform/linux/Contribution.h"
-#include "thermal/HwmonNames.h"
+#include "smc/SMCKeys.h"
+#include "thermal/HwmonContribution.h"
+#include "thermal/TemperatureCategory.h"
 
 namespace tessly::hwmon {
 namespace {
@@ -51,7 +52,7 @@ void planTemperatures(const ChipScan& chip, unsigned ordinal, bool supplyReports
                     {name + " " + labels[i], std::move(path), Unit::millidegreeCelsius});
                 break;
             case TemperatureUse::memoryKey:
-                if (plan.memory.size() < maxMemoryKeys) {
+                if (plan.memory.size() < smc::memoryKeys.size()) {
                     plan.memory.push_back(
                         {{name, chip.device, ordinal, channel.index}, labels[i], std::move(path)});
                 } else {
@@ -73,7 +74,7 @@ void planFans(const ChipScan& chip, unsigned ordinal, SensorPlan& plan) {
     for (const auto& channel : chip.fans) {
         std::string label = channel.displayLabel("fan");
         std::string path = attributePath(chip, SensorType::fan, channel.index, "input");
-        if (plan.fans.size() >= maxFans) {
+        if (plan.fans.size() >= smc::mostFans) {
             plan.leftOut.push_back({std::move(path), name, std::move(label),
                                     "beyond the 110 fans that SMC keys can tell apart", 0,
                                     Unit::rpm});
@@ -93,13 +94,17 @@ void planFans(const ChipScan& chip, unsigned ordinal, SensorPlan& plan) {
 
 }  // namespace
 
-std::string memoryKeyName(std::size_t i) {
-    static constexpr std::string_view suffixes = "0123456789Xabcdefghij";
-    return std::string("TRD") + suffixes.at(i);
-}
-
-std::string fanKeyName(std::size_t i, std::string_view suffix) {
-    return "F" + std::to_string(i) + std::string(suffix);
+double valueOf(std::int64_t raw, Unit unit) noexcept {
+    const auto value = static_cast<double>(raw);
+    switch (unit) {
+        case Unit::millidegreeCelsius:
+            return value / 1000.0;
+        case Unit::decidegreeCelsius:
+            return value / 10.0;
+        case Unit::rpm:
+            break;
+    }
+    return value;
 }
 
 std::string attributePath(const ChipScan& chip, SensorType type, unsigned index,

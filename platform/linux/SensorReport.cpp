@@ -4,6 +4,7 @@
 
 #include "platform/linux/SensorFile.h"
 #include "platform/linux/SensorPlan.h"
+#include "smc/SMCKeys.h"
 
 namespace tessly::hwmon {
 namespace {
@@ -13,19 +14,7 @@ void readInto(SensorReportEntry& entry, FileReader& reader, Unit unit) {
     SensorFile file(reader, entry.path);
     const SensorValue reading = file.read();
     entry.readError = reading.error;
-    if (!reading.value) return;
-    const auto raw = static_cast<double>(*reading.value);
-    switch (unit) {
-        case Unit::millidegreeCelsius:
-            entry.value = raw / 1000.0;
-            break;
-        case Unit::decidegreeCelsius:
-            entry.value = raw / 10.0;
-            break;
-        case Unit::rpm:
-            entry.value = raw;
-            break;
-    }
+    if (reading.value) entry.value = valueOf(*reading.value, unit);
 }
 
 void report(std::vector<SensorReportEntry>& out, std::string_view root, PayloadFieldOf fieldOf,
@@ -66,7 +55,7 @@ void report(std::vector<SensorReportEntry>& out, std::string_view root, PayloadF
         out.push_back({memory.path,
                        memory.identity.chip,
                        memory.label,
-                       memoryKeyName(i),
+                       std::string(smc::memoryKeys[i]),
                        {},
                        std::nullopt,
                        0});
@@ -74,14 +63,19 @@ void report(std::vector<SensorReportEntry>& out, std::string_view root, PayloadF
     }
     for (std::size_t i = 0; i < plan.fans.size(); ++i) {
         const auto& fan = plan.fans[i];
-        const auto add = [&](const std::string& path, std::string_view suffix) {
-            out.push_back(
-                {path, fan.identity.chip, fan.label, fanKeyName(i, suffix), {}, std::nullopt, 0});
+        const auto add = [&](const std::string& path, smc::FanValue value) {
+            out.push_back({path,
+                           fan.identity.chip,
+                           fan.label,
+                           std::string(smc::FanKey(i, value).name()),
+                           {},
+                           std::nullopt,
+                           0});
             readInto(out.back(), reader, Unit::rpm);
         };
-        add(fan.inputPath, "Ac");
-        if (fan.minPath) add(*fan.minPath, "Mn");
-        if (fan.maxPath) add(*fan.maxPath, "Mx");
+        add(fan.inputPath, smc::FanValue::speed);
+        if (fan.minPath) add(*fan.minPath, smc::FanValue::minimum);
+        if (fan.maxPath) add(*fan.maxPath, smc::FanValue::maximum);
     }
     for (const auto& left : plan.leftOut) {
         out.push_back({left.path,

@@ -1,9 +1,10 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <new>
 #include <string>
 
-#include "platform/SystemLog.h"
+#include "agent/SystemLog.h"
 
 namespace tessly {
 namespace {
@@ -24,7 +25,7 @@ class LinuxSystemLog final : public SystemLog {
                 p += n;
                 left -= static_cast<std::size_t>(n);
             }
-        } catch (...) {
+        } catch (const std::bad_alloc&) {
             // Out of memory: the line is lost, the agent goes on.
         }
     }
@@ -32,7 +33,7 @@ class LinuxSystemLog final : public SystemLog {
 
 }  // namespace
 
-SystemLog& SystemLog::platform() {
+SystemLog& SystemLog::Default() {
     static LinuxSystemLog log;
     return log;
 }

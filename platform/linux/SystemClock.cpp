@@ -1,6 +1,6 @@
 #include <time.h>
 
-#include "platform/Clock.h"
+#include "base/Clock.h"
 
 namespace tessly {
 namespace {
@@ -19,7 +19,7 @@ class SystemClock final : public Clock {
 
 }  // namespace
 
-Clock& Clock::system() noexcept {
+Clock& Clock::Default() noexcept {
     static SystemClock clock;
     return clock;
 }

@@ -1,13 +1,27 @@
-#include "platform/VersionInfo.h"
+// The agent's version on Linux: the project version this build compiled in.
+#include <new>
+
+#include "agent/VersionSource.h"
 
 namespace tessly {
+namespace {
 
-std::optional<std::string> platformVersionText() {
-#ifdef TESSLY_VERSION_TEXT
-    return std::string(TESSLY_VERSION_TEXT);
-#else
-    return std::nullopt;
-#endif
+class CompiledVersion final : public VersionSource {
+  public:
+    std::optional<std::string> versionText() noexcept override {
+        try {
+            return std::string(TESSLY_VERSION_TEXT);
+        } catch (const std::bad_alloc&) {
+            return std::nullopt;
+        }
+    }
+};
+
+}  // namespace
+
+VersionSource& VersionSource::Default() {
+    static CompiledVersion version;
+    return version;
 }
 
 }  // namespace tessly

@@ -1,6 +1,6 @@
 #include "platform/linux/XdgAutostart.h"
 
-#include "exchange/src/ContainerFiles.h"
+#include <TesslyKit/AtomicFile.h>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -195,8 +195,8 @@ LoginItemOutcome XdgAutostart::registerMainApp() {
                                              ": " + error.message());
         }
         // Atomic and flushed: the entry is the user's wish and must survive a crash whole.
-        if (!detail::replaceFile(path->parent_path(), path->filename().string(),
-                                 autostartEntry(program), detail::Durability::synced)) {
+        if (!replaceFileAtomically(path->parent_path(), path->filename().string(),
+                                   autostartEntry(program), Durability::synced)) {
             return LoginItemOutcome::failure("cannot write " + path->string());
         }
         return LoginItemOutcome::success();
@@ -226,7 +226,7 @@ LoginItemOutcome XdgAutostart::unregisterMainApp() {
 
 namespace tessly {
 
-LoginItems& LoginItems::platform() {
+LoginItems& LoginItems::Default() {
     static linux_host::XdgAutostart autostart;
     return autostart;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "smc/FourCC.h"
+#include "smc/SMCValues.h"
 
 namespace tessly::sim {
 
@@ -82,20 +83,17 @@ ScriptedSMC& ScriptedSMC::setKey(std::string_view key, std::string_view type,
 }
 
 ScriptedSMC& ScriptedSMC::setFloat(std::string_view key, float value) {
-    const auto bits = std::bit_cast<std::uint32_t>(value);
-    return setKey(key, "flt ",
-                  {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
-                   static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)});
+    const auto bytes = smc::encodeFlt(value);
+    return setKey(key, smc::typeFlt, {bytes.begin(), bytes.end()});
 }
 
 ScriptedSMC& ScriptedSMC::setFPE2(std::string_view key, double value) {
-    const auto raw = static_cast<std::uint16_t>(std::lround(std::clamp(value * 4.0, 0.0, 65535.0)));
-    return setKey(key, "fpe2",
-                  {static_cast<std::uint8_t>(raw >> 8), static_cast<std::uint8_t>(raw & 0xFF)});
+    const auto bytes = smc::encodeFpe2(value);
+    return setKey(key, smc::typeFpe2, {bytes.begin(), bytes.end()});
 }
 
 ScriptedSMC& ScriptedSMC::setUInt8(std::string_view key, std::uint8_t value) {
-    return setKey(key, "ui8 ", {value});
+    return setKey(key, smc::typeUi8, {value});
 }
 
 ScriptedSMC& ScriptedSMC::setClaimedSize(std::string_view key, std::uint32_t size) {

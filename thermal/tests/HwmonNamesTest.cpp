@@ -1,4 +1,4 @@
-#include "thermal/HwmonNames.h"
+#include "thermal/TemperatureCategory.h"
 
 #include <optional>
 #include <string_view>
@@ -8,11 +8,11 @@
 namespace tessly {
 namespace {
 
-using Kind = HwmonTemperatureKind;
+using Kind = TemperatureCategory;
 
 void expectKind(std::optional<Kind> kind, std::initializer_list<std::string_view> productNames) {
     for (const auto name : productNames)
-        EXPECT_EQ(hwmonTemperatureKind(name), kind) << '"' << name << '"';
+        EXPECT_EQ(hwmonCategory(name), kind) << '"' << name << '"';
 }
 
 TEST(HwmonNames, CpuChipsFeedCpuWhateverTheLabel) {

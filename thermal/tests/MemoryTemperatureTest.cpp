@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/sim/ManualClock.h"
+#include "base/ManualClock.h"
 #include "platform/sim/ScriptedSMC.h"
 #include "platform/sim/ScriptedTemperatureServices.h"
 #include "smc/FourCC.h"
@@ -24,7 +24,7 @@ constexpr float nan = std::numeric_limits<float>::quiet_NaN();
 class MemoryTemperatureTest : public ::testing::Test {
   protected:
     sim::ScriptedSMC smc;
-    sim::ManualClock clock;
+    ManualClock clock;
     ThermalSampler sampler{nullptr, smc.driver(), clock};
 };
 
@@ -85,7 +85,7 @@ TEST(MemoryTemperatureValues, HighestFiniteValueAboveZeroOfKeysKeptWhateverTheir
         sim::ScriptedSMC smc;
         for (std::size_t i = 0; i < values.size(); ++i)
             smc.setFloat("TRD" + std::to_string(i), values[i]);
-        sim::ManualClock clock;
+        ManualClock clock;
         ThermalSampler sampler(nullptr, smc.driver(), clock);
         EXPECT_EQ(sampler.readMemoryTemperature(), expected) << ::testing::PrintToString(values);
         smc.clearRecord();
@@ -124,7 +124,7 @@ TEST_F(MemoryTemperatureTest, KeptKeyThatFailsLaterIsPassedOverOnThatCallOnly) {
 TEST(MemoryTemperatureClosedSMC, NothingOnEveryCallWhileHIDFieldsStillCount) {
     sim::ScriptedTemperatureServices services;
     services.add("PMU tdie0", 50.0);
-    sim::ManualClock clock;
+    ManualClock clock;
     ThermalSampler sampler(services.services(), nullptr, clock);
     for (int call = 0; call < 3; ++call) {
         EXPECT_EQ(sampler.readMemoryTemperature(), std::nullopt);

@@ -1,3 +1,4 @@
+#include "thermal/TemperatureCategory.h"
 #include "thermal/ThermalSampler.h"
 
 #include <cmath>
@@ -9,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/sim/ManualClock.h"
+#include "base/ManualClock.h"
 #include "platform/sim/ScriptedSMC.h"
 #include "platform/sim/ScriptedTemperatureServices.h"
 #include "thermal/tests/ThermalTestSupport.h"
@@ -27,14 +28,14 @@ class ThermalSamplerTest : public ::testing::Test {
   protected:
     sim::ScriptedTemperatureServices services;
     sim::ScriptedSMC smc;
-    sim::ManualClock clock;
+    ManualClock clock;
     ThermalSampler sampler{services.services(), smc.driver(), clock};
 };
 
 void expectField(SensorNaming naming, std::optional<std::string_view> field,
                  std::initializer_list<std::string_view> names) {
     for (const auto name : names)
-        EXPECT_EQ(ThermalSampler::fieldForSensorName(naming, name), field) << '"' << name << '"';
+        EXPECT_EQ(payloadFieldOf(naming, name), field) << '"' << name << '"';
 }
 
 TEST(ThermalSamplerClassification, AppleNamesFollowTheFiveTestsInOrder) {
@@ -76,7 +77,7 @@ std::optional<ThermalReading> sampleOnce(const std::vector<Service>& script) {
     sim::ScriptedTemperatureServices services;
     for (const auto& s : script)
         services.add(s.name, s.celsius);
-    sim::ManualClock clock;
+    ManualClock clock;
     ThermalSampler sampler(services.services(), nullptr, clock);
     return sampler.sample();
 }

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 namespace tessly::detail {
@@ -51,7 +52,7 @@ std::optional<std::filesystem::path> containerDirectory(std::string_view groupID
         const auto home = homeDirectory();
         if (!home) return std::nullopt;
         return fallbackContainer(*home, groupID);
-    } catch (...) {  // allocation failure only: no container then
+    } catch (const std::bad_alloc&) {  // no container then
         return std::nullopt;
     }
 }

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "base/ManualClock.h"
 #include "platform/darwin/DarwinServices.h"
 #include "platform/darwin/tests/EmulatedMac.h"
-#include "platform/sim/ManualClock.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly::emulation {
@@ -119,7 +119,7 @@ TEST_F(HIDTemperatureServicesTest, SamplerOverTheEmulatedMacBalancesEveryObjectT
     };
     emu::setSMCKey("TRD0", "flt ", {0x00, 0x00, 0x26, 0x42});  // 41.5
 
-    sim::ManualClock clock;
+    ManualClock clock;
     {
         ThermalSampler sampler(makeHIDTemperatureServices(), openAppleSMC(), clock);
         const std::size_t live = emu::liveCFObjects();  // the client and the services it holds

@@ -16,4 +16,5 @@ tessly_add_tests(darwin_emulation_tests
 if(TARGET darwin_emulation_tests)
   target_include_directories(darwin_emulation_tests BEFORE PRIVATE
     "${CMAKE_CURRENT_LIST_DIR}/emulation/include")
+  target_include_directories(darwin_emulation_tests PRIVATE "${CMAKE_CURRENT_LIST_DIR}/../include")
 endif()

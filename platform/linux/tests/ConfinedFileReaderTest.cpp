@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/tests/TestSupport.h"
 #include "platform/linux/ConfinedFileReader.h"
+#include "testing/Scratch.h"
 
 namespace tessly::hwmon {
 namespace {

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/ManualClock.h"
 #include "platform/linux/HwmonSensors.h"
 #include "platform/linux/tests/SysfsTree.h"
-#include "platform/sim/ManualClock.h"
 #include "smc/FourCC.h"
 #include "smc/SMCBridge.h"
 
@@ -42,7 +42,7 @@ class HwmonSMCDriverTest : public ::testing::Test {
     SMCBridge open() { return SMCBridge(openHwmonSMCDriver(tree.root(), tree.reader(), clock)); }
 
     SysfsTree tree;
-    sim::ManualClock clock;
+    ManualClock clock;
 };
 
 TEST_F(HwmonSMCDriverTest, AnswersKeyInformationFromDiscoveryAndValuesWithOnePread) {

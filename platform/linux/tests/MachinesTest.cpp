@@ -11,6 +11,7 @@
 
 #include "platform/linux/SensorReport.h"
 #include "platform/linux/tests/Samplers.h"
+#include "thermal/TemperatureCategory.h"
 
 namespace tessly::hwmon::testing {
 namespace {
@@ -60,10 +61,10 @@ TEST(Machines, EachPublishesWhatItsChipsMean) {
 // The feeds of the report's entries: "<chip> <label> -> <feeds or ->; ...".
 std::string feeds(const SysfsTree& tree) {
     const auto classify = [](std::string_view name) noexcept {
-        return ThermalSampler::fieldForSensorName(SensorNaming::hwmon, name);
+        return payloadFieldOf(SensorNaming::hwmon, name);
     };
     std::string out;
-    for (const auto& e : reportSensors(tree.root(), classify, FileReader::posix())) {
+    for (const auto& e : reportSensors(tree.root(), classify, FileReader::Default())) {
         if (e.chip.empty() && e.label.empty()) continue;
         out += e.chip + " " + e.label + " -> " + (e.feeds.empty() ? "-" : e.feeds) + "; ";
     }

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/ManualClock.h"
 #include "platform/linux/HwmonSensors.h"
 #include "platform/linux/tests/SysfsTree.h"
-#include "platform/sim/ManualClock.h"
 #include "smc/FanSampler.h"
 #include "thermal/ThermalSampler.h"
 
@@ -21,7 +21,7 @@ struct Samplers {
                   openHwmonSMCDriver(tree.root(), tree.reader(), clock), clock),
           fans(SMCBridge(openHwmonSMCDriver(tree.root(), tree.reader(), clock))) {}
 
-    sim::ManualClock clock;
+    ManualClock clock;
     ThermalSampler thermal;
     FanSampler fans;
 };

@@ -1,4 +1,5 @@
 #include "platform/linux/SensorReport.h"
+#include "thermal/TemperatureCategory.h"
 
 #include <cerrno>
 #include <sstream>
@@ -14,7 +15,7 @@ namespace tessly::hwmon::testing {
 namespace {
 
 std::optional<std::string_view> payloadField(std::string_view name) noexcept {
-    return ThermalSampler::fieldForSensorName(SensorNaming::hwmon, name);
+    return payloadFieldOf(SensorNaming::hwmon, name);
 }
 
 // "<path below the root> | <chip> | <label> | <feeds, or ignored> | <value, errno or no value>",

@@ -40,18 +40,18 @@ IoResult<std::vector<std::string>> FaultyFileReader::listDirectory(
     if (const auto it = listErrors_.find(resolved(path)); it != listErrors_.end()) {
         return {.value = std::nullopt, .error = it->second};
     }
-    return FileReader::posix().listDirectory(path);
+    return FileReader::Default().listDirectory(path);
 }
 
 IoResult<int> FaultyFileReader::open(const std::string& path) noexcept {
     ++opens_;
-    auto opened = FileReader::posix().open(path);
+    auto opened = FileReader::Default().open(path);
     if (opened.value) paths_[*opened.value] = {path, resolved(path)};
     return opened;
 }
 
 bool FaultyFileReader::mayKeepOpen(int fd) const noexcept {
-    if (!keepAtMost_) return FileReader::posix().mayKeepOpen(fd);
+    if (!keepAtMost_) return FileReader::Default().mayKeepOpen(fd);
     if (kept_.contains(fd)) return true;
     if (kept_.size() >= *keepAtMost_) return false;
     kept_.insert(fd);
@@ -67,18 +67,18 @@ IoResult<std::size_t> FaultyFileReader::readAt0(int fd, std::span<char> buffer) 
             return {.value = std::nullopt, .error = it->second};
         }
     }
-    return FileReader::posix().readAt0(fd, buffer);
+    return FileReader::Default().readAt0(fd, buffer);
 }
 
 void FaultyFileReader::close(int fd) noexcept {
     paths_.erase(fd);
     goneFds_.erase(fd);
     kept_.erase(fd);
-    FileReader::posix().close(fd);
+    FileReader::Default().close(fd);
 }
 
 IoResult<std::string> FaultyFileReader::readLink(const std::string& path) noexcept {
-    return FileReader::posix().readLink(path);
+    return FileReader::Default().readLink(path);
 }
 
 namespace {

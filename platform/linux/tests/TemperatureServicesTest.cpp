@@ -15,9 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/ManualClock.h"
 #include "platform/linux/HwmonSensors.h"
 #include "platform/linux/tests/SysfsTree.h"
-#include "platform/sim/ManualClock.h"
 
 namespace tessly::hwmon::testing {
 namespace {
@@ -43,7 +43,7 @@ class TemperatureServicesTest : public ::testing::Test {
     }
 
     SysfsTree tree;
-    sim::ManualClock clock;
+    ManualClock clock;
 };
 
 // The choices that need more than one input (Tctl beside Tdie, BAT* beside its power supply) are

@@ -1,0 +1,17 @@
+#pragma once
+// Seam: the system log. One call writes one line, verbatim: the text is data, never a format.
+
+#include <string_view>
+
+namespace tessly {
+
+class SystemLog {
+  public:
+    virtual ~SystemLog() = default;
+    virtual void writeLine(std::string_view line) noexcept = 0;
+
+    // The platform's system log, kept for the process's life. Defined by each platform.
+    static SystemLog& Default();
+};
+
+}  // namespace tessly

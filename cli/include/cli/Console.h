@@ -1,0 +1,24 @@
+#pragma once
+// What the commands talk to besides the two exchange files: where their text goes, the clock
+// they judge ages by, how they let time pass, and the loop a simulation runs on. The real
+// console is made in main(); tests hand in string streams, a manual clock and a hand-fired host.
+
+#include <functional>
+#include <ostream>
+
+#include "agent/AppHost.h"
+#include "base/Clock.h"
+
+namespace tessly::cli {
+
+struct Console {
+    std::ostream& out;
+    std::ostream& err;
+    Clock& clock;
+    // Lets about `seconds` pass (`control stop` polls with it).
+    std::function<void(double seconds)> pause;
+    // The application host `simulate` runs the agent on.
+    AppHost& host;
+};
+
+}  // namespace tessly::cli
