@@ -11,21 +11,24 @@
 #include "cli/Commands.h"
 #include "cli/Format.h"
 #include "cli/PayloadText.h"
+#include "cli/TextTable.h"
 
 namespace tessly::cli {
 namespace {
 
+// The width of the labels of `show`.
+constexpr int labelWidth = 13;
 // How long `stop` watches the payload after asking.
-constexpr double kStopWait = 3.0;
+constexpr double stopWait = 3.0;
 // How often it looks.
-constexpr double kStopPoll = 0.1;
+constexpr double stopPoll = 0.1;
 // An agent reads the control file at the start of every one-second tick, so a tick already under
 // way may still publish just after the request; a sample taken later than this after the
 // request comes from an agent that did not stop.
-constexpr double kLastTickSlack = 1.5;
+constexpr double lastTickSlack = 1.5;
 
 // A control.json temporary this old cannot belong to a write still in progress.
-constexpr double kLeftoverTemporaryAge = 60.0;
+constexpr double leftoverTemporaryAge = 60.0;
 
 const char* onOff(bool value) {
     return value ? "on" : "off";
@@ -35,7 +38,7 @@ const char* onOff(bool value) {
 bool writeAndConfirm(Console& console, const SensorControl& control) {
     // Temporaries of control.json left by a writer killed mid-write are this side's to sweep:
     // the agent only ever removes its own.
-    SharedContainer::removeStaleTemporaries("control.json", kLeftoverTemporaryAge);
+    SharedContainer::removeStaleTemporaries("control.json", leftoverTemporaryAge);
     SensorBridge::writeControl(control);
     const auto back = SensorBridge::readControl();
     if (back && back->autostart == control.autostart &&
@@ -102,25 +105,28 @@ int runControlShow(Console& console) {
     }
 
     const SensorControl& control = *status.control;
-    console.out << padRight("Autostart", 13) << onOff(control.autostart)
-                << (control.autostart ? " (the agent keeps itself registered as a login item)"
-                                      : " (the agent keeps itself unregistered)")
-                << "\n";
-    console.out << padRight("Stop request", 13);
+    std::string stop = "none";
     if (control.stopRequestedAt) {
         const double at = *control.stopRequestedAt;
         const double ago = console.clock.wallNow() - at;
-        console.out << utcTime(at, 3) << ", "
-                    << (ago >= 0 ? durationText(ago) + " ago" : "in " + durationText(ago))
-                    << " (agents launched before it stop)\n";
-    } else {
-        console.out << "none\n";
+        stop = utcTime(at, 3) + ", " +
+               (ago >= 0 ? durationText(ago) + " ago" : "in " + durationText(ago)) +
+               " (agents launched before it stop)";
     }
-    console.out << padRight("File", 13) << file << "\n";
+    console.out << TextTable({labelWidth})
+                       .add({"Autostart",
+                             std::string(onOff(control.autostart)) +
+                                 (control.autostart
+                                      ? " (the agent keeps itself registered as a login item)"
+                                      : " (the agent keeps itself unregistered)")})
+                       .add({"Stop request", stop})
+                       .add({"File", file})
+                       .text();
     return exitOK;
 }
 
-int runControlAutostart(Console& console, bool autostart) {
+int runControlAutostart(Console& console, Autostart wish) {
+    const bool autostart = wish == Autostart::on;
     const auto previous = currentControl(console);
     SensorControl control;
     control.autostart = autostart;
@@ -151,13 +157,13 @@ int runControlStop(Console& console) {
 
     // Watch the payload: an agent that obeys publishes nothing after its next tick.
     double latest = before.payload->sampledAt;
-    while (console.clock.wallNow() < requestedAt + kStopWait &&
-           latest <= requestedAt + kLastTickSlack) {
-        console.pause(kStopPoll);
+    while (console.clock.wallNow() < requestedAt + stopWait &&
+           latest <= requestedAt + lastTickSlack) {
+        console.pause(stopPoll);
         const PayloadStatus now = payloadStatus(console.clock.wallNow());
         if (now.payload) latest = std::max(latest, now.payload->sampledAt);
     }
-    if (latest > requestedAt + kLastTickSlack) {
+    if (latest > requestedAt + lastTickSlack) {
         console.err << "tessly: the payload is still being refreshed (a sample "
                     << durationText(latest - requestedAt)
                     << " after the request): an agent launched after the request, or one that "

@@ -11,11 +11,12 @@
 #include <TesslyKit/SensorBridge.h>
 
 #include "cli/Format.h"
+#include "cli/TextTable.h"
 
 namespace tessly::cli {
 namespace {
 
-constexpr int kLabelWidth = 13;
+constexpr int labelWidth = 13;
 
 struct Temperature {
     std::string_view label;  // for people
@@ -23,19 +24,13 @@ struct Temperature {
     std::optional<double> ThermalReading::*field;
 };
 
-constexpr std::array<Temperature, 5> kTemperatures{{
+constexpr std::array<Temperature, 5> temperatures{{
     {"CPU", "cpu", &ThermalReading::cpuTemperatureC},
     {"GPU", "gpu", &ThermalReading::gpuTemperatureC},
     {"Memory", "memory", &ThermalReading::memoryTemperatureC},
     {"Battery", "battery", &ThermalReading::batteryTemperatureC},
     {"Storage", "storage", &ThermalReading::storageTemperatureC},
 }};
-
-void addLine(std::string& text, std::string_view label, std::string_view value) {
-    text += padRight(label, kLabelWidth);
-    text += value;
-    text += '\n';
-}
 
 std::string fanCountText(std::int64_t count) {
     return std::to_string(count) + (count == 1 ? " fan" : " fans");
@@ -44,45 +39,46 @@ std::string fanCountText(std::int64_t count) {
 }  // namespace
 
 std::string payloadText(const SensorsPayload& payload, double now) {
-    std::string text;
+    TextTable table({labelWidth});
+    const auto addLine = [&table](std::string_view label, std::string value) {
+        table.add({std::string(label), std::move(value)});
+    };
 
     bool anyTemperature = false;
     if (payload.thermal) {
-        for (const auto& t : kTemperatures) {
+        for (const auto& t : temperatures) {
             const auto& value = (*payload.thermal).*t.field;
             if (!value) continue;
             anyTemperature = true;
-            addLine(text, t.label, padLeft(oneDecimal(*value), 5) + " °C");
+            addLine(t.label, padLeft(oneDecimal(*value), 5) + " °C");
         }
     }
-    if (!anyTemperature) addLine(text, "Temperatures", "none");
+    if (!anyTemperature) addLine("Temperatures", "none");
 
     if (const auto& fan = payload.fan) {
-        addLine(text, "Fans", fan->shortDescription() + "  (" + fanCountText(fan->fanCount) + ")");
+        addLine("Fans", fan->shortDescription() + "  (" + fanCountText(fan->fanCount) + ")");
         if (fan->rpms && fan->rpms->size() > 1) {
             for (std::size_t i = 0; i < fan->rpms->size(); ++i) {
-                addLine(text, "  fan " + std::to_string(i), speedText((*fan->rpms)[i]));
+                addLine("  fan " + std::to_string(i), speedText((*fan->rpms)[i]));
             }
         }
         if (const auto range = fan->range()) {
-            addLine(text, "Fan limits",
-                    wholeNumber(range->min) + "–" + wholeNumber(range->max) + " rpm");
+            addLine("Fan limits", wholeNumber(range->min) + "–" + wholeNumber(range->max) + " rpm");
         }
     } else {
-        addLine(text, "Fans", "none");
+        addLine("Fans", "none");
     }
 
     const double age = now - payload.sampledAt;
     if (std::isnan(age)) {
-        addLine(text, "Sampled", "at an unknown time");
+        addLine("Sampled", "at an unknown time");
     } else if (age < 0) {
-        addLine(text, "Sampled", durationText(age) + " in the future");
+        addLine("Sampled", durationText(age) + " in the future");
     } else {
-        addLine(text, "Sampled", durationText(age) + " ago");
+        addLine("Sampled", durationText(age) + " ago");
     }
-    addLine(text, "Agent",
-            payload.helperVersion ? terminalSafe(*payload.helperVersion) : "(no version)");
-    return text;
+    addLine("Agent", payload.helperVersion ? terminalSafe(*payload.helperVersion) : "(no version)");
+    return table.text();
 }
 
 std::string errorText(int error) {
@@ -147,7 +143,7 @@ std::string logLine(const PayloadStatus& status, double now) {
     if (!payload) return line + " no payload: " + absenceText(status);
 
     if (payload->thermal) {
-        for (const auto& t : kTemperatures) {
+        for (const auto& t : temperatures) {
             if (const auto& value = (*payload->thermal).*t.field) {
                 line += ' ';
                 line += t.key;

@@ -51,11 +51,11 @@ std::optional<std::string> refusedOutput(const std::filesystem::path& path) {
 
 }  // namespace
 
-int runRead(Console& console, bool json) {
+int runRead(Console& console, Output output) {
     const double now = console.clock.wallNow();
     const auto payload = currentPayload(console, now);
     if (!payload) return exitFailure;
-    if (json) {
+    if (output == Output::json) {
         // A decoded payload holds only finite numbers, so it always encodes.
         const auto text = encodeJSON(*payload);
         if (!text) {

@@ -8,20 +8,22 @@
 #include "cli/Format.h"
 #include "cli/PayloadText.h"
 #include "cli/Simulation.h"
+#include "cli/TextTable.h"
 
 namespace tessly::cli {
 
 int runSimulateList(Console& console) {
-    bool first = true;
+    TextTable table({22});
     for (const auto& machine : sim::SimulatedMachine::catalog()) {
-        console.out << padRight(machine.name, 22) << machine.description
-                    << (first ? " (the default)" : "") << "\n";
-        first = false;
+        const bool first = &machine == sim::SimulatedMachine::catalog().data();
+        table.add({std::string(machine.name),
+                   std::string(machine.description) + (first ? " (the default)" : "")});
     }
+    console.out << table.text();
     return exitOK;
 }
 
-int runSimulate(Console& console, std::string_view machineName, bool force) {
+int runSimulate(Console& console, std::string_view machineName, WhilePublishing whilePublishing) {
     auto machine = sim::SimulatedMachine::make(machineName);
     if (!machine) {
         console.err << "tessly: there is no simulated machine named " << machineName
@@ -40,7 +42,8 @@ int runSimulate(Console& console, std::string_view machineName, bool force) {
                        "known), so there is nowhere to publish\n";
         return exitFailure;
     }
-    if (status.state == PayloadStatus::State::current && !force) {
+    if (status.state == PayloadStatus::State::current &&
+        whilePublishing == WhilePublishing::refuse) {
         console.err << "tessly: fresh payloads are being published already (the last one is "
                     << durationText(status.age.value_or(0))
                     << " old): an agent or another simulation is running. Stop it with 'tessly "

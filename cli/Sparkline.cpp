@@ -8,7 +8,7 @@
 namespace tessly::cli {
 namespace {
 
-constexpr std::array<std::string_view, 8> kBars{"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
+constexpr std::array<std::string_view, 8> bars{"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
 
 bool usable(const std::optional<double>& value) {
     return value && std::isfinite(*value);
@@ -40,9 +40,9 @@ std::string sparkline(std::span<const std::optional<double>> values, double mini
         double position = 0.5;
         if (span > 0 && std::isfinite(span)) position = (*value - bottom) / span;
         const auto level =
-            static_cast<std::size_t>(std::clamp(position * static_cast<double>(kBars.size()), 0.0,
-                                                static_cast<double>(kBars.size() - 1)));
-        line += kBars[level];
+            static_cast<std::size_t>(std::clamp(position * static_cast<double>(bars.size()), 0.0,
+                                                static_cast<double>(bars.size() - 1)));
+        line += bars[level];
     }
     return line;
 }

@@ -19,15 +19,15 @@
 namespace tessly::cli {
 namespace {
 
-constexpr double kShortestInterval = 0.05;
-constexpr double kLongestInterval = 3600;
+constexpr double shortestInterval = 0.05;
+constexpr double longestInterval = 3600;
 
 // The interval of `watch`: a finite number of seconds within the bounds. (CLI::Range alone would
 // let "nan" through.)
 std::string checkInterval(const std::string& text) {
     double value = 0;
     if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) ||
-        value < kShortestInterval || value > kLongestInterval) {
+        value < shortestInterval || value > longestInterval) {
         return "the interval must be a number of seconds from 0.05 to 3600, not " + text;
     }
     return {};
@@ -125,14 +125,21 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
         return exitUsage;
     }
 
-    if (read->parsed()) return runRead(console, readJSON);
+    if (read->parsed()) return runRead(console, readJSON ? Output::json : Output::text);
     if (watch->parsed()) return runWatch(console, interval);
     if (show->parsed()) return runControlShow(console);
-    if (autostart->parsed()) return runControlAutostart(console, autostartState == "on");
+    if (autostart->parsed()) {
+        return runControlAutostart(console,
+                                   autostartState == "on" ? Autostart::on : Autostart::off);
+    }
     if (stop->parsed()) return runControlStop(console);
-    if (sensors->parsed()) return runSensors(console, sensorsJSON, sysfsRoot);
+    if (sensors->parsed()) {
+        return runSensors(console, sensorsJSON ? Output::json : Output::text, sysfsRoot);
+    }
     if (simulate->parsed()) {
-        return listMachines ? runSimulateList(console) : runSimulate(console, machine, force);
+        if (listMachines) return runSimulateList(console);
+        return runSimulate(console, machine,
+                           force ? WhilePublishing::startAnyway : WhilePublishing::refuse);
     }
     if (exportCommand->parsed()) return runExport(console, outputFile);
     return exitUsage;  // require_subcommand makes this unreachable

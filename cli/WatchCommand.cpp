@@ -31,11 +31,11 @@
 namespace tessly::cli {
 namespace {
 
-constexpr std::string_view kEnterScreen = "\x1b[?1049h\x1b[?25l";  // alternate screen, no cursor
-constexpr std::string_view kLeaveScreen = "\x1b[?25h\x1b[?1049l";  // cursor back, main screen
-constexpr std::string_view kHome = "\x1b[H";
-constexpr std::string_view kClearLine = "\x1b[K";
-constexpr std::string_view kClearBelow = "\x1b[J";
+constexpr std::string_view enterScreen = "\x1b[?1049h\x1b[?25l";  // alternate screen, no cursor
+constexpr std::string_view leaveScreen = "\x1b[?25h\x1b[?1049l";  // cursor back, main screen
+constexpr std::string_view cursorHome = "\x1b[H";
+constexpr std::string_view clearLine = "\x1b[K";
+constexpr std::string_view clearBelow = "\x1b[J";
 
 bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -148,13 +148,13 @@ class Screen {
             raw.c_cc[VTIME] = 0;
             restoreModes_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
         }
-        writeAll(STDOUT_FILENO, kEnterScreen);
+        writeAll(STDOUT_FILENO, enterScreen);
         entered_ = true;
     }
 
     void leave() {
         if (!entered_) return;
-        writeAll(STDOUT_FILENO, kLeaveScreen);
+        writeAll(STDOUT_FILENO, leaveScreen);
         if (restoreModes_) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
         restoreModes_ = false;
         entered_ = false;
@@ -172,13 +172,13 @@ class Screen {
         }
         const auto lines = view.screen(width);
         // One line fewer than the screen holds, so the last newline never scrolls it.
-        std::string frame(kHome);
+        std::string frame(cursorHome);
         for (std::size_t i = 0; i < lines.size() && static_cast<int>(i) + 1 < height; ++i) {
             frame += lines[i];
-            frame += kClearLine;
+            frame += clearLine;
             frame += '\n';
         }
-        frame += kClearBelow;
+        frame += clearBelow;
         writeAll(STDOUT_FILENO, frame);
     }
 

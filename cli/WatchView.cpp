@@ -7,19 +7,20 @@
 #include "cli/Format.h"
 #include "cli/PayloadText.h"
 #include "cli/Sparkline.h"
+#include "cli/TextTable.h"
 
 namespace tessly::cli {
 namespace {
 
-constexpr int kLabelWidth = 13;
-constexpr int kValueWidth = 12;
-constexpr int kWidestSparkline = 30;
-constexpr int kNarrowestSparkline = 8;
+constexpr int labelWidth = 13;
+constexpr int valueWidth = 12;
+constexpr int widestSparkline = 30;
+constexpr int narrowestSparkline = 8;
 // A writer faster than once per 0.1 s would otherwise grow the history without bound.
-constexpr std::size_t kMostPoints = 600;
+constexpr std::size_t mostPoints = 600;
 
-constexpr std::string_view kReverse = "\x1b[7m";
-constexpr std::string_view kPlain = "\x1b[0m";
+constexpr std::string_view reverseVideo = "\x1b[7m";
+constexpr std::string_view plainVideo = "\x1b[0m";
 
 struct Series {
     std::string_view label;
@@ -27,7 +28,7 @@ struct Series {
     bool isFan;
 };
 
-constexpr std::array<Series, 6> kSeries{{
+constexpr std::array<Series, 6> seriesList{{
     {"CPU", 2.0, false},
     {"GPU", 2.0, false},
     {"Memory", 2.0, false},
@@ -37,11 +38,11 @@ constexpr std::array<Series, 6> kSeries{{
 }};
 
 std::string markText(std::string_view mark) {
-    std::string text(kReverse);
+    std::string text(reverseVideo);
     text += ' ';
     text += mark;
     text += ' ';
-    text += kPlain;
+    text += plainVideo;
     return text;
 }
 
@@ -69,7 +70,7 @@ void WatchView::update(const PayloadStatus& status, double now) {
         }
     }
     while (!history_.empty() &&
-           (history_.size() > kMostPoints || history_.front().sampledAt < now - window)) {
+           (history_.size() > mostPoints || history_.front().sampledAt < now - window)) {
         history_.pop_front();
     }
 }
@@ -121,12 +122,13 @@ std::vector<std::string> WatchView::screen(int width) const {
     }
     lines.emplace_back();
 
-    const int room = width - kLabelWidth - kValueWidth;
-    const int columns = room >= kNarrowestSparkline ? std::min(room, kWidestSparkline) : 0;
+    const int room = width - labelWidth - valueWidth;
+    const int columns = room >= narrowestSparkline ? std::min(room, widestSparkline) : 0;
     bool anyRow = false;
-    std::vector<std::string> rows;  // under a heading when there are sparklines
-    for (std::size_t i = 0; i < kSeries.size(); ++i) {
-        const Series& series = kSeries[i];
+    TextTable rows({labelWidth, valueWidth});  // under a heading when there are sparklines
+    if (columns > 0) rows.add({"", "now", "last minute"});
+    for (std::size_t i = 0; i < seriesList.size(); ++i) {
+        const Series& series = seriesList[i];
         std::optional<double> current;
         if (payload && series.isFan && payload->fan) current = payload->fan->rpm;
         if (payload && !series.isFan && payload->thermal) {
@@ -143,33 +145,30 @@ std::vector<std::string> WatchView::screen(int width) const {
         if (current) {
             value = series.isFan ? speedText(*current) : padLeft(oneDecimal(*current), 5) + " °C";
         }
-        std::string row = padRight(series.label, kLabelWidth);
         if (columns > 0) {
-            row +=
-                padRight(value, kValueWidth) + sparkline(buckets(i, columns), series.minimumSpan);
+            rows.add({std::string(series.label), value,
+                      sparkline(buckets(i, columns), series.minimumSpan)});
         } else {
-            row += value;
+            rows.add({std::string(series.label), value});
         }
-        rows.push_back(row);
 
         if (series.isFan && payload && payload->fan) {
             const auto& fan = *payload->fan;
             if (fan.rpms && fan.rpms->size() > 1) {
                 for (std::size_t f = 0; f < fan.rpms->size(); ++f) {
-                    rows.push_back(padRight("  fan " + std::to_string(f), kLabelWidth) +
-                                   speedText((*fan.rpms)[f]));
+                    rows.add({"  fan " + std::to_string(f), speedText((*fan.rpms)[f])});
                 }
             }
             if (const auto range = fan.range()) {
-                rows.push_back(padRight("Fan limits", kLabelWidth) + wholeNumber(range->min) + "–" +
-                               wholeNumber(range->max) + " rpm");
+                rows.add({"Fan limits",
+                          wholeNumber(range->min) + "–" + wholeNumber(range->max) + " rpm"});
             }
         }
     }
-    if (anyRow && columns > 0) {
-        lines.push_back(padRight("", kLabelWidth) + padRight("now", kValueWidth) + "last minute");
+    if (anyRow) {
+        const auto table = rows.lines();
+        lines.insert(lines.end(), table.begin(), table.end());
     }
-    lines.insert(lines.end(), rows.begin(), rows.end());
     if (!anyRow && payload) lines.emplace_back("The payload holds no temperatures and no fans.");
 
     for (auto& line : lines)

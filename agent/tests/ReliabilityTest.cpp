@@ -52,7 +52,7 @@ using namespace std::chrono_literals;
 using testing::TempDir;
 
 constexpr int kAgentKills = 20;
-constexpr std::string_view kSensorsFile = "sensors.json";
+constexpr std::string_view sensorsFileName = "sensors.json";
 
 fs::path containerBelow(const fs::path& home) {
     return home / "Library/Group Containers" / std::string(SensorBridge::groupID);
@@ -73,7 +73,7 @@ std::optional<std::string> fileBytes(const fs::path& file) {
 }
 
 std::optional<SensorsPayload> payloadIn(const fs::path& container) {
-    const auto bytes = fileBytes(container / kSensorsFile);
+    const auto bytes = fileBytes(container / sensorsFileName);
     if (!bytes) return std::nullopt;
     return decodeSensorsPayload(*bytes);
 }
@@ -332,7 +332,7 @@ TEST_F(ReliabilityTest, KilledAgentLeavesAWholePayloadAndItsLaunchSweepStopsLeft
         }
         ASSERT_TRUE(helper.killNow()) << "the agent " << helper.ending() << " before the kill";
 
-        const auto bytes = fileBytes(container / kSensorsFile);
+        const auto bytes = fileBytes(container / sensorsFileName);
         if (lastSampledAt) {
             ASSERT_TRUE(bytes) << "the payload is gone";
         }
@@ -367,7 +367,7 @@ TEST_F(ReliabilityTest, FileSizeLimitFailsWritesButTheAgentKeepsTickingAndRecove
         testing::ScopedEnv writerHome("HOME", home.string());
         SensorBridge::write({.sampledAt = 1'000'000.5, .helperVersion = "previous"});
     }
-    const std::string previous = testing::readFile(container / kSensorsFile);
+    const std::string previous = testing::readFile(container / sensorsFileName);
     options.fileSizeLimit = 0;  // every write fails (EFBIG, or SIGXFSZ where not ignored)
     Helper helper(options);
     ASSERT_GT(helper.pid(), 0);
@@ -375,7 +375,7 @@ TEST_F(ReliabilityTest, FileSizeLimitFailsWritesButTheAgentKeepsTickingAndRecove
     // Two ticks and the launch write, all failing.
     std::this_thread::sleep_for(2'300ms);
     ASSERT_TRUE(helper.running()) << "the agent " << helper.ending() << " while writes failed";
-    EXPECT_EQ(testing::readFile(container / kSensorsFile), previous);
+    EXPECT_EQ(testing::readFile(container / sensorsFileName), previous);
     EXPECT_EQ(entries(container), (std::vector<std::string>{"agent.lock", "sensors.json"}));
 
     // The limit is lifted while the agent runs; its next tick publishes.
@@ -408,10 +408,10 @@ TEST_F(ReliabilityTest, FullFileSystemKeepsThePreviousPayloadAndTheAgentRecovers
         // has, that space is taken too, and from then on every write fails.
         std::this_thread::sleep_for(50ms);
         const fs::path filler = fillUp(mountPoint);
-        const std::string before = testing::readFile(tmpfsContainer / kSensorsFile);
+        const std::string before = testing::readFile(tmpfsContainer / sensorsFileName);
         std::this_thread::sleep_for(2'300ms);
         ASSERT_TRUE(helper.running()) << "the agent " << helper.ending() << " on a full disk";
-        EXPECT_EQ(testing::readFile(tmpfsContainer / kSensorsFile), before);
+        EXPECT_EQ(testing::readFile(tmpfsContainer / sensorsFileName), before);
         EXPECT_TRUE(decodeSensorsPayload(before));
         EXPECT_EQ(entries(tmpfsContainer),
                   (std::vector<std::string>{"agent.lock", "sensors.json"}));
@@ -450,7 +450,7 @@ class FileSystemFailureTest : public ::testing::Test, protected testing::Scripte
 
     // Fires `ticks` ticks while writes fail; each must sample, and the file must not change.
     void tickWhileWritesFail(const fs::path& container, int ticks) {
-        const std::string before = testing::readFile(container / kSensorsFile);
+        const std::string before = testing::readFile(container / sensorsFileName);
         for (int i = 0; i < ticks; ++i) {
             const std::size_t fanReads = fanSMC.exchangeCount("F0Ac");
             services.setTemperature(0, 60.0 + i);
@@ -458,7 +458,7 @@ class FileSystemFailureTest : public ::testing::Test, protected testing::Scripte
             EXPECT_GT(fanSMC.exchangeCount("F0Ac"), fanReads) << "tick " << i << " did not sample";
             fanSMC.clearRecord();
         }
-        EXPECT_EQ(testing::readFile(container / kSensorsFile), before);
+        EXPECT_EQ(testing::readFile(container / sensorsFileName), before);
         EXPECT_TRUE(sensorsTemporaries(container).empty());
     }
 };

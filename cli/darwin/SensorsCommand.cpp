@@ -5,7 +5,7 @@
 
 namespace tessly::cli {
 
-int runSensors(Console& console, bool /*json*/, const std::string& /*sysfsRoot*/) {
+int runSensors(Console& console, Output /*output*/, const std::string& /*sysfsRoot*/) {
     console.err << "tessly: sensors reports Linux hwmon discovery and is not available in this "
                    "build; 'tessly read' shows what the agent publishes\n";
     return exitFailure;

@@ -11,6 +11,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Format.h"
+#include "cli/TextTable.h"
 #include "platform/linux/ConfinedFileReader.h"
 #include "platform/linux/SensorReport.h"
 #include "thermal/TemperatureCategory.h"
@@ -66,31 +67,19 @@ void printJSON(Console& console, const std::vector<hwmon::SensorReportEntry>& en
 }
 
 void printTable(Console& console, const std::vector<hwmon::SensorReportEntry>& entries) {
-    std::vector<std::vector<std::string>> rows{{"SENSOR FILE", "CHIP", "LABEL", "VALUE", "FEEDS"}};
+    TextTable table;
+    table.add({"SENSOR FILE", "CHIP", "LABEL", "VALUE", "FEEDS"});
     for (const auto& entry : entries) {
-        rows.push_back({terminalSafe(entry.path),
-                        entry.chip.empty() ? "-" : terminalSafe(entry.chip),
-                        entry.label.empty() ? "-" : terminalSafe(entry.label),
-                        terminalSafe(valueText(entry)), feedsText(entry)});
+        table.add({terminalSafe(entry.path), entry.chip.empty() ? "-" : terminalSafe(entry.chip),
+                   entry.label.empty() ? "-" : terminalSafe(entry.label),
+                   terminalSafe(valueText(entry)), feedsText(entry)});
     }
-    std::vector<int> widths(rows.front().size(), 0);
-    for (const auto& row : rows) {
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            widths[i] = std::max(widths[i], displayWidth(row[i]));
-        }
-    }
-    for (const auto& row : rows) {
-        std::string line;
-        for (std::size_t i = 0; i + 1 < row.size(); ++i)
-            line += padRight(row[i], widths[i] + 2);
-        line += row.back();
-        console.out << line << "\n";
-    }
+    console.out << table.text();
 }
 
 }  // namespace
 
-int runSensors(Console& console, bool json, const std::string& sysfsRoot) {
+int runSensors(Console& console, Output output, const std::string& sysfsRoot) {
     // The report names files below the root as given; a trailing slash would double up, and the
     // root "/" names them "/class/hwmon/...".
     std::string root = sysfsRoot;
@@ -105,7 +94,7 @@ int runSensors(Console& console, bool json, const std::string& sysfsRoot) {
     }
 
     const auto entries = hwmon::reportSensors(root, payloadField, *reader);
-    if (json) {
+    if (output == Output::json) {
         printJSON(console, entries);
     } else if (entries.empty()) {
         const std::string shown = terminalSafe(root);

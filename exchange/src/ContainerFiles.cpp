@@ -22,9 +22,9 @@ namespace tessly::detail {
 
 namespace {
 
-constexpr std::string_view kTemporaryInfix = ".tmp.";
-constexpr std::size_t kSuffixLength = 12;
-constexpr std::string_view kSuffixAlphabet =
+constexpr std::string_view temporaryInfix = ".tmp.";
+constexpr std::size_t suffixLength = 12;
+constexpr std::string_view suffixAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 // One owned file descriptor.
@@ -130,7 +130,7 @@ std::array<std::uint64_t, 2> randomBits() {
 }
 
 bool isSuffixCharacter(char c) {
-    return kSuffixAlphabet.find(c) != std::string_view::npos;
+    return suffixAlphabet.find(c) != std::string_view::npos;
 }
 
 bool isPlainFileName(std::string_view name) {
@@ -142,25 +142,25 @@ bool isPlainFileName(std::string_view name) {
 
 std::string temporaryName(std::string_view fileName) {
     std::string name;
-    name.reserve(1 + fileName.size() + kTemporaryInfix.size() + kSuffixLength);
+    name.reserve(1 + fileName.size() + temporaryInfix.size() + suffixLength);
     name += '.';
     name += fileName;
-    name += kTemporaryInfix;
+    name += temporaryInfix;
     const auto bits = randomBits();
-    for (std::size_t i = 0; i < kSuffixLength; ++i) {
+    for (std::size_t i = 0; i < suffixLength; ++i) {
         // Six bits per letter out of 128; the modulo's slight bias does not matter for names.
         const std::uint64_t word = bits[i / 6];
         const auto sixBits = static_cast<std::size_t>((word >> (10 * (i % 6))) & 0x3F);
-        name += kSuffixAlphabet[sixBits % kSuffixAlphabet.size()];
+        name += suffixAlphabet[sixBits % suffixAlphabet.size()];
     }
     return name;
 }
 
 bool isTemporaryName(std::string_view candidate, std::string_view fileName) noexcept {
-    const std::size_t prefixLength = 1 + fileName.size() + kTemporaryInfix.size();
-    if (candidate.size() != prefixLength + kSuffixLength) return false;
+    const std::size_t prefixLength = 1 + fileName.size() + temporaryInfix.size();
+    if (candidate.size() != prefixLength + suffixLength) return false;
     if (candidate.front() != '.' || candidate.substr(1, fileName.size()) != fileName ||
-        candidate.substr(1 + fileName.size(), kTemporaryInfix.size()) != kTemporaryInfix) {
+        candidate.substr(1 + fileName.size(), temporaryInfix.size()) != temporaryInfix) {
         return false;
     }
     const std::string_view suffix = candidate.substr(prefixLength);
@@ -261,7 +261,7 @@ FileContent readSmallRegularFile(const std::filesystem::path& file) noexcept {
         struct stat opened {};
         if (::fstat(fd.get(), &opened) != 0) return failure(ReadFailure::failed, errno);
         if (!S_ISREG(opened.st_mode)) return failure(ReadFailure::notRegular);
-        if (opened.st_size < 0 || static_cast<std::uintmax_t>(opened.st_size) > kMaxFileSize) {
+        if (opened.st_size < 0 || static_cast<std::uintmax_t>(opened.st_size) > maxFileSize) {
             return failure(ReadFailure::tooLarge);
         }
 
@@ -270,8 +270,8 @@ FileContent readSmallRegularFile(const std::filesystem::path& file) noexcept {
         std::size_t filled = 0;
         for (;;) {
             if (filled == bytes.size()) {
-                if (bytes.size() > kMaxFileSize) return failure(ReadFailure::tooLarge);
-                bytes.resize(std::min(bytes.size() * 2, kMaxFileSize + 1));
+                if (bytes.size() > maxFileSize) return failure(ReadFailure::tooLarge);
+                bytes.resize(std::min(bytes.size() * 2, maxFileSize + 1));
             }
             const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
             if (got < 0) {
@@ -288,7 +288,7 @@ FileContent readSmallRegularFile(const std::filesystem::path& file) noexcept {
                 break;
             }
         }
-        if (filled > kMaxFileSize) return failure(ReadFailure::tooLarge);
+        if (filled > maxFileSize) return failure(ReadFailure::tooLarge);
         bytes.resize(filled);
         return {std::move(bytes), ReadFailure::none, 0};
     } catch (const std::bad_alloc&) {

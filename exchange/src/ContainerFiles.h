@@ -17,7 +17,7 @@
 namespace tessly::detail {
 
 // The largest file a read accepts. A record is well under 1 KiB.
-inline constexpr std::size_t kMaxFileSize = std::size_t{1} << 20;
+inline constexpr std::size_t maxFileSize = std::size_t{1} << 20;
 
 // Why a read yielded no bytes. Only `failed` says nothing about the file itself: the process ran
 // out of descriptors or memory, or the device reported an error, and a later read may succeed.
@@ -25,7 +25,7 @@ enum class ReadFailure {
     none,        // the bytes were read
     missing,     // no such file, or a path through something that is not a directory
     notRegular,  // a directory, FIFO, socket, device or a symlink loop
-    tooLarge,    // more than kMaxFileSize bytes
+    tooLarge,    // more than maxFileSize bytes
     failed,      // anything else (EMFILE, ENFILE, ENOMEM, EIO, EACCES, ...); see `error`
 };
 
@@ -36,7 +36,7 @@ struct FileContent {
 };
 
 // The whole content of `file` when it is (or a symlink resolves to) a regular file of at most
-// kMaxFileSize bytes, or why not. A FIFO or a device is never opened.
+// maxFileSize bytes, or why not. A FIFO or a device is never opened.
 FileContent readSmallRegularFile(const std::filesystem::path& file) noexcept;
 
 // A fresh temporary name for `fileName` (".<fileName>.tmp.<12 letters or digits>"; unique with

@@ -35,7 +35,7 @@ std::optional<std::int64_t> wholeInt64FromJSONNumber(std::string_view text) noex
         if (fraction.empty()) return std::nullopt;
     }
     // The exponent, saturated far beyond any digit count that could still matter.
-    constexpr long kSaturated = 1'000'000;
+    constexpr long saturated = 1'000'000;
     long exponent = 0;
     if (text.starts_with('e') || text.starts_with('E')) {
         text.remove_prefix(1);
@@ -45,7 +45,7 @@ std::optional<std::int64_t> wholeInt64FromJSONNumber(std::string_view text) noex
         if (digits.empty()) return std::nullopt;
         for (const char c : digits) {
             exponent = exponent * 10 + (c - '0');
-            if (exponent > kSaturated) exponent = kSaturated;
+            if (exponent > saturated) exponent = saturated;
         }
         if (negativeExponent) exponent = -exponent;
     }
@@ -80,13 +80,13 @@ std::optional<std::int64_t> wholeInt64FromJSONNumber(std::string_view text) noex
         const unsigned digit = at < end ? static_cast<unsigned>(digits[at] - '0') : 0;
         magnitude = magnitude * 10 + digit;
     }
-    constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    constexpr auto largest = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     if (negative) {
-        if (magnitude > kMax + 1) return std::nullopt;
-        return magnitude == kMax + 1 ? std::numeric_limits<std::int64_t>::min()
-                                     : -static_cast<std::int64_t>(magnitude);
+        if (magnitude > largest + 1) return std::nullopt;
+        return magnitude == largest + 1 ? std::numeric_limits<std::int64_t>::min()
+                                        : -static_cast<std::int64_t>(magnitude);
     }
-    if (magnitude > kMax) return std::nullopt;
+    if (magnitude > largest) return std::nullopt;
     return static_cast<std::int64_t>(magnitude);
 }
 

@@ -10,11 +10,11 @@ namespace tessly {
 namespace {
 
 // 2^63: the first whole double that no longer fits a signed 64-bit integer.
-constexpr double kTwoToThe63 = 9223372036854775808.0;
+constexpr double twoToThe63 = 9223372036854775808.0;
 
 // The decimal digits of a whole, finite, non-negative double, exactly (no exponent, no fraction).
 std::string wholeDigits(double whole) {
-    if (whole < kTwoToThe63) {
+    if (whole < twoToThe63) {
         std::array<char, 24> buffer{};
         const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
                                           static_cast<std::int64_t>(whole));

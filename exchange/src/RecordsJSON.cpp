@@ -26,7 +26,7 @@ namespace {
 using Json = nlohmann::json;                 // decoding: key order is irrelevant
 using OrderedJson = nlohmann::ordered_json;  // encoding: keys in declaration order
 
-constexpr double kTwoToThe53 = 9007199254740992.0;
+constexpr double twoToThe53 = 9007199254740992.0;
 
 // ---- encoding -------------------------------------------------------------------------------
 
@@ -38,7 +38,7 @@ constexpr double kTwoToThe53 = 9007199254740992.0;
 std::optional<OrderedJson> number(double value) {
     if (!std::isfinite(value)) return std::nullopt;
     const bool negativeZero = value == 0 && std::signbit(value);
-    if (std::trunc(value) == value && std::fabs(value) < kTwoToThe53 && !negativeZero) {
+    if (std::trunc(value) == value && std::fabs(value) < twoToThe53 && !negativeZero) {
         return OrderedJson(static_cast<std::int64_t>(value));
     }
     return OrderedJson(value);

@@ -15,8 +15,8 @@ namespace tessly::SensorBridge {
 
 namespace {
 
-constexpr std::string_view kSensorsFile = "sensors.json";
-constexpr std::string_view kControlFile = "control.json";
+constexpr std::string_view sensorsFileName = "sensors.json";
+constexpr std::string_view controlFileName = "control.json";
 
 template <class Record>
 void store(const Record& record, std::string_view fileName, Durability durability) {
@@ -51,7 +51,7 @@ void write(const SensorsPayload& payload) noexcept {
         // a crash an old or empty file costs nothing, while an fsync each second would cost disk
         // I/O and battery for the whole life of the agent. The rename alone keeps readers from
         // ever seeing a torn file.
-        store(payload, kSensorsFile, Durability::none);
+        store(payload, sensorsFileName, Durability::none);
     } catch (const std::bad_alloc&) {  // the write is dropped like any other failure
     }
 }
@@ -59,14 +59,14 @@ void write(const SensorsPayload& payload) noexcept {
 void writeControl(const SensorControl& control) noexcept {
     try {
         // The user's intent: flushed to stable storage before and after the rename.
-        store(control, kControlFile, Durability::synced);
+        store(control, controlFileName, Durability::synced);
     } catch (const std::bad_alloc&) {  // the write is dropped like any other failure
     }
 }
 
 std::optional<SensorsPayload> read(double now) noexcept {
     try {
-        const auto bytes = load(kSensorsFile);
+        const auto bytes = load(sensorsFileName);
         if (!bytes) return std::nullopt;
         auto payload = decodeSensorsPayload(*bytes);
         if (!payload) return std::nullopt;
@@ -79,7 +79,7 @@ std::optional<SensorsPayload> read(double now) noexcept {
 
 std::optional<SensorControl> readControl() noexcept {
     try {
-        const auto bytes = load(kControlFile);
+        const auto bytes = load(controlFileName);
         if (!bytes) return std::nullopt;
         return decodeSensorControl(*bytes);
     } catch (const std::bad_alloc&) {

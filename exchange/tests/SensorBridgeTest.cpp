@@ -185,7 +185,7 @@ TEST_F(SensorBridgeTest, OnlySmallRegularFilesAreRead) {
     fs::remove(controlFile());
 
     // Exactly the cap reads; one byte more does not.
-    std::string padded = control + std::string(detail::kMaxFileSize - control.size(), ' ');
+    std::string padded = control + std::string(detail::maxFileSize - control.size(), ' ');
     writeBytes(controlFile(), padded);
     EXPECT_TRUE(SensorBridge::readControl());
     writeBytes(controlFile(), padded + " ");

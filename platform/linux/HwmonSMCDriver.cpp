@@ -99,7 +99,10 @@ class HwmonSMCDriver final : public SMCDriver {
 
     std::optional<SMCKeyData> call(const SMCKeyData& input) noexcept override {
         const double now = clock_.monotonicNow();
-        if (schedule_.due(now, /*regularly=*/someInputGone_)) discover(now);
+        // The keys are fixed: only inputs found gone give a reason to look again.
+        const auto cadence = someInputGone_ ? DiscoverySchedule::Cadence::everyPeriod
+                                            : DiscoverySchedule::Cadence::whenGone;
+        if (schedule_.due(now, cadence)) discover(now);
 
         SMCKeyData reply{};
         reply.key = input.key;

@@ -65,7 +65,7 @@ class HwmonTemperatureServices final : public TemperatureServices {
             set_->deviceGone = false;
             schedule_.deviceGone();
         }
-        if (schedule_.due(now, /*regularly=*/true)) discover(now);
+        if (schedule_.due(now, DiscoverySchedule::Cadence::everyPeriod)) discover(now);
         if (!set_) return nullptr;
         try {
             return std::make_unique<HwmonServiceList>(set_);

@@ -21,7 +21,7 @@ namespace {
 
 using Kind = SimulatedMachine::Kind;
 
-constexpr std::array<SimulatedMachine::Info, 4> kCatalog{{
+constexpr std::array<SimulatedMachine::Info, 4> machines{{
     {"apple-silicon-laptop",
      "Apple Silicon laptop, two fans that rest at idle, ten CPU dies, GPU, battery, NAND and "
      "memory (TRD) sensors"},
@@ -33,8 +33,8 @@ constexpr std::array<SimulatedMachine::Info, 4> kCatalog{{
      "unknown and mistyped keys, a services list that fails now and then"},
 }};
 
-constexpr Kind kKinds[] = {Kind::appleSiliconLaptop, Kind::fanlessLaptop, Kind::intelDesktop,
-                           Kind::brokenSensors};
+constexpr Kind kinds[] = {Kind::appleSiliconLaptop, Kind::fanlessLaptop, Kind::intelDesktop,
+                          Kind::brokenSensors};
 
 // ---- seeded, smooth functions of time ----------------------------------------------------------
 
@@ -317,13 +317,13 @@ std::string fanKey(std::size_t index, std::string_view suffix) {
 }  // namespace
 
 std::span<const SimulatedMachine::Info> SimulatedMachine::catalog() noexcept {
-    return kCatalog;
+    return machines;
 }
 
 std::optional<SimulatedMachine> SimulatedMachine::make(std::string_view name) {
-    for (std::size_t i = 0; i < kCatalog.size(); ++i) {
-        if (kCatalog[i].name == name) {
-            SimulatedMachine machine(kCatalog[i], kKinds[i]);
+    for (std::size_t i = 0; i < machines.size(); ++i) {
+        if (machines[i].name == name) {
+            SimulatedMachine machine(machines[i], kinds[i]);
             machine.advanceTo(0);
             return machine;
         }

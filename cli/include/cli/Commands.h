@@ -21,14 +21,21 @@ std::string_view versionText() noexcept;
 // Parses `argv` (argv[0] is the program name) and runs the command it names.
 int tesslyMain(int argc, const char* const* argv, Console& console);
 
-int runRead(Console& console, bool json);
+// How a command prints what it found.
+enum class Output { text, json };
+// What the login item is to be.
+enum class Autostart { off, on };
+// What `simulate` does while fresh payloads are being published already.
+enum class WhilePublishing { refuse, startAnyway };
+
+int runRead(Console& console, Output output);
 int runExport(Console& console, const std::string& outputFile);  // "" for standard output
 int runControlShow(Console& console);
-int runControlAutostart(Console& console, bool autostart);
+int runControlAutostart(Console& console, Autostart autostart);
 int runControlStop(Console& console);
 int runSimulateList(Console& console);
-int runSimulate(Console& console, std::string_view machine, bool force);
-int runSensors(Console& console, bool json, const std::string& sysfsRoot);
+int runSimulate(Console& console, std::string_view machine, WhilePublishing whilePublishing);
+int runSensors(Console& console, Output output, const std::string& sysfsRoot);
 // Reads the terminal's own descriptors: standard input for keys, standard output for the view.
 int runWatch(Console& console, double interval);
 

@@ -19,8 +19,8 @@ namespace {
 std::optional<std::filesystem::path> passwdHome() {
     const long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
     std::size_t size = hint > 0 ? static_cast<std::size_t>(hint) : 4096;
-    constexpr std::size_t kLargestBuffer = std::size_t{1} << 20;
-    while (size <= kLargestBuffer) {
+    constexpr std::size_t largestBuffer = std::size_t{1} << 20;
+    while (size <= largestBuffer) {
         std::vector<char> buffer(size);
         passwd entry{};
         passwd* found = nullptr;

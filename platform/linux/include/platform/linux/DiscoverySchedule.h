@@ -14,12 +14,15 @@ class DiscoverySchedule {
     // Seconds on the monotonic clock between regular discoveries.
     static constexpr double period = 60.0;
 
+    // Whether discovery recurs every period, or only once something is found gone.
+    enum class Cadence { everyPeriod, whenGone };
+
     // Whether to discover at monotonic time `now`: before the first discovery; when a device was
-    // reported gone (early at most once per period); and, where `regularly` holds, once the
+    // reported gone (early at most once per period); and, at Cadence::everyPeriod, once the
     // period has passed.
-    bool due(double now, bool regularly) const noexcept {
+    bool due(double now, Cadence cadence) const noexcept {
         if (!last_) return true;
-        if (now - *last_ >= period) return regularly || deviceGone_;
+        if (now - *last_ >= period) return cadence == Cadence::everyPeriod || deviceGone_;
         return deviceGone_ && !earlyUsed_;
     }
 
