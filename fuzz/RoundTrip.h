@@ -1,7 +1,8 @@
 #pragma once
 // The round trip every decoder must keep: whatever decodes is a record that encodes (a decoded
-// number is always finite), and its bytes decode to a bit-identical record that encodes to the
-// same bytes again.
+// number is always finite), and its bytes decode to a record that encodes to the same bytes
+// again. The encoding tells every finite double apart, -0.0 from 0.0 included, so equal bytes
+// mean a bit-identical record.
 
 #include <TesslyKit/RecordsJSON.h>
 
@@ -10,7 +11,6 @@
 #include <string_view>
 
 #include "Check.h"
-#include "SameBits.h"
 
 namespace tessly::fuzz {
 
@@ -25,7 +25,6 @@ void checkRoundTrip(std::string_view text,
     FUZZ_CHECK(bytes.has_value());
     const std::optional<Record> again = decode(*bytes);
     FUZZ_CHECK(again.has_value());
-    FUZZ_CHECK(sameBits(*again, *record));
     FUZZ_CHECK(encodeJSON(*again) == bytes);
 }
 

@@ -1,267 +1,232 @@
-// The real tessly-helper executable, end to end, with HOME and XDG_CONFIG_HOME in a temporary
-// directory. Waits are bounded generously; nothing here times the agent.
-#include <gtest/gtest.h>
+// The real tessly-helper, end to end, with HOME and XDG_CONFIG_HOME in a scratch directory: the
+// rules a user sees, and the agent under hostile conditions (killed at random moments, a full
+// disk, a file-size limit, few descriptors, a second agent, its program replaced). Waits are
+// bounded generously; nothing here times the agent.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <TesslyKit/TesslyKit.h>
+
 #include <chrono>
 #include <functional>
-#include <optional>
-#include <string>
+#include <random>
 #include <thread>
-
-#include <TesslyKit/RecordsJSON.h>
-#include <TesslyKit/SensorBridge.h>
 
 #include "testing/Scratch.h"
 
-namespace tessly {
+namespace tessly::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::TempDir;
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 6s) {
+    for (const auto deadline = std::chrono::steady_clock::now() + limit;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(10ms)) {
+        if (condition()) return true;
+    }
+    return condition();
+}
 
 double wallNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 6s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return condition();
-}
+// One run of a tessly-helper with the scratch HOME; killed when dropped.
+class Helper {
+  public:
+    struct Limits {
+        std::optional<rlim_t> descriptors;  // RLIMIT_NOFILE, soft and hard
+        std::optional<rlim_t> fileSize;     // the soft RLIMIT_FSIZE
+    };
 
-class HelperProcessTest : public ::testing::Test {
-  protected:
-    TempDir dir;
-    std::filesystem::path home = dir / "home";
-    std::filesystem::path container =
-        home / "Library/Group Containers" / std::string(SensorBridge::groupID);
-    std::filesystem::path autostartEntry = dir / "config/autostart/app.tessly.helper.desktop";
-    std::filesystem::path stderrFile = dir / "stderr.txt";
-    pid_t pid = -1;
-    std::optional<int> exitStatus;
-
-    void SetUp() override { std::filesystem::create_directories(home); }
-
-    void TearDown() override {
-        if (pid > 0 && !exitStatus) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
+    Helper(const std::string& program, const fs::path& errors, Limits limits = {}) {
+        std::vector<std::string> environment{
+            "HOME=" + std::string(::getenv("HOME")),
+            "XDG_CONFIG_HOME=" + std::string(::getenv("XDG_CONFIG_HOME")), "PATH=/usr/bin:/bin"};
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+            if (const char* value = ::getenv(name))
+                environment.push_back(std::string(name) + "=" + value);
         }
-    }
-
-    // Starts `program` with the scratch HOME and its standard error in `errors`, and (when
-    // given) at most `descriptors` open files.
-    pid_t spawn(const std::string& program, const std::filesystem::path& errors,
-                std::optional<rlim_t> descriptors = std::nullopt) {
-        const std::string homeVar = "HOME=" + home.string();
-        const std::string configVar = "XDG_CONFIG_HOME=" + (dir / "config").string();
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(err, STDERR_FILENO);
-            ::close(err);
-            if (descriptors) {
-                const rlimit limit{*descriptors, *descriptors};
-                ::setrlimit(RLIMIT_NOFILE, &limit);
-            }
-            const char* argv[] = {program.c_str(), nullptr};
-            const char* envp[] = {homeVar.c_str(), configVar.c_str(), "PATH=/usr/bin:/bin",
-                                  nullptr};
-            ::execve(program.c_str(), const_cast<char* const*>(argv),
-                     const_cast<char* const*>(envp));
-            ::_exit(127);
+        std::vector<char*> envp;
+        for (auto& variable : environment)
+            envp.push_back(variable.data());
+        envp.push_back(nullptr);
+        std::fflush(nullptr);
+        pid_ = ::fork();
+        if (pid_ != 0) return;
+        // Its output goes to the file, so that no pipe of the test runner outlives the test.
+        const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        ::dup2(err, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ::close(err);
+        ::signal(SIGXFSZ, SIG_DFL);  // as a login session starts it
+        rlimit limit{};
+        if (limits.fileSize && ::getrlimit(RLIMIT_FSIZE, &limit) == 0) {
+            limit.rlim_cur = *limits.fileSize;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
         }
-        return child;
+        if (limits.descriptors) {
+            limit = {*limits.descriptors, *limits.descriptors};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
+        const char* argv[] = {program.c_str(), nullptr};
+        ::execve(program.c_str(), const_cast<char* const*>(argv), envp.data());
+        ::_exit(127);
     }
+    ~Helper() { kill(); }
+    Helper(const Helper&) = delete;
+    Helper& operator=(const Helper&) = delete;
 
-    void launch(std::optional<rlim_t> descriptors = std::nullopt,
-                const std::string& program = TESSLY_HELPER_PATH) {
-        pid = spawn(program, stderrFile, descriptors);
-        ASSERT_GT(pid, 0);
-    }
-
-    // The exit status of a process that must end by itself within a few seconds.
-    static std::optional<int> exitOf(pid_t child) {
+    pid_t pid() const { return pid_; }
+    // The wait status once the process has ended by itself.
+    std::optional<int> ended() {
         int status = 0;
-        if (!eventually([&] { return ::waitpid(child, &status, WNOHANG) == child; })) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, nullptr, 0);
-            return std::nullopt;
-        }
-        return status;
+        if (!status_ && ::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
+        return status_;
     }
-
-    bool exited() {
-        if (exitStatus) return true;
+    void kill() {
+        if (ended()) return;
+        ::kill(pid_, SIGKILL);
         int status = 0;
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            exitStatus = status;
-            return true;
-        }
-        return false;
+        ::waitpid(pid_, &status, 0);
+        status_ = status;
     }
 
-    std::optional<SensorsPayload> payload() {
-        return decodeSensorsPayload(testing::readFile(container / "sensors.json"));
-    }
-
-    void writeControl(const std::string& json) {
-        testing::writeFile(container / "control.json.new", json);
-        std::filesystem::rename(container / "control.json.new", container / "control.json");
-    }
-
-    // The sampledAt of the next payload after the current one.
-    std::optional<double> nextSampledAt() {
-        const double first = payload().value().sampledAt;
-        std::optional<double> next;
-        eventually([&] { return (next = payload().value_or(SensorsPayload{}).sampledAt) > first; });
-        return next > first ? next : std::nullopt;
-    }
+  private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
 };
 
-TEST_F(HelperProcessTest, PublishesAtLaunchThenEverySecondAndLeavesAValidFileWhenKilled) {
-    launch();
-    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
-    EXPECT_EQ(payload().value().helperVersion, std::optional<std::string>("0.1.0"));
-    ASSERT_TRUE(nextSampledAt());
-    ASSERT_TRUE(nextSampledAt());
+class HelperProcessTest : public ::testing::Test, protected ScratchHome {
+  protected:
+    fs::path errors = dir / "stderr.txt";
 
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    exitStatus = 0;
-    const auto last = payload();
-    ASSERT_TRUE(last);  // still a whole, valid payload
-    testing::ScopedEnv readerHome("HOME", home.string());
-    EXPECT_TRUE(SensorBridge::read(last->sampledAt + SensorBridge::staleAfter));
-    EXPECT_FALSE(SensorBridge::read(last->sampledAt + SensorBridge::staleAfter + 0.5));
-}
+    std::optional<SensorsPayload> payload() const {
+        return decodeSensorsPayload(readFile(sensorsFile()));
+    }
+    // Waits for a payload sampled after `after`.
+    bool payloadAfter(double after, std::chrono::milliseconds limit = 6s) const {
+        return eventually([&] { return payload() && payload()->sampledAt > after; }, limit);
+    }
+    void writeControl(const std::string& json) const {
+        writeFile(container() / "control.new", json);
+        fs::rename(container() / "control.new", controlFile());
+    }
+    void SetUp() override { fs::create_directories(container()); }
+};
 
-TEST_F(HelperProcessTest, WithoutControlFileUnregistersOnceAtLaunchOnly) {
-    testing::writeFile(autostartEntry, "[Desktop Entry]\n");
-    launch();
-    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
-    EXPECT_FALSE(std::filesystem::exists(autostartEntry));
+// At launch and then every second, until a stop request newer than its launch ends it (status 0,
+// without registering); a kill at any moment leaves a whole payload.
+TEST_F(HelperProcessTest, PublishesEverySecondObeysAStopAndSurvivesKills) {
+    std::mt19937 random(20260102);
+    for (int kill = 0; kill < 8; ++kill) {
+        Helper helper(TESSLY_HELPER_PATH, errors);
+        ASSERT_TRUE(payloadAfter(wallNow() - 0.5)) << readFile(errors);
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1200));
+        helper.kill();
+        ASSERT_TRUE(payload()) << "kill " << kill << " left a torn payload";
+    }
+    EXPECT_EQ(payload()->helperVersion, "0.1.0");
 
-    // Put back by hand: later ticks send nothing while the wish is unchanged.
-    testing::writeFile(autostartEntry, "[Desktop Entry]\n");
-    ASSERT_TRUE(nextSampledAt());
-    ASSERT_TRUE(nextSampledAt());
-    EXPECT_TRUE(std::filesystem::exists(autostartEntry));
-}
-
-TEST_F(HelperProcessTest, FollowsTheAutostartWishWhileRunning) {
-    launch();
-    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
-    writeControl(R"({"autostart":true})");
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(autostartEntry); }));
-    EXPECT_NE(testing::readFile(autostartEntry).find("Exec="), std::string::npos);
-
-    writeControl(R"({"autostart":false})");
-    EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(autostartEntry); }));
-}
-
-TEST_F(HelperProcessTest, StopRequestAfterLaunchEndsTheProcessWithoutRegistering) {
-    launch();
-    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
+    Helper helper(TESSLY_HELPER_PATH, errors);
+    const double launched = wallNow();
+    ASSERT_TRUE(payloadAfter(launched + 1.0)) << "no tick a second after launch";
     writeControl(R"({"autostart":true,"stopRequestedAt":)" + std::to_string(wallNow()) + "}");
-    ASSERT_TRUE(eventually([&] { return exited(); }));
-    ASSERT_TRUE(WIFEXITED(*exitStatus));
-    EXPECT_EQ(WEXITSTATUS(*exitStatus), 0);
-    EXPECT_FALSE(std::filesystem::exists(autostartEntry));
+    ASSERT_TRUE(eventually([&] { return helper.ended().has_value(); }));
+    EXPECT_TRUE(WIFEXITED(*helper.ended()) && WEXITSTATUS(*helper.ended()) == 0);
+    EXPECT_FALSE(fs::exists(autostartEntry()));
+    EXPECT_EQ(readFile(errors), "");
 }
 
-TEST_F(HelperProcessTest, StopRequestOlderThanLaunchIsLeftWithoutEffect) {
-    writeControl(R"({"autostart":false,"stopRequestedAt":)" + std::to_string(wallNow() - 10) + "}");
-    launch();
-    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
-    ASSERT_TRUE(nextSampledAt());
-    ASSERT_TRUE(nextSampledAt());
-    EXPECT_FALSE(exited());
+// The autostart entry follows the wish; a registration that fails is logged once.
+TEST_F(HelperProcessTest, TheLoginItemFollowsTheWish) {
+    writeFile(autostartEntry(), "[Desktop Entry]\n");
+    Helper helper(TESSLY_HELPER_PATH, errors);
+    ASSERT_TRUE(eventually([&] { return !fs::exists(autostartEntry()); }));  // no record: off
+    writeControl(R"({"autostart":true})");
+    ASSERT_TRUE(eventually([&] { return fs::exists(autostartEntry()); }));
+    EXPECT_NE(readFile(autostartEntry()).find("\nExec=" TESSLY_HELPER_PATH "\n"),
+              std::string::npos);
+
+    fs::remove_all(autostartEntry().parent_path());
+    writeFile(autostartEntry().parent_path(), "a file where the folder should be");
+    writeControl(R"({"autostart":false})");
+    ASSERT_TRUE(payloadAfter(wallNow() + 1));
+    writeControl(R"({"autostart":true})");
+    ASSERT_TRUE(payloadAfter(wallNow() + 2));
+    const std::string log = readFile(errors);
+    EXPECT_TRUE(log.starts_with("Tessly Helper: login-item update failed: ")) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
 }
 
-// One publisher per container: a second agent leaves at once without touching anything, and a
-// killed one keeps nobody out, as the kernel drops its lock with it.
+// One publisher per container: a second agent leaves at once, touching nothing; a killed one
+// keeps nobody out.
 TEST_F(HelperProcessTest, ASecondAgentLeavesAtOnceAndAKilledOneBlocksNobody) {
     writeControl(R"({"autostart":true})");
-    launch();
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(autostartEntry); }));
-    // Removed by hand: the running agent leaves it so, and any agent that started anew would
-    // restate the wish at launch and write it again.
-    std::filesystem::remove(autostartEntry);
+    auto first = std::make_unique<Helper>(TESSLY_HELPER_PATH, errors);
+    ASSERT_TRUE(eventually([&] { return fs::exists(autostartEntry()); }));
+    fs::remove(autostartEntry());  // an agent that started anew would write it again
 
-    const auto secondErrors = dir / "second.txt";
-    const auto second = exitOf(spawn(TESSLY_HELPER_PATH, secondErrors));
-    ASSERT_TRUE(second) << "the second agent kept running";
-    ASSERT_TRUE(WIFEXITED(*second));
-    EXPECT_EQ(WEXITSTATUS(*second), 0);
-    EXPECT_EQ(testing::readFile(secondErrors), "Tessly Helper: another agent is publishing\n");
-    ASSERT_TRUE(nextSampledAt());
-    EXPECT_FALSE(std::filesystem::exists(autostartEntry));
+    Helper second(TESSLY_HELPER_PATH, dir / "second.txt");
+    ASSERT_TRUE(eventually([&] { return second.ended().has_value(); }));
+    EXPECT_TRUE(WIFEXITED(*second.ended()) && WEXITSTATUS(*second.ended()) == 0);
+    EXPECT_EQ(readFile(dir / "second.txt"), "Tessly Helper: another agent is publishing\n");
+    ASSERT_TRUE(payloadAfter(wallNow() + 0.5));
+    EXPECT_FALSE(fs::exists(autostartEntry()));
 
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    exitStatus = 0;
-    exitStatus.reset();
-    launch();  // the next agent takes over
-    EXPECT_TRUE(eventually([&] { return std::filesystem::exists(autostartEntry); }));
-    EXPECT_FALSE(exited());
+    first.reset();  // killed
+    Helper next(TESSLY_HELPER_PATH, errors);
+    EXPECT_TRUE(eventually([&] { return fs::exists(autostartEntry()); }));
 }
 
 // Eight descriptors in all: the timer and the lock take two, every sensor file is read by open,
-// read and close, and the exchange files and the login item still have theirs.
+// read and close, and the exchange files and the login item still get theirs.
 TEST_F(HelperProcessTest, EightDescriptorsAreEnoughToPublishAndKeepTheLoginItem) {
     writeControl(R"({"autostart":true})");
-    launch(8);
-    ASSERT_TRUE(eventually([&] { return payload().has_value(); })) << testing::readFile(stderrFile);
-    ASSERT_TRUE(nextSampledAt());
-    EXPECT_TRUE(std::filesystem::exists(autostartEntry));
-    EXPECT_FALSE(exited());
-    EXPECT_EQ(testing::readFile(stderrFile), "");
+    Helper helper(TESSLY_HELPER_PATH, errors, {.descriptors = 8, .fileSize = std::nullopt});
+    ASSERT_TRUE(payloadAfter(wallNow() + 1)) << readFile(errors);
+    EXPECT_TRUE(fs::exists(autostartEntry()));
+    EXPECT_FALSE(helper.ended());
 }
 
-// The entry must start this agent: once the program file has been replaced (an upgrade), an
-// entry naming its path would start something else, so none is written and the failure logged.
-TEST_F(HelperProcessTest, AReplacedExecutableWritesNoEntryAndSaysWhy) {
-    const auto copy = dir / "tessly-helper";
-    std::filesystem::copy_file(TESSLY_HELPER_PATH, copy);
-    launch(std::nullopt, copy.string());
-    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
-    std::filesystem::copy_file(TESSLY_HELPER_PATH, dir / "upgrade");
-    std::filesystem::rename(dir / "upgrade", copy);
-
+// Once the program file is replaced (an upgrade), an entry naming its path would start something
+// else: none is written, and the failure says why.
+TEST_F(HelperProcessTest, AReplacedProgramWritesNoEntry) {
+    const fs::path copy = dir / "tessly-helper";
+    fs::copy_file(TESSLY_HELPER_PATH, copy);
+    Helper helper(copy.string(), errors);
+    ASSERT_TRUE(payloadAfter(0));
+    fs::copy_file(TESSLY_HELPER_PATH, dir / "upgrade");
+    fs::rename(dir / "upgrade", copy);
     writeControl(R"({"autostart":true})");
-    ASSERT_TRUE(eventually([&] { return !testing::readFile(stderrFile).empty(); }));
-    EXPECT_EQ(testing::readFile(stderrFile),
+    ASSERT_TRUE(eventually([&] { return !readFile(errors).empty(); }));
+    EXPECT_EQ(readFile(errors),
               "Tessly Helper: login-item update failed: the running program has been deleted or "
               "replaced since it started; an entry would not start this agent\n");
-    EXPECT_FALSE(std::filesystem::exists(autostartEntry));
+    EXPECT_FALSE(fs::exists(autostartEntry()));
 }
 
-TEST_F(HelperProcessTest, FailedRegistrationLogsOneLineAndIsNotRetried) {
-    testing::writeFile(dir / "config/autostart", "a file where the folder should be");
-    writeControl(R"({"autostart":true})");
-    launch();
-    ASSERT_TRUE(eventually([&] { return payload().has_value(); }));
-    ASSERT_TRUE(nextSampledAt());
-    ASSERT_TRUE(nextSampledAt());
-
-    const std::string log = testing::readFile(stderrFile);
-    const std::string prefix = "Tessly Helper: login-item update failed: ";
-    ASSERT_EQ(log.rfind(prefix, 0), 0u) << log;
-    EXPECT_EQ(log.find(prefix, 1), std::string::npos) << log;  // exactly one line
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
+// Writes that fail (here for a file-size limit) keep the last whole payload in place; the agent
+// keeps ticking and publishes again once writing works.
+TEST_F(HelperProcessTest, FailingWritesKeepTheLastPayloadUntilWritingWorksAgain) {
+    SensorBridge::write({.sampledAt = 1'000'000.5, .helperVersion = "previous"});
+    const std::string previous = readFile(sensorsFile());
+    Helper helper(TESSLY_HELPER_PATH, errors, {.descriptors = std::nullopt, .fileSize = 0});
+    std::this_thread::sleep_for(2300ms);
+    ASSERT_FALSE(helper.ended()) << "the agent ended while writes failed";
+    EXPECT_EQ(readFile(sensorsFile()), previous);
+    rlimit lifted{};
+    ASSERT_EQ(::prlimit(helper.pid(), RLIMIT_FSIZE, nullptr, &lifted), 0);
+    lifted.rlim_cur = lifted.rlim_max;
+    ASSERT_EQ(::prlimit(helper.pid(), RLIMIT_FSIZE, &lifted, nullptr), 0);
+    EXPECT_TRUE(payloadAfter(1'000'000.5));
 }
 
 }  // namespace
-}  // namespace tessly
+}  // namespace tessly::testing

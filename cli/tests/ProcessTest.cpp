@@ -25,7 +25,7 @@
 
 #include "testing/Scratch.h"
 
-namespace tessly::cli {
+namespace tessly::cli::testing {
 namespace {
 
 using namespace std::chrono_literals;
@@ -35,11 +35,8 @@ double wallNow() {
         .count();
 }
 
-class TesslyProcess : public ::testing::Test {
+class TesslyProcess : public ::testing::Test, protected tessly::testing::ScratchHome {
   protected:
-    tessly::testing::TempDir scratch;
-    std::string home = (scratch / "home").string();
-    tessly::testing::ScopedEnv homeVar{"HOME", home};
     pid_t pid = -1;
 
     void TearDown() override {
@@ -55,8 +52,8 @@ class TesslyProcess : public ::testing::Test {
         for (const auto& arg : args)
             argv.push_back(arg.c_str());
         argv.push_back(nullptr);
-        const std::string homeEnv = "HOME=" + home;
-        const std::string configEnv = "XDG_CONFIG_HOME=" + (scratch / "config").string();
+        const std::string homeEnv = "HOME=" + home.string();
+        const std::string configEnv = "XDG_CONFIG_HOME=" + (dir / "config").string();
         const char* envp[] = {homeEnv.c_str(), configEnv.c_str(), "TERM=xterm",
                               "PATH=/usr/bin:/bin", nullptr};
         ::execve(TESSLY_CLI_PATH, const_cast<char* const*>(argv.data()),
@@ -137,7 +134,7 @@ TEST_F(TesslyProcess, WatchIntoAPipeWritesOneLinePerRefreshAndFollowsThePayload)
 
 // Run as root, export must never turn a device node into a regular file.
 TEST_F(TesslyProcess, ExportLeavesADeviceNodeAsItIs) {
-    const auto node = scratch / "null";
+    const auto node = dir / "null";
     if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
         GTEST_SKIP() << "device nodes cannot be made here";
     }
@@ -154,15 +151,13 @@ TEST_F(TesslyProcess, ExportLeavesADeviceNodeAsItIs) {
     EXPECT_TRUE(S_ISCHR(after.st_mode));
 }
 
-class WatchInTerminal : public TesslyProcess {
-  protected:
-    int master = -1;
-    int slave = -1;
-
-    void SetUp() override {
-        winsize size{};
-        size.ws_row = 24;
-        size.ws_col = 80;
+// In a terminal, watch redraws in place on the alternate screen and gives the terminal back (its
+// screen, cursor and modes) on q, and on Ctrl-C, then ending by the signal as a shell expects.
+TEST_F(TesslyProcess, WatchInATerminalGivesItBackOnQAndCtrlC) {
+    for (const auto& [keys, signal] : {std::pair{"q", 0}, std::pair{"\x03", SIGINT}}) {
+        SCOPED_TRACE(signal);
+        int master = -1, slave = -1;
+        winsize size{.ws_row = 24, .ws_col = 80, .ws_xpixel = 0, .ws_ypixel = 0};
         ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &size), 0);
         pid = ::fork();
         ASSERT_GE(pid, 0);
@@ -170,70 +165,34 @@ class WatchInTerminal : public TesslyProcess {
             ::close(master);
             ::setsid();
             ::ioctl(slave, TIOCSCTTY, 0);
-            ::dup2(slave, STDIN_FILENO);
-            ::dup2(slave, STDOUT_FILENO);
-            ::dup2(slave, STDERR_FILENO);
-            if (slave > STDERR_FILENO) ::close(slave);
+            for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+                ::dup2(slave, fd);
             execTessly({"watch", "--interval", "0.1"});
         }
-    }
-
-    void TearDown() override {
-        TesslyProcess::TearDown();
-        if (master >= 0) ::close(master);
-        if (slave >= 0) ::close(slave);
-    }
-
-    // Waits for two whole frames, then sends `keys` as typed at the terminal.
-    std::string runUntilKeys(std::string_view keys, int& status) {
         std::string text;
         EXPECT_TRUE(readUntil(master, text, [&] { return count(text, "\x1b[J") >= 2; })) << text;
-        EXPECT_EQ(::write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+        EXPECT_EQ(::write(master, keys, 1), 1);
+        int status = 0;
         EXPECT_TRUE(readUntil(master, text, nullptr, &status)) << "tessly watch did not end";
-        return text;
-    }
+        EXPECT_TRUE(signal != 0 ? WIFSIGNALED(status) && WTERMSIG(status) == signal
+                                : WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << status;
 
-    void expectRedrawnInPlaceAndRestored(const std::string& text) {
-        // Enters the alternate screen and hides the cursor before the first frame.
+        // The alternate screen and a hidden cursor before the first frame; every frame from the
+        // top left, clearing what the last one left; the screen, cursor and modes given back.
         const std::size_t firstFrame = text.find("\x1b[H");
         ASSERT_NE(firstFrame, std::string::npos) << text;
-        EXPECT_LT(text.find("\x1b[?1049h"), firstFrame);
-        EXPECT_LT(text.find("\x1b[?25l"), firstFrame);
-        // Every frame starts at the top left and clears what the last one left over.
-        EXPECT_GE(count(text, "\x1b[H"), 2u);
+        EXPECT_LT(text.find("\x1b[?1049h\x1b[?25l"), firstFrame);
         EXPECT_EQ(count(text, "\x1b[H"), count(text, "\x1b[J"));
         EXPECT_NE(text.find("tessly watch · every 0.1 s · q or Ctrl-C quits"), std::string::npos);
-        // Gives the cursor and the main screen back after the last frame.
-        const std::size_t lastFrame = text.rfind("\x1b[J");
-        EXPECT_GT(text.rfind("\x1b[?25h"), lastFrame);
-        EXPECT_GT(text.rfind("\x1b[?1049l"), lastFrame);
-        EXPECT_LT(text.rfind("\x1b[?1049h"), text.rfind("\x1b[?1049l"));
-        EXPECT_LT(text.rfind("\x1b[?25l"), text.rfind("\x1b[?25h"));
-        // And the terminal's own modes: echo and line editing are on again.
+        EXPECT_GT(text.rfind("\x1b[?25h\x1b[?1049l"), text.rfind("\x1b[J"));
         termios modes{};
         ASSERT_EQ(::tcgetattr(slave, &modes), 0);
-        EXPECT_NE(modes.c_lflag & ECHO, 0u);
-        EXPECT_NE(modes.c_lflag & ICANON, 0u);
+        EXPECT_TRUE((modes.c_lflag & ECHO) != 0 && (modes.c_lflag & ICANON) != 0);
+        ::close(master);
+        ::close(slave);
     }
-};
-
-TEST_F(WatchInTerminal, CtrlCRestoresTheTerminalAndEndsByTheSignal) {
-    int status = 0;
-    const std::string text = runUntilKeys("\x03", status);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
-    expectRedrawnInPlaceAndRestored(text);
-}
-
-TEST_F(WatchInTerminal, QRestoresTheTerminalAndExitsCleanly) {
-    int status = 0;
-    const std::string text = runUntilKeys("q", status);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    expectRedrawnInPlaceAndRestored(text);
-    // The key was not echoed: every "q" belongs to a frame.
-    const std::size_t frameStart = text.find("\x1b[H");
-    const std::string frame = text.substr(frameStart, text.find("\x1b[J") - frameStart);
-    EXPECT_EQ(count(text, "q"), count(frame, "q") * count(text, "\x1b[H"));
 }
 
 }  // namespace
-}  // namespace tessly::cli
+}  // namespace tessly::cli::testing

@@ -1,102 +1,159 @@
-// The records: defaults, FanReading's derived values and equality.
+// The records and their JSON form: the documented examples both ways, the derived fan values,
+// exact numbers, and what a strict reader refuses.
 
+#include <gtest/gtest.h>
+
+#include <TesslyKit/Records.h>
+#include <TesslyKit/RecordsJSON.h>
+
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <random>
 #include <string>
 
-#include "TestSupport.h"
-
-namespace tessly {
+namespace tessly::testing {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kDenorm = std::numeric_limits<double>::denorm_min();
-using List = std::vector<double>;
+using namespace std::string_view_literals;
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr std::int64_t int64Max = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t int64Min = std::numeric_limits<std::int64_t>::min();
 
-TEST(Records, DefaultsAreAbsentOrZero) {
-    const FanReading fan{.rpm = 1200};
-    EXPECT_EQ(fan.fanCount, 0);
-    EXPECT_FALSE(fan.rpms || fan.minRPM || fan.maxRPM);
-    const SensorsPayload payload{.sampledAt = 5};
-    EXPECT_FALSE(payload.thermal || payload.fan || payload.helperVersion);
-    EXPECT_FALSE(SensorControl{}.autostart || SensorControl{}.stopRequestedAt);
-    EXPECT_EQ(ThermalReading{}, ThermalReading{});
+constexpr std::string_view fullText =
+    R"({"thermal":{"cpuTemperatureC":48.5,"gpuTemperatureC":41.25,"batteryTemperatureC":30.5,)"
+    R"("storageTemperatureC":36},"fan":{"rpm":1320,"fanCount":2,"rpms":[1320,1275.5],)"
+    R"("minRPM":1000,"maxRPM":4900},"sampledAt":1767225600.5,"helperVersion":"1.4.0"})";
+
+TEST(Records, TheExamplesReadAndWriteBothWays) {
+    const SensorsPayload full{.thermal = ThermalReading{.cpuTemperatureC = 48.5,
+                                                        .gpuTemperatureC = 41.25,
+                                                        .batteryTemperatureC = 30.5,
+                                                        .storageTemperatureC = 36},
+                              .fan = FanReading{.rpm = 1320,
+                                                .fanCount = 2,
+                                                .rpms = std::vector<double>{1320, 1275.5},
+                                                .minRPM = 1000,
+                                                .maxRPM = 4900},
+                              .sampledAt = 1767225600.5,
+                              .helperVersion = "1.4.0"};
+    EXPECT_EQ(encodeJSON(full), fullText);
+    EXPECT_EQ(encodeJSON(decodeSensorsPayload(fullText).value()), fullText);
+    EXPECT_EQ(encodeJSON(SensorsPayload{.sampledAt = 2}), R"({"sampledAt":2})");
+    EXPECT_EQ(encodeJSON(FanReading{.rpm = 0, .rpms = std::vector<double>{}}),
+              R"({"rpm":0,"fanCount":0,"rpms":[]})");
+    for (const auto text :
+         {R"({"autostart":true})"sv, R"({"autostart":false,"stopRequestedAt":1767225700.25})"sv}) {
+        EXPECT_EQ(encodeJSON(decodeSensorControl(text).value()), text);
+    }
+    // Absent, present and empty stay apart; a key given twice keeps its last value.
+    EXPECT_FALSE(decodeFanReading(R"({"rpm":1,"fanCount":1})")->rpms);
+    EXPECT_TRUE(decodeFanReading(R"({"rpm":1,"fanCount":1,"rpms":[]})")->rpms->empty());
+    EXPECT_FALSE(decodeSensorControl(R"({"autostart":true,"autostart":false})")->autostart);
 }
 
-TEST(FanReadingDerived, IsSpinningOnlyForStrictlyPositiveRPM) {
-    for (const double rpm : {0.0, -0.0, -1.0, kNaN, -kInf})
-        EXPECT_FALSE(FanReading{.rpm = rpm}.isSpinning()) << rpm;
-    for (const double rpm : {0.01, 0.3, 1320.0, kInf, kDenorm})
-        EXPECT_TRUE(FanReading{.rpm = rpm}.isSpinning()) << rpm;
+TEST(Records, FanReadingsDeriveWhatTheyShow) {
+    const auto fan = [](double rpm) { return FanReading{.rpm = rpm, .fanCount = 1}; };
+    const std::pair<double, std::string_view> descriptions[] = {
+        {1234.5, "1235 rpm"}, {1234.4, "1234 rpm"}, {0.5, "1 rpm"},
+        {0, "Off"},           {-5, "Off"},          {nan, "Off"}};
+    for (const auto& [rpm, text] : descriptions) {
+        EXPECT_EQ(fan(rpm).shortDescription(), text) << rpm;
+        EXPECT_EQ(fan(rpm).isSpinning(), text != "Off") << rpm;
+    }
+    EXPECT_EQ(fan(1e300).shortDescription().substr(0, 5), "10000");
+    EXPECT_EQ(fan(inf).shortDescription(), "inf rpm");
+
+    FanReading limited = fan(1000);
+    EXPECT_EQ(limited.perFanRPMs(), std::vector<double>{1000});
+    limited.rpms = std::vector<double>{900, 1000};
+    EXPECT_EQ(limited.perFanRPMs(), (std::vector<double>{900, 1000}));
+    const std::tuple<std::optional<double>, std::optional<double>, bool> ranges[] = {
+        {1000, 4900, true},
+        {1000, 1000, false},
+        {4900, 1000, false},
+        {std::nullopt, 4900, false},
+        {nan, 4900, false}};
+    for (const auto& [min, max, hasRange] : ranges) {
+        limited.minRPM = min;
+        limited.maxRPM = max;
+        EXPECT_EQ(limited.range().has_value(), hasRange);
+    }
 }
 
-TEST(FanReadingDerived, ShortDescriptionRoundsHalfAwayFromZeroAndShowsOnlyRPM) {
-    const std::pair<double, const char*> cases[] = {
-        {0, "Off"},
-        {-0.0, "Off"},
-        {-300, "Off"},
-        {kNaN, "Off"},
-        {-kInf, "Off"},
-        {0.4, "0 rpm"},
-        {0.5, "1 rpm"},
-        {0.49999999999999994, "0 rpm"},  // floor(x + 0.5) would say 1
-        {2499.5, "2500 rpm"},
-        {2499.49, "2499 rpm"},
-        {12000, "12000 rpm"},                                // no grouping separator
-        {4503599627370497.0, "4503599627370497 rpm"},        // 2^52 + 1: floor(x + 0.5) adds one
-        {9223372036854774784.0, "9223372036854774784 rpm"},  // largest double below 2^63
-        {9223372036854775808.0, "9223372036854775808 rpm"},  // beyond int64: the exact digits
-        {1e20, "100000000000000000000 rpm"},
-        {kInf, "inf rpm"},
-        {kDenorm, "0 rpm"},
+// Every finite double comes back bit for bit, -0.0 with its sign; a non-finite one fails the
+// whole record, and a version that is not UTF-8 is repaired, not refused.
+TEST(Records, NumbersComeBackExactlyAndOnlyFiniteOnesAreWritten) {
+    const double chosen[] = {-0.0, 0.0, 1e-310, 9007199254740993.0, 1.0 / 3, -1e308, 4.9e-324, 36};
+    std::mt19937_64 random(20261206);
+    for (std::size_t i = 0; i < 20000; ++i) {
+        const double value = i < std::size(chosen) ? chosen[i] : std::bit_cast<double>(random());
+        if (!std::isfinite(value)) continue;
+        const auto back =
+            decodeSensorsPayload(encodeJSON(SensorsPayload{.sampledAt = value}).value());
+        ASSERT_TRUE(back);
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(back->sampledAt),
+                  std::bit_cast<std::uint64_t>(value))
+            << value;
+    }
+    for (const double bad : {nan, inf, -inf}) {
+        EXPECT_FALSE(encodeJSON(SensorsPayload{.sampledAt = bad}));
+        EXPECT_FALSE(encodeJSON(SensorsPayload{.thermal = ThermalReading{.gpuTemperatureC = bad}}));
+        EXPECT_FALSE(encodeJSON(
+            SensorsPayload{.fan = FanReading{.rpm = 1, .rpms = std::vector<double>{1, bad}}}));
+        EXPECT_FALSE(encodeJSON(SensorControl{.stopRequestedAt = bad}));
+    }
+    EXPECT_EQ(encodeJSON(SensorsPayload{.sampledAt = 1, .helperVersion = "a\xff\"\n"}),
+              "{\"sampledAt\":1,\"helperVersion\":\"a\xEF\xBF\xBD\\\"\\n\"}");
+}
+
+TEST(Records, AStrictReaderRefusesWhatIsNotARecord) {
+    for (const auto text :
+         {""sv, "{}"sv, "[]"sv, R"({"sampledAt":null})"sv, R"({"sampledAt":"1"})"sv,
+          R"({"sampledAt":1)"sv, R"({"sampledAt":1}x)"sv, "{\"sampledAt\":1}\0"sv,
+          R"({"sampledAt":1e400})"sv, R"({"sampledAt":1,"thermal":5})"sv,
+          R"({"sampledAt":1,"thermal":{"cpuTemperatureC":"48"}})"sv,
+          R"({"sampledAt":1,"fan":{"rpm":1}})"sv, R"({"sampledAt":1,"fan":{"fanCount":1}})"sv,
+          R"({"sampledAt":1,"fan":{"rpm":1,"fanCount":1,"rpms":[1,null]}})"sv,
+          R"({"sampledAt":1,"helperVersion":5})"sv,
+          "{\"sampledAt\":1,\"helperVersion\":\"\xc3\x28\"}"sv}) {
+        EXPECT_FALSE(decodeSensorsPayload(text)) << text;
+    }
+    EXPECT_TRUE(
+        decodeSensorsPayload("\xEF\xBB\xBF {\"sampledAt\":1,\"x\":[{}],\"thermal\":null} \n"));
+    for (const auto text :
+         {R"({})"sv, R"({"autostart":1})"sv, R"({"autostart":"true"})"sv, R"({"autostart":null})"sv,
+          R"({"autostart":true,"stopRequestedAt":"1"})"sv}) {
+        EXPECT_FALSE(decodeSensorControl(text)) << text;
+    }
+    EXPECT_FALSE(decodeSensorsPayload(std::string(100000, '[') + std::string(100000, ']')));
+}
+
+// fanCount is judged by the digits written, not by the double they round to.
+TEST(Records, AFanCountMustBeWrittenWholeAndWithinInt64) {
+    const auto countOf = [](std::string_view number) -> std::optional<std::int64_t> {
+        const auto fan = decodeFanReading(R"({"rpm":0,"fanCount":)" + std::string(number) + "}");
+        return fan ? std::optional(fan->fanCount) : std::nullopt;
     };
-    for (const auto& [rpm, text] : cases)
-        EXPECT_EQ(FanReading{.rpm = rpm}.shortDescription(), text) << rpm;
-    const FanReading threeFans{.rpm = 2000, .fanCount = 3, .rpms = List{2000, 1500}, .minRPM = 1};
-    EXPECT_EQ(threeFans.shortDescription(), "2000 rpm");
-    const auto largest = FanReading{.rpm = std::numeric_limits<double>::max()}.shortDescription();
-    EXPECT_EQ(largest.size(), 309u + 4u);
-    EXPECT_TRUE(largest.starts_with("179769") && largest.ends_with(" rpm")) << largest;
-}
-
-TEST(FanReadingDerived, PerFanRPMsFallBackToRPMOnlyWhenTheListIsAbsentOrEmpty) {
-    auto perFan = [](double rpm, std::optional<List> rpms) {
-        return FanReading{.rpm = rpm, .fanCount = 2, .rpms = std::move(rpms)}.perFanRPMs();
-    };
-    EXPECT_EQ(perFan(1200, std::nullopt), List{1200});
-    EXPECT_EQ(perFan(1200, List{}), List{1200});
-    EXPECT_EQ(perFan(1200, List{700, 800, 900}), (List{700, 800, 900}));  // any length
-    const auto single = perFan(kNaN, std::nullopt);
-    ASSERT_EQ(single.size(), 1u);
-    EXPECT_TRUE(std::isnan(single[0]));
-}
-
-TEST(FanReadingDerived, RangeOnlyWhenBothLimitsAndMinBelowMax) {
-    using Opt = std::optional<double>;
-    EXPECT_EQ((FanReading{.minRPM = 1000, .maxRPM = 5000}.range()), (RPMRange{1000, 5000}));
-    EXPECT_EQ((FanReading{.minRPM = -5, .maxRPM = 0}.range()), (RPMRange{-5, 0}));
-    const std::pair<Opt, Opt> none[] = {{1000, 1000},         {5000, 1000}, {std::nullopt, 5000},
-                                        {1000, std::nullopt}, {kNaN, 5000}, {1000, kNaN}};
-    for (const auto& [min, max] : none)
-        EXPECT_EQ((FanReading{.minRPM = min, .maxRPM = max}.range()), std::nullopt);
-}
-
-TEST(RecordEquality, IsFieldWiseIEEEWithAbsentAndEmptyDistinct) {
-    using T = ThermalReading;
-    EXPECT_NE((T{.cpuTemperatureC = std::nullopt}), (T{.cpuTemperatureC = 0}));
-    EXPECT_EQ((T{.cpuTemperatureC = 0}), (T{.cpuTemperatureC = -0.0}));
-    EXPECT_NE((T{.cpuTemperatureC = kNaN}), (T{.cpuTemperatureC = kNaN}));
-    EXPECT_NE((T{.batteryTemperatureC = 30}), (T{.storageTemperatureC = 30}));
-    EXPECT_EQ((T{.storageTemperatureC = 36}), (T{.storageTemperatureC = 36}));
-    using F = FanReading;
-    EXPECT_NE((F{.rpms = std::nullopt}), (F{.rpms = List{}}));
-    EXPECT_NE((F{.rpms = List{1, 2}}), (F{.rpms = List{2, 1}}));
-    EXPECT_NE((F{.rpms = List{kNaN}}), (F{.rpms = List{kNaN}}));
-    EXPECT_NE((F{.fanCount = 1}), (F{.fanCount = 2}));
-    EXPECT_NE((F{.minRPM = std::nullopt}), (F{.minRPM = 0}));
-    EXPECT_EQ((F{.rpm = 0, .maxRPM = 4900}), (F{.rpm = -0.0, .maxRPM = 4900}));
+    const std::pair<std::string_view, std::int64_t> whole[] = {
+        {"2", 2},
+        {"-0.0", 0},
+        {"2.0", 2},
+        {"1E+3", 1000},
+        {"2000e-3", 2},
+        {"9223372036854775807", int64Max},
+        {"9223372036854775807.0", int64Max},
+        {"-9.223372036854775808e18", int64Min},
+        {"0.0e999999999999999999", 0}};
+    for (const auto& [number, count] : whole)
+        EXPECT_EQ(countOf(number), count) << number;
+    for (const auto number : {"2.5", "1e-3", "2.0000000000000001", "1e-400", "9223372036854775808",
+                              "9223372036854775808.0", "-9223372036854775809", "1e30", "\"2\""}) {
+        EXPECT_EQ(countOf(number), std::nullopt) << number;
+    }
 }
 
 }  // namespace
-}  // namespace tessly
+}  // namespace tessly::testing

@@ -1,5 +1,7 @@
 #include "platform/sim/SimulatedMachine.h"
 
+#include "smc/SMCKeys.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -302,16 +304,12 @@ double sourceHeat(const Heat& heat, Source source) {
     return 0;
 }
 
-void setSpeedKey(ScriptedSMC& smc, const std::string& key, KeyType type, double rpm) {
+void setSpeedKey(ScriptedSMC& smc, std::string_view key, KeyType type, double rpm) {
     if (type == KeyType::fpe2) {
         smc.setFPE2(key, rpm);
     } else {
         smc.setFloat(key, static_cast<float>(rpm));
     }
-}
-
-std::string fanKey(std::size_t index, std::string_view suffix) {
-    return "F" + std::to_string(index) + std::string(suffix);
 }
 
 }  // namespace
@@ -348,12 +346,12 @@ SimulatedMachine::SimulatedMachine(const Info& info, Kind kind)
                 break;
         }
     }
-    smc_.setUInt8("FNum", static_cast<std::uint8_t>(profile.fans.size()));
+    smc_.setUInt8(smc::fanCountKey, static_cast<std::uint8_t>(profile.fans.size()));
     for (std::size_t i = 0; i < profile.fans.size(); ++i) {
         const FanProfile& fan = profile.fans[i];
         if (!fan.hasLimitKeys) continue;
-        setSpeedKey(smc_, fanKey(i, "Mn"), fan.type, fan.minRPM);
-        setSpeedKey(smc_, fanKey(i, "Mx"), fan.type, fan.maxRPM);
+        setSpeedKey(smc_, smc::FanKey(i, smc::FanValue::minimum).name(), fan.type, fan.minRPM);
+        setSpeedKey(smc_, smc::FanKey(i, smc::FanValue::maximum).name(), fan.type, fan.maxRPM);
     }
     for (const auto& fixed : profile.fixedKeys)
         smc_.setKey(fixed.key, fixed.type, fixed.bytes);
@@ -411,7 +409,8 @@ void SimulatedMachine::advanceTo(double seconds) {
             rpm = fan.minRPM + (fan.maxRPM - fan.minRPM) * std::pow(share, 1.3) +
                   12 * noise(own, t / 2);
         }
-        setSpeedKey(smc_, fanKey(i, "Ac"), fan.type, faulty(fan.fault, rpm, own, t));
+        setSpeedKey(smc_, smc::FanKey(i, smc::FanValue::speed).name(), fan.type,
+                    faulty(fan.fault, rpm, own, t));
     }
 }
 

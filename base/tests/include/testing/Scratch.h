@@ -1,5 +1,7 @@
 #pragma once
-// Temporary directories and environment overrides for tests that touch real files.
+// The one scratch helper every file-touching test uses: a temporary directory removed with all it
+// holds, HOME and XDG_CONFIG_HOME pointed into it for the test's life, and whole-file helpers.
+// Nothing a test does reaches the real home directory or autostart folder.
 
 #include <stdlib.h>
 
@@ -8,44 +10,41 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace tessly::testing {
+
+namespace fs = std::filesystem;
 
 // A fresh directory under the system's temp folder, removed with everything in it.
 class TempDir {
   public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tessly.XXXXXX").string();
+        std::string pattern = (fs::temp_directory_path() / "tessly.XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
     }
     ~TempDir() {
         std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        fs::remove_all(path_, ignored);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    const fs::path& path() const { return path_; }
+    fs::path operator/(std::string_view name) const { return path_ / name; }
 
   private:
-    std::filesystem::path path_;
+    fs::path path_;
 };
 
-// Sets an environment variable for the scope's duration, then restores it.
+// Sets (or, given nothing, unsets) an environment variable for the scope, then restores it.
 class ScopedEnv {
   public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
         if (const char* old = ::getenv(name)) old_ = old;
-        ::setenv(name, value.c_str(), 1);
+        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
     }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
+    ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
@@ -54,15 +53,36 @@ class ScopedEnv {
     std::optional<std::string> old_;
 };
 
-inline std::string readFile(const std::filesystem::path& path) {
+// A scratch directory holding the test's HOME ("home") and XDG_CONFIG_HOME ("config").
+class ScratchHome {
+  public:
+    const TempDir dir;
+    const fs::path home = dir / "home";
+
+    fs::path container() const {
+        return home / "Library/Group Containers/group.app.tessly.sensors";
+    }
+    fs::path sensorsFile() const { return container() / "sensors.json"; }
+    fs::path controlFile() const { return container() / "control.json"; }
+    fs::path autostartEntry() const { return dir / "config/autostart/app.tessly.helper.desktop"; }
+
+  private:
+    const bool made_ = fs::create_directories(home);
+    ScopedEnv homeVar_{"HOME", home.string()};
+    ScopedEnv configVar_{"XDG_CONFIG_HOME", (dir / "config").string()};
+};
+
+// The whole content of a file; empty when it cannot be read.
+inline std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-inline void writeFile(const std::filesystem::path& path, const std::string& text) {
-    std::filesystem::create_directories(path.parent_path());
+// Writes `text` as the whole file, creating its directories.
+inline void writeFile(const fs::path& path, std::string_view text) {
+    fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
 }
 

@@ -1,0 +1,169 @@
+// The file exchange against a scratch HOME: where the container is, what a write leaves, which
+// files read as what, and how old a payload may be.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <TesslyKit/TesslyKit.h>
+
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <limits>
+
+#include "ContainerFiles.h"
+#include "testing/Scratch.h"
+
+namespace tessly::testing {
+namespace {
+
+using PState = PayloadStatus::State;
+using CState = ControlStatus::State;
+constexpr double sampledAt = 1767225600.5;
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+std::vector<std::string> entries(const fs::path& directory) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(directory, ignored))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class ExchangeTest : public ::testing::Test, protected ScratchHome {};
+
+TEST_F(ExchangeTest, TheContainerIsBelowHomeOrThePasswdHome) {
+    EXPECT_EQ(SharedContainer::directory(), container());
+    for (const char* odd : {static_cast<const char*>(nullptr), "", "relative/home"}) {
+        ScopedEnv oddHome("HOME", odd ? std::optional<std::string>(odd) : std::nullopt);
+        // The passwd entry's home; a user without one has no container.
+        if (const auto directory = SharedContainer::directory()) {
+            EXPECT_TRUE(directory->is_absolute());
+            EXPECT_TRUE(directory->string().ends_with(
+                "/Library/Group Containers/group.app.tessly.sensors"));
+        }
+    }
+}
+
+TEST_F(ExchangeTest, AWriteCreatesTheContainerAndReplacesTheWholeFile) {
+    const SensorsPayload first{.sampledAt = sampledAt, .helperVersion = std::string(500, 'v')};
+    SensorBridge::write(first);
+    EXPECT_EQ(readFile(sensorsFile()), encodeJSON(first));
+    SensorBridge::write({.sampledAt = sampledAt + 1});
+    EXPECT_EQ(readFile(sensorsFile()), R"({"sampledAt":1767225601.5})");
+    SensorBridge::writeControl({.autostart = true, .stopRequestedAt = 1.5});  // of any age
+    EXPECT_EQ(SensorBridge::readControl()->stopRequestedAt, 1.5);
+    EXPECT_EQ(entries(container()), (std::vector<std::string>{"control.json", "sensors.json"}));
+
+    // A payload that cannot be encoded writes nothing; a write that cannot complete (a
+    // directory squats on the temporary's rename target) keeps the previous file and leaves no
+    // temporary behind.
+    SensorBridge::write({.sampledAt = std::nan("")});
+    EXPECT_EQ(readFile(sensorsFile()), R"({"sampledAt":1767225601.5})");
+    fs::remove(controlFile());
+    fs::create_directories(controlFile() / "squatter");
+    SensorBridge::writeControl({.autostart = true});
+    EXPECT_TRUE(fs::is_directory(controlFile()));
+    EXPECT_EQ(entries(container()), (std::vector<std::string>{"control.json", "sensors.json"}));
+}
+
+// A payload counts at most staleAfter old and at most staleAfter ahead: further ahead it was
+// stamped before the clock was set back. Every reader judges alike.
+TEST_F(ExchangeTest, APayloadIsCurrentWithinStaleAfterEitherWay) {
+    SensorBridge::write({.sampledAt = sampledAt});
+    const std::pair<double, bool> nows[] = {
+        {sampledAt, true},          {sampledAt + 6.0, true},
+        {sampledAt - 6.0, true},    {std::nextafter(sampledAt + 6.0, inf), false},
+        {sampledAt - 6.001, false}, {sampledAt + 3600, false},
+        {sampledAt - 3600, false},  {std::nan(""), false}};
+    for (const auto& [now, current] : nows) {
+        EXPECT_EQ(isCurrentAge(now - sampledAt), current) << std::fixed << now;
+        EXPECT_EQ(SensorBridge::read(now).has_value(), current) << std::fixed << now;
+        EXPECT_EQ(payloadStatus(now).state, current ? PState::current : PState::stale)
+            << std::fixed << now;
+    }
+}
+
+// Each way of having no record is told apart, the errno kept where one was met, and a record
+// is found exactly where SensorBridge yields one.
+TEST_F(ExchangeTest, EachWayOfHavingNoRecordIsToldApart) {
+    const auto content = [](std::string text) {
+        return [text](const fs::path& file) { writeFile(file, text); };
+    };
+    const struct {
+        const char* name;
+        std::function<void(const fs::path&)> arrange;
+        PState payload;
+        CState control;
+        int error;
+    } cases[] = {
+        {"no container", [](const fs::path&) {}, PState::missing, CState::missing, ENOENT},
+        {"empty", content(""), PState::invalid, CState::invalid, 0},
+        {"truncated", content(R"({"sampledAt":1,"autostart":)"), PState::invalid, CState::invalid,
+         0},
+        {"valid", content(R"({"sampledAt":1767225600.5,"autostart":true})"), PState::current,
+         CState::present, 0},
+        {"a directory", [](const fs::path& file) { fs::create_directories(file); },
+         PState::unreadable, CState::unreadable, 0},
+        {"a FIFO",
+         [](const fs::path& file) {
+             fs::create_directories(file.parent_path());
+             ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+         },
+         PState::unreadable, CState::unreadable, 0},
+        {"over 1 MiB", content(std::string((1 << 20) + 1, ' ')), PState::unreadable,
+         CState::unreadable, 0},
+        {"below a regular file", [this](const fs::path&) { writeFile(home / "Library", "a file"); },
+         PState::missing, CState::missing, ENOTDIR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(home / "Library");
+        c.arrange(sensorsFile());
+        c.arrange(controlFile());
+        const PayloadStatus payload = payloadStatus(sampledAt);
+        const ControlStatus control = controlStatus();
+        EXPECT_EQ(payload.state, c.payload);
+        EXPECT_EQ(control.state, c.control);
+        EXPECT_EQ(control.error, c.error);
+        EXPECT_TRUE(control.isConclusive());
+        EXPECT_EQ(payload.file, sensorsFile());
+        EXPECT_EQ(payload.payload.has_value(), c.payload == PState::current);
+        EXPECT_EQ(SensorBridge::read(sampledAt).has_value(), c.payload == PState::current);
+        EXPECT_EQ(SensorBridge::readControl().has_value(), c.control == CState::present);
+    }
+    // A read that fails for a reason that says nothing about the file (here a path too long to
+    // look up) is no statement that there is no record.
+    ScopedEnv longHome("HOME", home.string() + "/" + std::string(5000, 'h'));
+    EXPECT_EQ(controlStatus().state, CState::unavailable);
+    EXPECT_EQ(controlStatus().error, ENAMETOOLONG);
+    EXPECT_FALSE(controlStatus().isConclusive());
+    EXPECT_EQ(payloadStatus(sampledAt).state, PState::unavailable);
+}
+
+// Interrupted writes leave temporaries of one pattern; the sweep removes only old ones of the
+// file it is given.
+TEST_F(ExchangeTest, TheSweepRemovesOnlyOldTemporariesOfTheNamedFile) {
+    const std::string name = detail::temporaryName("sensors.json");
+    EXPECT_TRUE(detail::isTemporaryName(name, "sensors.json"));
+    EXPECT_FALSE(detail::isTemporaryName(name, "control.json"));
+    EXPECT_NE(name, detail::temporaryName("sensors.json"));
+    const std::vector<std::string> files{name, detail::temporaryName("sensors.json"),
+                                         detail::temporaryName("control.json"),
+                                         ".sensors.json.tmp.short", "sensors.json"};
+    for (const auto& file : files)
+        writeFile(container() / file, "x");
+    const auto hourAgo = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (std::size_t i : {0u, 2u, 3u})
+        fs::last_write_time(container() / files[i], hourAgo);
+
+    EXPECT_EQ(SharedContainer::removeStaleTemporaries("sensors.json", 60), 1u);
+    EXPECT_FALSE(fs::exists(container() / files[0]));
+    for (std::size_t i = 1; i < files.size(); ++i)
+        EXPECT_TRUE(fs::exists(container() / files[i])) << files[i];
+    EXPECT_EQ(SharedContainer::removeStaleTemporaries("../x", 60), 0u);
+}
+
+}  // namespace
+}  // namespace tessly::testing
