@@ -28,7 +28,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/linux/tests/SysfsTree.h"
+#include "SysfsTree.h"
 
 namespace {
 namespace fs = std::filesystem;

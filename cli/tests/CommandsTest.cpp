@@ -13,7 +13,7 @@
 #include "cli/PayloadText.h"
 #include "cli/Prometheus.h"
 #include "cli/Simulation.h"
-#include "cli/tests/CliTestSupport.h"
+#include "CliTestSupport.h"
 
 namespace tessly::cli::testing {
 namespace {

@@ -12,7 +12,7 @@
 #include "cli/Prometheus.h"
 #include "cli/TextTable.h"
 #include "cli/WatchView.h"
-#include "cli/tests/CliTestSupport.h"
+#include "CliTestSupport.h"
 
 namespace tessly::cli::testing {
 namespace {

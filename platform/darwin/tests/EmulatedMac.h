@@ -6,7 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/darwin/tests/emulation/Emulation.h"
+#include "emulation/Emulation.h"
 
 namespace tessly::darwin {
 

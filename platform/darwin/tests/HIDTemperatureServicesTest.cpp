@@ -6,7 +6,7 @@
 
 #include "base/ManualClock.h"
 #include "platform/darwin/DarwinServices.h"
-#include "platform/darwin/tests/EmulatedMac.h"
+#include "EmulatedMac.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly::emulation {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/darwin/DarwinServices.h"
-#include "platform/darwin/tests/EmulatedMac.h"
+#include "EmulatedMac.h"
 #include "smc/SMCBridge.h"
 
 namespace tessly::darwin {

@@ -17,7 +17,7 @@
 #include "platform/linux/HwmonSensors.h"
 #include "platform/linux/SensorReport.h"
 #include "platform/linux/SysfsText.h"
-#include "platform/linux/tests/SysfsTree.h"
+#include "SysfsTree.h"
 #include "smc/FanSampler.h"
 #include "smc/FourCC.h"
 #include "smc/SMCValues.h"

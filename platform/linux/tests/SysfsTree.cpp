@@ -1,4 +1,4 @@
-#include "platform/linux/tests/SysfsTree.h"
+#include "SysfsTree.h"
 
 #include <stdlib.h>
 
