@@ -1,5 +1,7 @@
 #include "cli/Format.h"
 
+#include "base/Utf8.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -31,38 +33,6 @@ char hexDigit(unsigned value) {
     return "0123456789abcdef"[value & 0xFu];
 }
 
-// The length of the valid UTF-8 sequence at the start of `text` and its code point, or 0 when
-// the first byte does not start one.
-std::size_t utf8Sequence(std::string_view text, char32_t& code) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    std::size_t length = 0;
-    if (lead < 0x80) {
-        code = lead;
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07u;
-    } else {
-        return 0;
-    }
-    if (text.size() < length) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[i]);
-        if ((next & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (next & 0x3Fu);
-    }
-    const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
-}
-
 bool isUnsafeCodePoint(char32_t code) {
     return code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F) ||
            (code >= 0x2028 && code <= 0x2029) || (code >= 0x202A && code <= 0x202E) ||
@@ -75,8 +45,7 @@ std::string terminalSafe(std::string_view text) {
     std::string safe;
     safe.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        char32_t code = 0;
-        const std::size_t length = utf8Sequence(text.substr(i), code);
+        const auto [length, code] = utf8::firstSequence(text.substr(i));
         if (length == 0 || (length == 1 && isUnsafeCodePoint(code))) {
             const auto byte = static_cast<unsigned char>(text[i]);
             safe += "\\x";

@@ -1,5 +1,7 @@
 #include "platform/linux/SysfsText.h"
 
+#include "base/Utf8.h"
+
 #include <array>
 #include <charconv>
 #include <utility>
@@ -14,36 +16,6 @@ std::string_view trimmed(std::string_view text) noexcept {
     if (first == std::string_view::npos) return {};
     const auto last = text.find_last_not_of(whitespace);
     return text.substr(first, last - first + 1);
-}
-
-// Length of the valid UTF-8 sequence that starts text, or 0 when it does not start with one
-// (stray continuation byte, overlong form, surrogate, beyond U+10FFFF, cut short).
-std::size_t utf8SequenceLength(std::string_view text) noexcept {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80;  // bounds of the second byte, narrowed for overlongs and surrogates
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (text.size() < length) return 0;
-    if (byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-    }
-    return length;
 }
 
 }  // namespace
@@ -63,7 +35,7 @@ std::string attributeText(std::string_view raw) {
     std::string out;
     out.reserve(text.size());
     while (!text.empty()) {
-        const std::size_t length = utf8SequenceLength(text);
+        const std::size_t length = utf8::firstSequence(text).length;
         if (length == 0) {
             out += "\xEF\xBF\xBD";
             text.remove_prefix(1);

@@ -1,5 +1,7 @@
 #include "platform/linux/XdgAutostart.h"
 
+#include "base/Utf8.h"
+
 #include <TesslyKit/AtomicFile.h>
 
 #include <pwd.h>
@@ -55,44 +57,10 @@ std::string runningExecutable(std::string& whyNot) {
     return path.string();
 }
 
-bool isValidUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        char32_t code = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code = lead & 0x1Fu;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code = lead & 0x0Fu;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code = lead & 0x07u;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        // Overlong forms, surrogates and code points beyond U+10FFFF are not UTF-8.
-        const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        i += length;
-    }
-    return true;
-}
-
 // Why `program` cannot be named by a desktop entry, or nothing when it can: entries are UTF-8
 // text, and a control character in an Exec line is refused or misread by launchers.
 std::optional<std::string> unusableInEntry(std::string_view program) {
-    if (!isValidUtf8(program)) return "the program's path is not valid UTF-8";
+    if (!utf8::isValid(program)) return "the program's path is not valid UTF-8";
     for (const char c : program) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F) return "the program's path holds control characters";
