@@ -1,12 +1,15 @@
 # Shared settings for the project's own targets. They are applied per target, so that nothing
 # leaks into a project that consumes the installed TesslyKit.
 
+set(TESSLY_WARNING_FLAGS
+  "-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Wnon-virtual-dtor \
+-Wold-style-cast -Woverloaded-virtual -Wnull-dereference -Wdouble-promotion -Wformat=2 \
+-Wimplicit-fallthrough")
+
 function(tessly_warnings target)
   if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-    target_compile_options(${target} PRIVATE
-      -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
-      -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Wnull-dereference
-      -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
+    separate_arguments(warnings UNIX_COMMAND "${TESSLY_WARNING_FLAGS}")
+    target_compile_options(${target} PRIVATE ${warnings})
     if(TESSLY_WERROR)
       target_compile_options(${target} PRIVATE -Werror)
     endif()

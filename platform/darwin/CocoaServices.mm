@@ -20,6 +20,7 @@
 #include "agent/LoginItems.h"
 #include "agent/SystemLog.h"
 #include "agent/VersionSource.h"
+#include "platform/darwin/LoginItemResult.h"
 
 namespace {
 
@@ -95,6 +96,7 @@ class CocoaTimer final : public RepeatingTimer {
 class AppKitHost final : public AppHost {
   public:
     // The shared application comes first: it creates NSApp, which everything here talks to.
+    // Made inside the entry point's autorelease pool (agent/darwin/main.mm).
     AppKitHost() : application_([NSApplication sharedApplication]) {}
 
     void setDelegate(AppDelegate* delegate) noexcept override {
@@ -178,19 +180,30 @@ class ServiceManagementLoginItems final : public LoginItems {
                 NSError* error = nil;
                 const BOOL done = registering ? [service registerAndReturnError:&error]
                                               : [service unregisterAndReturnError:&error];
-                if (done) return LoginItemOutcome::success();
-                // The service refuses to unregister an item that is not registered (and may
-                // refuse to register one that is); the state asked for already holds then.
-                const SMAppServiceStatus status = service.status;
-                const bool holds = registering ? status == SMAppServiceStatusEnabled
-                                               : (status == SMAppServiceStatusNotRegistered ||
-                                                  status == SMAppServiceStatusNotFound);
-                if (holds) return LoginItemOutcome::success();
-                return LoginItemOutcome::failure(utf8(error.description));
+                return darwin::loginItemResult(registering
+                                                   ? darwin::LoginItemRequest::registration
+                                                   : darwin::LoginItemRequest::unregistration,
+                                               done, done ? 0 : static_cast<long>(error.code),
+                                               statusOf(service.status),
+                                               done ? std::string() : utf8(error.description));
             }
         } catch (const std::exception& e) {
             return LoginItemOutcome::failure(e.what());
         }
+    }
+
+    static darwin::ServiceStatus statusOf(SMAppServiceStatus status) {
+        switch (status) {
+            case SMAppServiceStatusNotRegistered:
+                return darwin::ServiceStatus::notRegistered;
+            case SMAppServiceStatusEnabled:
+                return darwin::ServiceStatus::enabled;
+            case SMAppServiceStatusRequiresApproval:
+                return darwin::ServiceStatus::requiresApproval;
+            case SMAppServiceStatusNotFound:
+                return darwin::ServiceStatus::notFound;
+        }
+        return darwin::ServiceStatus::notFound;
     }
 };
 

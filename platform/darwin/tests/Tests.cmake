@@ -7,14 +7,25 @@ tessly_add_tests(darwin_emulation_tests
     ${CMAKE_CURRENT_LIST_DIR}/../IOKitSMCDriver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../HIDTemperatureServices.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../SystemClock.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../LoginItemResult.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/LoginItemResultTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/emulation/Emulation.cpp
     ${CMAKE_CURRENT_LIST_DIR}/IOKitSMCDriverTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HIDTemperatureServicesTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SystemClockTest.cpp
-  LIBS tessly_thermal tessly_smc tessly_sim
+  LIBS tessly_thermal tessly_smc tessly_agent tessly_sim
 )
 if(TARGET darwin_emulation_tests)
   target_include_directories(darwin_emulation_tests BEFORE PRIVATE
     "${CMAKE_CURRENT_LIST_DIR}/emulation/include")
   target_include_directories(darwin_emulation_tests PRIVATE "${CMAKE_CURRENT_LIST_DIR}/../include")
+endif()
+
+# The Objective-C++ files against GNUstep's headers: a selector typo, a wrong type or an ARC
+# mistake fails here.
+if(TESSLY_BUILD_TESTS)
+  add_test(NAME darwin.objc_syntax
+    COMMAND "${CMAKE_COMMAND}" "-DSOURCE_DIR=${PROJECT_SOURCE_DIR}"
+            "-DWARNINGS=${TESSLY_WARNING_FLAGS}" -P "${CMAKE_CURRENT_LIST_DIR}/ObjCSyntax.cmake")
+  set_tests_properties(darwin.objc_syntax PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED:")
 endif()

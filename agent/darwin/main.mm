@@ -1,0 +1,19 @@
+// Tessly Helper.app: takes no arguments and reads no settings. Built with ARC.
+#import <Foundation/Foundation.h>
+
+#include <csignal>
+
+#include "agent/AgentProcess.h"
+
+int main() {
+    // A write beyond a file-size limit (RLIMIT_FSIZE) then fails with EFBIG and is dropped like
+    // any other failed write, to be retried on the next tick, instead of ending the agent.
+    std::signal(SIGXFSZ, SIG_IGN);
+    tessly::AgentProcess process;
+    // What setting up autoreleases (the shared application, the container lookup) is released
+    // here, before the run loop starts; the loop drains its own pool on every pass.
+    @autoreleasepool {
+        if (const auto status = process.setUp()) return *status;
+    }
+    return process.run();
+}
