@@ -29,3 +29,11 @@ if(TESSLY_BUILD_TESTS)
             "-DWARNINGS=${TESSLY_WARNING_FLAGS}" -P "${CMAKE_CURRENT_LIST_DIR}/ObjCSyntax.cmake")
   set_tests_properties(darwin.objc_syntax PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED:")
 endif()
+
+# The signing of Tessly Helper.app: a team build's entitlements and embedded profile, a local
+# build's, and the codesign command of each, checked as files.
+if(TESSLY_BUILD_TESTS)
+  add_test(NAME darwin.signing
+    COMMAND "${CMAKE_COMMAND}" "-DSOURCE_DIR=${PROJECT_SOURCE_DIR}"
+            "-DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/signing" -P "${CMAKE_CURRENT_LIST_DIR}/SignTest.cmake")
+endif()
