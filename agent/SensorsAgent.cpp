@@ -48,7 +48,8 @@ void SensorsAgent::applyControl() {
     // As SensorBridge::readControl, but a read that failed for a reason that says nothing about
     // the file (descriptors or memory ran out, an I/O error) changes nothing on this tick: taking
     // it for "no record" would unregister the login item the user asked for, and miss a stop.
-    ControlStatus status = controlStatus();
+    // An unchanged file costs one stat (ControlReader).
+    const ControlStatus status = control_.read();
     if (!status.isConclusive()) return;
     const auto& control = status.control;
 

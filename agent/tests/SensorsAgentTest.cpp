@@ -204,6 +204,23 @@ TEST_F(SensorsAgentTest, AControlFileThatCannotBeReadNowChangesNothing) {
     EXPECT_EQ(host.terminateRequests, 1);
 }
 
+// An unchanged control file is answered from its identity alone, without opening it (here it
+// could not be opened); any replacement is read anew, and so is a file that appears.
+TEST_F(SensorsAgentTest, AnUnchangedControlFileIsNotReadAgain) {
+    ControlReader reader;
+    EXPECT_EQ(reader.read().state, ControlStatus::State::missing);
+    writeControl(true);
+    ASSERT_EQ(reader.read().control->autostart, true);
+    {
+        DescriptorsExhausted exhausted;
+        EXPECT_EQ(reader.read().control->autostart, true);
+    }
+    writeControl(false);
+    EXPECT_EQ(reader.read().control->autostart, false);
+    fs::remove(controlFile());
+    EXPECT_EQ(reader.read().state, ControlStatus::State::missing);
+}
+
 TEST_F(SensorsAgentTest, WithoutATimerTheAgentSaysSoAndEndsWithAFailure) {
     host.refuseTimers = true;
     agent = std::make_shared<SensorsAgent>(

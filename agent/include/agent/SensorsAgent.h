@@ -12,6 +12,7 @@
 #include <TesslyKit/Records.h>
 
 #include "agent/AppHost.h"
+#include "agent/ControlReader.h"
 #include "agent/LoginItems.h"
 #include "agent/SystemLog.h"
 #include "agent/VersionSource.h"
@@ -78,6 +79,7 @@ class SensorsAgent final : public AppDelegate, public std::enable_shared_from_th
     double launchedAt_;
     std::optional<bool> lastAutostart_;
     std::optional<std::optional<std::string>> version_;
+    ControlReader control_;
 };
 
 }  // namespace tessly

@@ -1,0 +1,63 @@
+#include "agent/ControlReader.h"
+
+#include <TesslyKit/SharedContainer.h>
+
+#include <cerrno>
+#include <new>
+
+namespace tessly {
+
+bool ControlReader::same(const Identity& a, const Identity& b) noexcept {
+    const auto equal = [](const timespec& x, const timespec& y) {
+        return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec;
+    };
+    return a.device == b.device && a.inode == b.inode && a.mode == b.mode && a.size == b.size &&
+           equal(a.modified, b.modified) && equal(a.changed, b.changed);
+}
+
+ControlStatus ControlReader::read() {
+    try {
+        const auto container = SharedContainer::directory();
+        if (container) {
+            const auto file = *container / "control.json";
+            struct stat info {};
+            if (::stat(file.c_str(), &info) == 0) {
+#ifdef __APPLE__
+                const Identity now{info.st_dev,  info.st_ino,       info.st_mode,
+                                   info.st_size, info.st_mtimespec, info.st_ctimespec};
+#else
+                const Identity now{info.st_dev,  info.st_ino,  info.st_mode,
+                                   info.st_size, info.st_mtim, info.st_ctim};
+#endif
+                if (identity_ && same(*identity_, now) && last_.file == file) return last_;
+                last_ = controlStatus();
+                // Kept only when this read found the file it looked at; a file replaced between
+                // the stat and the read is simply read again next time.
+                identity_.reset();
+                if (last_.state != ControlStatus::State::missing &&
+                    last_.state != ControlStatus::State::unavailable) {
+                    identity_ = now;
+                }
+                lastMissing_ = 0;
+                return last_;
+            }
+            // Still no file where there was none: nothing more to look at.
+            if ((errno == ENOENT || errno == ENOTDIR) && errno == lastMissing_ &&
+                last_.file == file) {
+                return last_;
+            }
+        }
+        identity_.reset();
+        last_ = controlStatus();
+        lastMissing_ = last_.state == ControlStatus::State::missing ? last_.error : 0;
+        return last_;
+    } catch (const std::bad_alloc&) {
+        identity_.reset();
+        ControlStatus failed;
+        failed.state = ControlStatus::State::unavailable;
+        failed.error = ENOMEM;
+        return failed;
+    }
+}
+
+}  // namespace tessly
