@@ -23,6 +23,7 @@ constexpr auto chipCategories = std::to_array<std::pair<std::string_view, Temper
     {"amdgpu", gpu},
     {"radeon", gpu},
     {"nouveau", gpu},
+    {"nvidia", gpu},  // NVIDIA's own driver, through NVML
     {"i915", gpu},
     {"xe", gpu},
     {"gpu_thermal", gpu},

@@ -1,10 +1,12 @@
 // `tessly sensors` on Linux: the hwmon discovery report of the agent's own backend, so a user sees
-// every sensor file, what it feeds or why it is ignored, and its value now.
+// every sensor file, what it feeds or why it is ignored, and its value now; on this machine's own
+// /sys, NVIDIA GPUs read through NVML follow.
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "cli/Format.h"
 #include "cli/TextTable.h"
 #include "platform/linux/ConfinedFileReader.h"
+#include "platform/linux/NvidiaGPUs.h"
 #include "platform/linux/SensorReport.h"
 #include "thermal/TemperatureCategory.h"
 #include "thermal/ThermalSampler.h"
@@ -93,13 +96,20 @@ int runSensors(Console& console, Output output, const std::string& sysfsRoot) {
         return exitFailure;
     }
 
-    const auto entries = hwmon::reportSensors(root, payloadField, *reader);
+    auto entries = hwmon::reportSensors(root, payloadField, *reader);
+    // NVML speaks for the machine running this, not for a copy of another machine's /sys.
+    if (root == "/sys") {
+        auto gpus = hwmon::reportNvidiaSensors(payloadField);
+        entries.insert(entries.end(), std::make_move_iterator(gpus.begin()),
+                       std::make_move_iterator(gpus.end()));
+    }
     if (output == Output::json) {
         printJSON(console, entries);
     } else if (entries.empty()) {
         const std::string shown = terminalSafe(root);
         console.out << "No sensor files under " << shown << "/class/hwmon or " << shown
-                    << "/class/power_supply.\n";
+                    << "/class/power_supply" << (root == "/sys" ? ", and no NVIDIA GPU" : "")
+                    << ".\n";
     } else {
         printTable(console, entries);
     }

@@ -1,5 +1,7 @@
-// The Linux platform defaults: the machine's hwmon sensors under /sys.
+// The Linux platform defaults: the machine's hwmon sensors under /sys, and NVIDIA GPUs through
+// NVML where NVIDIA's driver is installed.
 #include "platform/linux/HwmonSensors.h"
+#include "platform/linux/NvidiaGPUs.h"
 #include "smc/SMCDriver.h"
 #include "thermal/TemperatureServices.h"
 
@@ -10,7 +12,8 @@ std::unique_ptr<SMCDriver> SMCDriver::Default() noexcept {
 }
 
 std::unique_ptr<TemperatureServices> TemperatureServices::Default() noexcept {
-    return hwmon::makeHwmonTemperatureServices();
+    return joinTemperatureServices(hwmon::makeHwmonTemperatureServices(),
+                                   hwmon::makeNvidiaTemperatureServices(Clock::Default()));
 }
 
 }  // namespace tessly

@@ -48,4 +48,11 @@ class TemperatureServices {
     static std::unique_ptr<TemperatureServices> Default() noexcept;
 };
 
+// The services of `first` followed by those of `second`, which must share its naming, as one
+// client: a listing holds what each part can list, and fails only when neither part can be
+// listed. A null part is no part.
+std::unique_ptr<TemperatureServices> joinTemperatureServices(
+    std::unique_ptr<TemperatureServices> first,
+    std::unique_ptr<TemperatureServices> second) noexcept;
+
 }  // namespace tessly
