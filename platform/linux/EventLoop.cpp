@@ -1,13 +1,13 @@
 #include "platform/linux/EventLoop.h"
 
 #include <poll.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
+#include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdint>
-#include <ctime>
+#include <limits>
+#include <new>
 #include <system_error>
 
 namespace tessly::linux_host {
@@ -17,124 +17,111 @@ std::string failure(std::string_view what, int error) {
     return std::string(what) + ": " + std::generic_category().message(error);
 }
 
+// CLOCK_MONOTONIC in seconds; read through the vDSO, so no system call.
+double monotonicNow() noexcept {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+timespec toTimespec(double seconds) noexcept {
+    double whole = 0;
+    const double fraction = std::modf(std::max(seconds, 0.0), &whole);
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(whole);
+    ts.tv_nsec = std::min(static_cast<long>(std::ceil(fraction * 1e9)), 999'999'999L);
+    return ts;
+}
+
 }  // namespace
 
 class EventLoop::Timer final : public RepeatingTimer {
   public:
-    Timer(int fd, std::function<void()> action) noexcept : fd_(fd), action_(std::move(action)) {}
-    ~Timer() override { ::close(fd_); }
-    Timer(const Timer&) = delete;
-    Timer& operator=(const Timer&) = delete;
+    Timer(double interval, std::function<void()> action) noexcept
+        : interval_(interval),
+          origin_(monotonicNow()),
+          next_(origin_ + interval),
+          action_(std::move(action)) {}
 
-    int fd() const noexcept { return fd_; }
+    double next() const noexcept { return next_; }
 
-    // Waits for the next expiration, consumes every pending one and runs the action once for
-    // all of them. The errno when the timer cannot be read, which no retry would mend; 0 after
-    // a fire.
-    int fire() {
-        std::uint64_t expirations = 0;
-        ssize_t n;
-        do {
-            n = ::read(fd_, &expirations, sizeof expirations);
-        } while (n < 0 && errno == EINTR);
-        if (n < 0) return errno;
-        if (n != static_cast<ssize_t>(sizeof expirations)) return EIO;
-        if (expirations > 0) action_();
-        return 0;
+    // At or after the fire time: moves the fire time to the first point of the schedule after
+    // `now`, so that fires missed while the loop was busy collapse into this one, then runs the
+    // action.
+    void fire(double now) {
+        const double elapsed = std::floor((now - origin_) / interval_);
+        next_ = std::max(origin_ + (elapsed + 1) * interval_, next_ + interval_);
+        action_();
     }
 
   private:
-    int fd_;
+    double interval_;
+    double origin_;
+    double next_;
     std::function<void()> action_;
 };
 
-namespace {
-
-timespec toTimespec(double seconds) noexcept {
-    double whole = 0;
-    const double fraction = std::modf(seconds, &whole);
-    timespec ts{};
-    ts.tv_sec = static_cast<time_t>(whole);
-    ts.tv_nsec = static_cast<long>(fraction * 1e9);
-    return ts;
-}
-
-timespec add(timespec a, timespec b) noexcept {
-    a.tv_sec += b.tv_sec;
-    a.tv_nsec += b.tv_nsec;
-    if (a.tv_nsec >= 1'000'000'000L) {
-        a.tv_nsec -= 1'000'000'000L;
-        ++a.tv_sec;
-    }
-    return a;
-}
-
-}  // namespace
-
-EventLoop::~EventLoop() {
-    if (reserved_ >= 0) ::close(reserved_);
-}
-
-bool EventLoop::reserveTimer() noexcept {
-    if (reserved_ >= 0) return true;
-    reserved_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-    if (reserved_ < 0) lastError_ = errno;
-    return reserved_ >= 0;
-}
-
-std::shared_ptr<RepeatingTimer> EventLoop::addRepeatingTimer(double interval,
-                                                             std::function<void()> action) {
-    if (!reserveTimer()) return nullptr;
-    const int fd = reserved_;
-
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    itimerspec schedule{};
-    schedule.it_interval = toTimespec(interval);
-    schedule.it_value = add(now, schedule.it_interval);
-    if (::timerfd_settime(fd, TFD_TIMER_ABSTIME, &schedule, nullptr) != 0) {
-        lastError_ = errno;  // the descriptor stays reserved for the next try
+std::shared_ptr<RepeatingTimer> EventLoop::addRepeatingTimer(
+    double interval, std::function<void()> action) noexcept {
+    // Intervals too short for the clock's resolution would spin.
+    if (!(interval >= 1e-3) || !std::isfinite(interval)) return nullptr;
+    try {
+        auto timer = std::make_shared<Timer>(interval, std::move(action));
+        timers_.push_back(timer);
+        return timer;
+    } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    reserved_ = -1;
-    auto timer = std::make_shared<Timer>(fd, std::move(action));
-    timers_.push_back(timer);
-    return timer;
+}
+
+bool EventLoop::addReader(int fd, std::function<bool()> onReadable) noexcept {
+    try {
+        readers_.push_back(std::make_shared<Reader>(Reader{fd, std::move(onReadable)}));
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+void EventLoop::fireDueTimers(double now) {
+    // By index, over the timers there are now: an action may add timers (and so reallocate).
+    const std::size_t count = timers_.size();
+    for (std::size_t i = 0; i < count && !quit_; ++i) {
+        const auto timer = timers_[i];
+        if (timer->next() <= now) timer->fire(now);
+    }
 }
 
 std::optional<std::string> EventLoop::run() {
+    quit_ = false;
     std::vector<pollfd> fds;
     while (!quit_) {
-        // One timer, the agent's case: its blocking read is the wait, with no poll before it.
-        // Timers are added only by actions, on this thread, so none can appear while it blocks.
-        if (timers_.size() == 1) {
-            const auto only = timers_.front();
-            if (const int error = only->fire())
-                return failure("the tick timer cannot be read", error);
-            continue;
-        }
-        // Rebuilt every round: an action may add timers.
-        const auto round = timers_;
-        if (round.empty()) return "the event loop has no timer to wait for";
+        if (timers_.empty()) return "the event loop has no timer to wait for";
+        double next = std::numeric_limits<double>::infinity();
+        for (const auto& timer : timers_)
+            next = std::min(next, timer->next());
+
+        // Readers are served in every round, before the timers that are due: input that came
+        // while an action ran is taken before the next action, however late the loop is.
+        // Rebuilt every round: an action may add readers.
+        const auto round = readers_;
         fds.clear();
-        for (const auto& t : round)
-            fds.push_back({t->fd(), POLLIN, 0});
-        const int ready = ::poll(fds.data(), fds.size(), -1);
+        for (const auto& reader : round)
+            fds.push_back({reader->fd, POLLIN, 0});
+        const timespec timeout = toTimespec(next - monotonicNow());
+        const int ready = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
         if (ready < 0) {
             if (errno == EINTR) continue;
-            return failure("waiting for the timers failed", errno);
+            return failure("waiting for the next tick failed", errno);
         }
-        for (std::size_t i = 0; i < round.size() && !quit_; ++i) {
-            if ((fds[i].revents & (POLLERR | POLLNVAL)) != 0) {
-                return failure("a timer cannot be waited on", EBADF);
-            }
-            // Readable: the read in fire() returns at once although the descriptor blocks.
-            if ((fds[i].revents & POLLIN) != 0) {
-                if (const int error = round[i]->fire()) {
-                    return failure("a timer cannot be read", error);
-                }
-            }
+        // A descriptor closed under the loop (POLLNVAL) is dropped without a call; an error or
+        // hang-up is the reader's to find when it reads.
+        for (std::size_t i = 0; ready > 0 && i < fds.size() && !quit_; ++i) {
+            if (fds[i].revents == 0) continue;
+            const bool keep = (fds[i].revents & POLLNVAL) == 0 && round[i]->onReadable();
+            if (!keep) std::erase(readers_, round[i]);
         }
+        if (!quit_) fireDueTimers(monotonicNow());
     }
     return std::nullopt;
 }

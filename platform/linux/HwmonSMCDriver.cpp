@@ -94,13 +94,14 @@ KeyTable buildTable(const SensorPlan& plan, FileReader& reader) {
 
 class HwmonSMCDriver final : public SMCDriver {
   public:
-    HwmonSMCDriver(std::string root, FileReader& reader, Clock& clock) noexcept
-        : root_(std::move(root)), reader_(reader), clock_(clock) {}
+    HwmonSMCDriver(std::string root, FileReader& reader, Clock& clock,
+                   const DeviceChanges* changes) noexcept
+        : root_(std::move(root)), reader_(reader), clock_(clock), schedule_(changes) {}
 
     std::optional<SMCKeyData> call(const SMCKeyData& input) noexcept override {
         const double now = clock_.monotonicNow();
         // The keys are fixed: only inputs found gone give a reason to look again.
-        const auto cadence = someInputGone_ ? DiscoverySchedule::Cadence::everyPeriod
+        const auto cadence = someInputGone_ ? DiscoverySchedule::Cadence::followDevices
                                             : DiscoverySchedule::Cadence::whenGone;
         if (schedule_.due(now, cadence)) discover(now);
 
@@ -167,15 +168,17 @@ class HwmonSMCDriver final : public SMCDriver {
         schedule_.discovered(now);
     }
 
+    // A file still at the path it was opened at stays open.
     void reopen(const SysfsScan& scan) {
         someInputGone_ = false;
         for (auto& kept : table_->inputs) {
-            kept.file.reset();
             const auto located = locate(scan, kept.identity, kept.type);
             if (located && channelHas(*located->channel, kept.item)) {
-                kept.file.emplace(reader_, attributePath(*located->chip, kept.type,
-                                                         kept.identity.index, kept.item));
+                auto path =
+                    attributePath(*located->chip, kept.type, kept.identity.index, kept.item);
+                if (!kept.file || kept.file->path() != path) kept.file.emplace(reader_, path);
             } else {
+                kept.file.reset();
                 someInputGone_ = true;
             }
         }
@@ -192,9 +195,9 @@ class HwmonSMCDriver final : public SMCDriver {
 }  // namespace
 
 std::unique_ptr<SMCDriver> openHwmonSMCDriver(std::string sysfsRoot, FileReader& reader,
-                                              Clock& clock) noexcept {
+                                              Clock& clock, const DeviceChanges* changes) noexcept {
     try {
-        return std::make_unique<HwmonSMCDriver>(std::move(sysfsRoot), reader, clock);
+        return std::make_unique<HwmonSMCDriver>(std::move(sysfsRoot), reader, clock, changes);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

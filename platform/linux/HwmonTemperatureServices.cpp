@@ -1,5 +1,6 @@
 // Temperature services over hwmon temperature inputs and power supply temperatures.
 
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -16,7 +17,7 @@ namespace {
 
 struct Service {
     std::string productName;
-    SensorFile file;
+    std::shared_ptr<SensorFile> file;  // shared with the set before, where the path is the same
     Unit unit;
 };
 
@@ -42,7 +43,7 @@ class HwmonServiceList final : public TemperatureServiceList {
     std::optional<double> temperature(std::size_t index) noexcept override {
         if (index >= count()) return std::nullopt;
         Service& service = set_->services[index];
-        const SensorValue reading = service.file.read();
+        const SensorValue reading = service.file->read();
         if (reading.deviceGone()) set_->deviceGone = true;
         if (!reading.value) return std::nullopt;
         return valueOf(*reading.value, service.unit);
@@ -54,8 +55,9 @@ class HwmonServiceList final : public TemperatureServiceList {
 
 class HwmonTemperatureServices final : public TemperatureServices {
   public:
-    HwmonTemperatureServices(std::string root, FileReader& reader, Clock& clock) noexcept
-        : root_(std::move(root)), reader_(reader), clock_(clock) {}
+    HwmonTemperatureServices(std::string root, FileReader& reader, Clock& clock,
+                             const DeviceChanges* changes) noexcept
+        : root_(std::move(root)), reader_(reader), clock_(clock), schedule_(changes) {}
 
     SensorNaming naming() const noexcept override { return SensorNaming::hwmon; }
 
@@ -65,7 +67,7 @@ class HwmonTemperatureServices final : public TemperatureServices {
             set_->deviceGone = false;
             schedule_.deviceGone();
         }
-        if (schedule_.due(now, DiscoverySchedule::Cadence::everyPeriod)) discover(now);
+        if (schedule_.due(now, DiscoverySchedule::Cadence::followDevices)) discover(now);
         if (!set_) return nullptr;
         try {
             return std::make_unique<HwmonServiceList>(set_);
@@ -75,18 +77,29 @@ class HwmonTemperatureServices final : public TemperatureServices {
     }
 
   private:
-    // Replaces the set with a fresh discovery's. When discovery fails, an earlier set stays in
-    // use until the next regular discovery; without one, every listing tries again.
+    // Replaces the set with a fresh discovery's. A file at the same path as before is kept open
+    // (one whose device went away meanwhile reports that on its next read and is reopened);
+    // only new paths are opened. When discovery fails, an earlier set stays in use until the
+    // next regular discovery; without one, every listing tries again.
     void discover(double now) noexcept {
         const auto scan = scanSysfs(reader_, root_);
         if (scan.value) {
             try {
                 const SensorPlan plan = planSensors(*scan.value);
+                std::map<std::string_view, std::shared_ptr<SensorFile>> before;
+                if (set_) {
+                    for (const auto& service : set_->services) {
+                        before.emplace(service.file->path(), service.file);
+                    }
+                }
                 auto set = std::make_shared<ServiceSet>();
                 set->services.reserve(plan.services.size());
                 for (const auto& planned : plan.services) {
-                    set->services.push_back(
-                        {planned.productName, SensorFile(reader_, planned.path), planned.unit});
+                    const auto kept = before.find(planned.path);
+                    auto file = kept != before.end()
+                                    ? kept->second
+                                    : std::make_shared<SensorFile>(reader_, planned.path);
+                    set->services.push_back({planned.productName, std::move(file), planned.unit});
                 }
                 set_ = std::move(set);
             } catch (const std::bad_alloc&) {
@@ -107,11 +120,12 @@ class HwmonTemperatureServices final : public TemperatureServices {
 
 }  // namespace
 
-std::unique_ptr<TemperatureServices> makeHwmonTemperatureServices(std::string sysfsRoot,
-                                                                  FileReader& reader,
-                                                                  Clock& clock) noexcept {
+std::unique_ptr<TemperatureServices> makeHwmonTemperatureServices(
+    std::string sysfsRoot, FileReader& reader, Clock& clock,
+    const DeviceChanges* changes) noexcept {
     try {
-        return std::make_unique<HwmonTemperatureServices>(std::move(sysfsRoot), reader, clock);
+        return std::make_unique<HwmonTemperatureServices>(std::move(sysfsRoot), reader, clock,
+                                                          changes);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "agent/AppHost.h"
+#include "platform/linux/DeviceEvents.h"
 #include "platform/linux/EventLoop.h"
 
 namespace tessly {
@@ -18,21 +19,20 @@ void raiseDescriptorLimit() noexcept {
     (void)::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-// The Linux application object: a delegate called once, then the event loop. There is no Dock or
-// menu bar, and SIGTERM/SIGINT keep their default meaning (the agent has no closing step).
+// The Linux application object: a delegate called once, then the event loop, which also receives
+// the machine's device events for the sensors to follow. There is no Dock or menu bar, and
+// SIGTERM/SIGINT keep their default meaning (the agent has no closing step).
 class LinuxAppHost final : public AppHost {
   public:
-    // The descriptor limit is raised and the loop's timer descriptor made before anything else
-    // opens files, so that discovering many sensors cannot leave the loop without its timer.
-    LinuxAppHost() noexcept {
-        raiseDescriptorLimit();
-        loop_.reserveTimer();
-    }
+    LinuxAppHost() noexcept { raiseDescriptorLimit(); }
 
     void setDelegate(AppDelegate* delegate) noexcept override { delegate_ = delegate; }
     void setActivationPolicyAccessory() noexcept override {}
 
     std::optional<std::string> run() override {
+        // Listening before the launch's discovery, so that no device added after it goes unseen.
+        hwmon::watchDevices(loop_, hwmon::DeviceChanges::machine(),
+                            hwmon::openKernelDeviceEvents());
         if (delegate_ != nullptr) delegate_->applicationDidFinishLaunching();
         return loop_.run();
     }

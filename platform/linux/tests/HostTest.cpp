@@ -1,9 +1,11 @@
-// The Linux host: the timerfd loop's schedule and failures, and the XDG autostart entry.
+// The Linux host: the event loop's schedule and readers, and the XDG autostart entry.
 
 #include <gtest/gtest.h>
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/linux/DeviceEvents.h"
+#include "platform/linux/DiscoverySchedule.h"
 #include "platform/linux/EventLoop.h"
 #include "platform/linux/XdgAutostart.h"
 #include "testing/Scratch.h"
@@ -44,30 +46,94 @@ TEST(EventLoopTest, FiresOnTheScheduleAndNeverMakesUpLateFires) {
     EXPECT_GE(fires[2], created + 0.5);
 }
 
-// A timer that can no longer be read ends the loop with what failed, never as a success.
-TEST(EventLoopTest, ATimerThatCannotBeReadEndsTheLoopWithWhatFailed) {
+// A watched descriptor is served between ticks until its reader asks to be dropped; one closed
+// under the loop is dropped without a call. Timers keep their schedule throughout.
+TEST(EventLoopTest, ReadersAreCalledOnInputUntilTheyAskToBeDropped) {
     EventLoop loop;
-    int fires = 0;
-    auto timer = loop.addRepeatingTimer(0.01, [&] { ++fires; });
-    int timerFd = -1;
-    for (int fd = 3; fd < 1024 && timerFd < 0; ++fd) {
-        char link[64] = {};
-        const std::string path = "/proc/self/fd/" + std::to_string(fd);
-        if (::readlink(path.c_str(), link, sizeof link - 1) > 0 &&
-            std::string_view(link).find("timerfd") != std::string_view::npos) {
-            timerFd = fd;
-        }
-    }
-    ASSERT_GE(timerFd, 0);
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
-    ASSERT_EQ(::write(pipeFds[1], "abc", 3), 3);  // three bytes where a timer gives eight
-    ::dup2(pipeFds[0], timerFd);
+    int readerCalls = 0, closedCalls = 0, ticks = 0;
+    std::string received;
+    loop.addReader(pipeFds[0], [&] {
+        ++readerCalls;
+        char buffer[16];
+        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (n > 0) received.append(buffer, static_cast<std::size_t>(n));
+        return n > 0;
+    });
+    const int closedFd = ::dup(pipeFds[0]);
+    ASSERT_GE(closedFd, 0);
+    loop.addReader(closedFd, [&] { return ++closedCalls, true; });
+    ::close(closedFd);
+    auto timer = loop.addRepeatingTimer(0.02, [&] {
+        ++ticks;
+        if (ticks == 2) {
+            EXPECT_EQ(::write(pipeFds[1], "event", 5), 5);
+        }
+        if (ticks == 4) ::close(pipeFds[1]);  // end of input: the reader is done
+        if (ticks == 8) loop.quit();
+    });
+    ASSERT_NE(timer, nullptr);
+    EXPECT_EQ(loop.run(), std::nullopt);
+    EXPECT_EQ(received, "event");
+    EXPECT_EQ(readerCalls, 2);
+    EXPECT_EQ(closedCalls, 0);
+    EXPECT_EQ(ticks, 8);
     ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    EXPECT_EQ(loop.run(), "the tick timer cannot be read: Input/output error");
-    EXPECT_EQ(fires, 0);
     EXPECT_EQ(EventLoop().run(), "the event loop has no timer to wait for");
+}
+
+// Device events over a pipe: "c" is a change, "x" a source that fails.
+class PipeEvents final : public hwmon::DeviceEventSource {
+  public:
+    explicit PipeEvents(int fd) noexcept : fd_(fd) {}
+    ~PipeEvents() override { ::close(fd_); }
+    int fd() const noexcept override { return fd_; }
+    Drained drain() noexcept override {
+        char byte = 0;
+        if (::read(fd_, &byte, 1) != 1 || byte == 'x') return Drained::failed;
+        return byte == 'c' ? Drained::changed : Drained::nothing;
+    }
+
+  private:
+    int fd_;
+};
+
+// While events are watched, discovery follows them and never walks on its own; once the source
+// fails, the loop lets it go and discovery walks at once, then once a minute.
+TEST(DeviceWatchTest, DiscoveryFollowsEventsAndWalksEveryMinuteWithoutThem) {
+    using Cadence = hwmon::DiscoverySchedule::Cadence;
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    EventLoop loop;
+    loop.addRepeatingTimer(0.005, [&] { loop.quit(); });
+    hwmon::DeviceChanges changes;
+    hwmon::watchDevices(loop, changes, std::make_unique<PipeEvents>(pipeFds[0]));
+    ASSERT_TRUE(changes.watching());
+    const auto send = [&](char byte) {
+        ASSERT_EQ(::write(pipeFds[1], &byte, 1), 1);
+        EXPECT_EQ(loop.run(), std::nullopt);
+    };
+
+    hwmon::DiscoverySchedule schedule(&changes);
+    EXPECT_TRUE(schedule.due(0, Cadence::followDevices));
+    schedule.discovered(0);
+    send('n');
+    EXPECT_FALSE(schedule.due(600, Cadence::followDevices));
+    send('c');
+    send('c');
+    EXPECT_FALSE(schedule.due(601, Cadence::whenGone));
+    EXPECT_TRUE(schedule.due(601, Cadence::followDevices));
+    schedule.discovered(601);
+    EXPECT_FALSE(schedule.due(602, Cadence::followDevices));
+
+    send('x');
+    EXPECT_FALSE(changes.watching());
+    EXPECT_TRUE(schedule.due(603, Cadence::followDevices));
+    schedule.discovered(603);
+    EXPECT_FALSE(schedule.due(662, Cadence::followDevices));
+    EXPECT_TRUE(schedule.due(663, Cadence::followDevices));
+    ::close(pipeFds[1]);
 }
 
 class XdgAutostartTest : public ::testing::Test, protected ScratchHome {};

@@ -13,11 +13,11 @@
 #include <limits>
 #include <sstream>
 
+#include "SysfsTree.h"
 #include "base/ManualClock.h"
 #include "platform/linux/HwmonSensors.h"
 #include "platform/linux/SensorReport.h"
 #include "platform/linux/SysfsText.h"
-#include "SysfsTree.h"
 #include "smc/FanSampler.h"
 #include "smc/FourCC.h"
 #include "smc/SMCValues.h"

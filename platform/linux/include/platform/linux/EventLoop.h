@@ -1,9 +1,12 @@
 #pragma once
-// A single-threaded event loop of repeating timers on CLOCK_MONOTONIC.
+// A single-threaded event loop of repeating timers on CLOCK_MONOTONIC and of descriptors waited
+// on for input.
 //
-// Each timer is a timerfd armed with an absolute schedule: it fires at creation + k * interval.
-// When the loop was busy past one or more fire times, the expirations are read at once and the
-// action runs once: late fires are not made up, and actions never overlap.
+// Timers need no descriptor: each keeps an absolute schedule (creation + k * interval) and the
+// loop sleeps in one ppoll until the earliest fire time or until a watched descriptor is
+// readable. So a tick costs the one wait, and a process out of descriptors keeps its timers.
+// When the loop was busy past one or more fire times, the action runs once: late fires are not
+// made up, and actions never overlap.
 
 #include <functional>
 #include <memory>
@@ -20,32 +23,36 @@ class EventLoop {
     EventLoop() = default;
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
-    ~EventLoop();
-
-    // Creates the descriptor of the next timer now, unarmed, so that a process which then opens
-    // many files still has one for its timer. False when the kernel refuses it.
-    bool reserveTimer() noexcept;
 
     // A timer held by the loop and by the returned reference; it stays scheduled for the loop's
-    // life. Null when the kernel refuses a timer (no file descriptors left); lastError() then
-    // says why.
+    // life. Null only when memory runs out.
     std::shared_ptr<RepeatingTimer> addRepeatingTimer(double interval,
-                                                      std::function<void()> action);
+                                                      std::function<void()> action) noexcept;
 
-    // Services timers until quit() is called from an action: nothing then. What failed when the
-    // loop cannot go on: it has no timer to wait for, or waiting or reading failed.
+    // Calls `onReadable` on the loop whenever `fd` has input (or an error), until it returns
+    // false; the loop then waits on it no more. The caller owns the descriptor and keeps it open
+    // while it is watched. False only when memory runs out.
+    bool addReader(int fd, std::function<bool()> onReadable) noexcept;
+
+    // Services timers and readers until quit() is called from an action: nothing then (a later
+    // run() goes on with the same timers and readers). What
+    // failed when the loop cannot go on: it has no timer to wait for, or waiting failed.
     std::optional<std::string> run();
     void quit() noexcept { quit_ = true; }
-
-    // The errno of the last refused timer.
-    int lastError() const noexcept { return lastError_; }
 
     class Timer;
 
   private:
+    struct Reader {
+        int fd;
+        std::function<bool()> onReadable;
+    };
+
+    // Runs every timer whose fire time has come.
+    void fireDueTimers(double now);
+
     std::vector<std::shared_ptr<Timer>> timers_;
-    int reserved_ = -1;  // a timerfd made by reserveTimer, not yet armed
-    int lastError_ = 0;
+    std::vector<std::shared_ptr<Reader>> readers_;  // shared: a callback may add readers
     bool quit_ = false;
 };
 

@@ -5,12 +5,14 @@
 // `sysfsRoot` is the root of the sysfs tree ("/sys"; a temporary tree in tests). Reads go through
 // `reader` and discovery is timed on `clock`'s monotonic time; both must outlive the object.
 // Each object runs its own discovery, lazily on first use; see DiscoverySchedule for when it runs
-// again. A factory yields null only when the object's memory cannot be had.
+// again, and DeviceEvents.h for `changes` (null: discovery walks once a minute), which must
+// outlive the object. A factory yields null only when the object's memory cannot be had.
 
 #include <memory>
 #include <string>
 
 #include "base/Clock.h"
+#include "platform/linux/DeviceEvents.h"
 #include "platform/linux/FileReader.h"
 #include "smc/SMCDriver.h"
 #include "thermal/TemperatureServices.h"
@@ -30,7 +32,8 @@ namespace tessly::hwmon {
 // is gone fails its read. Until a discovery succeeds every read fails, "FNum" included.
 std::unique_ptr<SMCDriver> openHwmonSMCDriver(std::string sysfsRoot = "/sys",
                                               FileReader& reader = FileReader::Default(),
-                                              Clock& clock = Clock::Default()) noexcept;
+                                              Clock& clock = Clock::Default(),
+                                              const DeviceChanges* changes = nullptr) noexcept;
 
 // Services named "<chip> <label>" (hwmon temperature inputs) and "power_supply <name>" (battery
 // temperatures), read in degrees Celsius; naming() is SensorNaming::hwmon. A missing
@@ -38,6 +41,6 @@ std::unique_ptr<SMCDriver> openHwmonSMCDriver(std::string sysfsRoot = "/sys",
 // but cannot be read and no earlier discovery succeeded. Lists stay valid across discoveries.
 std::unique_ptr<TemperatureServices> makeHwmonTemperatureServices(
     std::string sysfsRoot = "/sys", FileReader& reader = FileReader::Default(),
-    Clock& clock = Clock::Default()) noexcept;
+    Clock& clock = Clock::Default(), const DeviceChanges* changes = nullptr) noexcept;
 
 }  // namespace tessly::hwmon

@@ -1,0 +1,202 @@
+// The agent following devices through the kernel's uevents. Runs under umockdev's preload
+// (umockdev-wrapper), which stands in a testbed for sysfs and delivers the testbed's uevents to
+// netlink monitors; the agent reads the testbed's sysfs through its real path.
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <umockdev.h>
+
+#include <TesslyKit/TesslyKit.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "SysfsTree.h"
+#include "agent/SensorsAgent.h"
+#include "base/ManualClock.h"
+#include "platform/linux/DeviceEvents.h"
+#include "platform/linux/EventLoop.h"
+#include "platform/linux/HwmonSensors.h"
+#include "testing/Scratch.h"
+
+namespace tessly::hwmon::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using tessly::testing::ScratchHome;
+
+// A host whose one timer the test fires; the real loop only delivers device events.
+class TickHost final : public AppHost {
+  public:
+    void setDelegate(AppDelegate* delegate) noexcept override { delegate_ = delegate; }
+    void setActivationPolicyAccessory() noexcept override {}
+    std::optional<std::string> run() override {
+        delegate_->applicationDidFinishLaunching();
+        return std::nullopt;
+    }
+    std::shared_ptr<RepeatingTimer> scheduleRepeatingTimer(double,
+                                                           std::function<void()> action) override {
+        tick = std::move(action);
+        return std::make_shared<RepeatingTimer>();
+    }
+    void terminate() noexcept override {}
+    void terminateWithFailure() noexcept override {}
+    std::function<void()> tick;
+
+  private:
+    AppDelegate* delegate_ = nullptr;
+};
+
+class NoLoginItems final : public LoginItems {
+  public:
+    LoginItemOutcome registerMainApp() override { return LoginItemOutcome::success(); }
+    LoginItemOutcome unregisterMainApp() override { return LoginItemOutcome::success(); }
+};
+class NoLog final : public SystemLog {
+  public:
+    void writeLine(std::string_view) noexcept override {}
+};
+class NoVersion final : public VersionSource {
+  public:
+    std::optional<std::string> versionText() noexcept override { return std::nullopt; }
+};
+
+class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
+  protected:
+    void SetUp() override {
+        const char* preload = std::getenv("LD_PRELOAD");
+        ASSERT_TRUE(preload != nullptr &&
+                    std::string_view(preload).find("libumockdev-preload") != std::string::npos)
+            << "run under umockdev-wrapper";
+        testbed_ = umockdev_testbed_new();
+        sys_ = umockdev_testbed_get_sys_dir(testbed_);
+        cpu_ = addChip("hwmon0", "coretemp", "45000");
+
+        watchDevices(loop_, changes_, openKernelDeviceEvents());
+        ASSERT_TRUE(changes_.watching());
+        loop_.addRepeatingTimer(0.005, [this] { loop_.quit(); });
+
+        agent_ = std::make_shared<SensorsAgent>(
+            ThermalSampler(makeHwmonTemperatureServices(sys_, reader_, clock_, &changes_),
+                           openHwmonSMCDriver(sys_, reader_, clock_, &changes_), clock_),
+            FanSampler(SMCBridge(openHwmonSMCDriver(sys_, reader_, clock_, &changes_))),
+            SensorsAgent::Services{host_, loginItems_, log_, clock_, version_});
+        host_.setDelegate(agent_.get());
+        host_.run();
+        ASSERT_TRUE(host_.tick);
+    }
+    void TearDown() override {
+        agent_.reset();
+        if (testbed_ != nullptr) g_object_unref(testbed_);
+    }
+
+    std::string addChip(const char* name, const char* chip, const char* millidegrees) {
+        gchar* path = umockdev_testbed_add_device(testbed_, "hwmon", name, nullptr, "name", chip,
+                                                  "temp1_input", millidegrees, nullptr, nullptr);
+        std::string device = path;
+        g_free(path);
+        return device;
+    }
+    void uevent(const std::string& device, const char* action) {
+        umockdev_testbed_uevent(testbed_, device.c_str(), action);
+    }
+
+    // One tick of the agent, after the loop has taken the events that arrived.
+    SensorsPayload tick() {
+        EXPECT_EQ(loop_.run(), std::nullopt);
+        clock_.advance(SensorsAgent::tickInterval);
+        host_.tick();
+        return decodeSensorsPayload(tessly::testing::readFile(sensorsFile()))
+            .value_or(SensorsPayload{});
+    }
+    // The storage temperature published over the next two ticks, as soon as it is `expected`.
+    std::optional<double> storageWithinTwoTicks(std::optional<double> expected) {
+        std::optional<double> storage;
+        for (int i = 0; i < 2; ++i) {
+            storage = tick().thermal.value_or(ThermalReading{}).storageTemperatureC;
+            if (storage == expected) break;
+        }
+        return storage;
+    }
+
+    UMockdevTestbed* testbed_ = nullptr;
+    std::string sys_, cpu_;
+    linux_host::EventLoop loop_;
+    DeviceChanges changes_;
+    FaultyFileReader reader_;
+    ManualClock clock_;
+    TickHost host_;
+    NoLoginItems loginItems_;
+    NoLog log_;
+    NoVersion version_;
+    std::shared_ptr<SensorsAgent> agent_;
+};
+
+// A drive plugged in after launch is published within two ticks and leaves as soon when it is
+// unplugged; without events the sensors are never walked again, however long the agent runs.
+TEST_F(DeviceEventsTest, AChipPluggedInAfterLaunchComesAndGoesWithinTwoTicks) {
+    EXPECT_EQ(tick().thermal.value_or(ThermalReading{}).cpuTemperatureC, 45.0);
+    const std::string drive = addChip("hwmon1", "nvme", "38000");
+    uevent(drive, "add");
+    EXPECT_EQ(storageWithinTwoTicks(38.0), 38.0);
+
+    uevent(drive, "remove");
+    umockdev_testbed_remove_device(testbed_, drive.c_str());
+    EXPECT_EQ(storageWithinTwoTicks(std::nullopt), std::nullopt);
+
+    reader_.clearCounts();
+    for (int i = 0; i < 130; ++i)
+        tick();
+    EXPECT_EQ(reader_.listings(), 0u);
+}
+
+// However many events arrive between two looks, they make one discovery; events of other
+// subsystems, and messages that are no uevent at all, make none.
+TEST_F(DeviceEventsTest, AStormMakesOneDiscoveryAndForeignMessagesNone) {
+    tick();
+    tick();
+    reader_.clearCounts();
+    uevent(cpu_, "change");
+    for (int i = 0; i < 3; ++i)
+        tick();
+    const std::size_t oneDiscovery = reader_.listings();
+    ASSERT_GT(oneDiscovery, 0u);
+
+    // Between two ticks, in bursts the loop takes as they come (umockdev gives up on a full
+    // socket, where the kernel would drop events and say so).
+    reader_.clearCounts();
+    for (int burst = 0; burst < 1000 / 8; ++burst) {
+        for (int i = 0; i < 8; ++i)
+            uevent(cpu_, "change");
+        EXPECT_EQ(loop_.run(), std::nullopt);
+    }
+    for (int i = 0; i < 3; ++i)
+        tick();
+    EXPECT_EQ(reader_.listings(), oneDiscovery);
+
+    reader_.clearCounts();
+    gchar* mouse =
+        umockdev_testbed_add_device(testbed_, "input", "mouse0", nullptr, nullptr, nullptr);
+    umockdev_testbed_uevent(testbed_, mouse, "add");
+    g_free(mouse);
+    // Garbage straight into the monitor's socket, as a foreign sender might send it.
+    for (const auto& entry : fs::directory_iterator(umockdev_testbed_get_root_dir(testbed_))) {
+        if (!entry.path().filename().string().starts_with("event")) continue;
+        const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        entry.path().string().copy(address.sun_path, sizeof address.sun_path - 1);
+        constexpr std::string_view junk = "add@\0\xff\xfe not a uevent";
+        ::sendto(fd, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr*>(&address),
+                 sizeof address);
+        ::close(fd);
+    }
+    for (int i = 0; i < 3; ++i)
+        tick();
+    EXPECT_EQ(reader_.listings(), 0u);
+    EXPECT_TRUE(changes_.watching());
+}
+
+}  // namespace
+}  // namespace tessly::hwmon::testing
