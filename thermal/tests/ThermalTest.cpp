@@ -99,9 +99,9 @@ TEST_F(ThermalSamplerTest, CategoriesReduceByMaximumOrMean) {
                                                                {"battery 2", 33},
                                                                {"NAND CH0", 33},
                                                                {"NAND CH1", 35},
-                                                               {"PMU tdie2", 0},
+                                                               {"NAND CH2", 0},
                                                                {"battery 3", nan},
-                                                               {"NAND CH2", -5},
+                                                               {"battery 4", -5},
                                                                {"PMU TP3g", inf}}) {
         services.add(name, celsius);
     }

@@ -45,6 +45,7 @@ IoResult<std::vector<std::string>> FaultyFileReader::listDirectory(
 
 IoResult<int> FaultyFileReader::open(const std::string& path) noexcept {
     ++opens_;
+    openedPaths_.push_back(path);
     auto opened = FileReader::Default().open(path);
     if (opened.value) paths_[*opened.value] = {path, resolved(path)};
     return opened;

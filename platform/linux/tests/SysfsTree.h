@@ -42,7 +42,12 @@ class FaultyFileReader final : public FileReader {
     std::size_t opens() const noexcept { return opens_; }
     std::size_t reads() const noexcept { return reads_; }
     std::size_t openFiles() const noexcept { return paths_.size(); }
-    void clearCounts() noexcept { listings_ = opens_ = reads_ = 0; }
+    // The paths opened since the counts were last cleared, in order.
+    const std::vector<std::string>& opened() const noexcept { return openedPaths_; }
+    void clearCounts() noexcept {
+        listings_ = opens_ = reads_ = 0;
+        openedPaths_.clear();
+    }
 
   private:
     static std::string resolved(const std::string& path);
@@ -53,6 +58,7 @@ class FaultyFileReader final : public FileReader {
     std::optional<std::size_t> keepAtMost_;
     mutable std::set<int> kept_;
     std::size_t listings_ = 0, opens_ = 0, reads_ = 0;
+    std::vector<std::string> openedPaths_;
 };
 
 // A sysfs tree in a fresh temporary directory, removed with the object. Built from the text
