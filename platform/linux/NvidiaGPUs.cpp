@@ -143,7 +143,12 @@ class NvidiaTemperatureServices final : public TemperatureServices {
     void discover() {
         lastDiscovery_ = clock_.monotonicNow();
         set_.reset();
-        if (!nvml_) nvml_ = Nvml::load(library_);
+        // A library that is not there is not looked for again (the search costs dozens of
+        // system calls): a driver installed later is seen when the agent next starts.
+        if (!nvml_ && !libraryMissing_) {
+            nvml_ = Nvml::load(library_);
+            libraryMissing_ = !nvml_;
+        }
         if (!nvml_) return;
         if (initialised_) {
             nvml_->shutdown();
@@ -173,6 +178,7 @@ class NvidiaTemperatureServices final : public TemperatureServices {
     Clock& clock_;
     std::string library_;
     std::optional<Nvml> nvml_;
+    bool libraryMissing_ = false;
     bool initialised_ = false;
     std::shared_ptr<GpuSet> set_;  // null: no GPUs now
     std::optional<double> lastDiscovery_;

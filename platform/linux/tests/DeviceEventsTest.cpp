@@ -18,6 +18,7 @@
 #include "platform/linux/DeviceEvents.h"
 #include "platform/linux/EventLoop.h"
 #include "platform/linux/HwmonSensors.h"
+#include "platform/sim/HandDrivenHost.h"
 #include "testing/Scratch.h"
 
 namespace tessly::hwmon::testing {
@@ -25,42 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using tessly::testing::ScratchHome;
-
-// A host whose one timer the test fires; the real loop only delivers device events.
-class TickHost final : public AppHost {
-  public:
-    void setDelegate(AppDelegate* delegate) noexcept override { delegate_ = delegate; }
-    void setActivationPolicyAccessory() noexcept override {}
-    std::optional<std::string> run() override {
-        delegate_->applicationDidFinishLaunching();
-        return std::nullopt;
-    }
-    std::shared_ptr<RepeatingTimer> scheduleRepeatingTimer(double,
-                                                           std::function<void()> action) override {
-        tick = std::move(action);
-        return std::make_shared<RepeatingTimer>();
-    }
-    void terminate() noexcept override {}
-    void terminateWithFailure() noexcept override {}
-    std::function<void()> tick;
-
-  private:
-    AppDelegate* delegate_ = nullptr;
-};
-
-class NoLoginItems final : public LoginItems {
-  public:
-    LoginItemOutcome registerMainApp() override { return LoginItemOutcome::success(); }
-    LoginItemOutcome unregisterMainApp() override { return LoginItemOutcome::success(); }
-};
-class NoLog final : public SystemLog {
-  public:
-    void writeLine(std::string_view) noexcept override {}
-};
-class NoVersion final : public VersionSource {
-  public:
-    std::optional<std::string> versionText() noexcept override { return std::nullopt; }
-};
 
 class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
   protected:
@@ -84,7 +49,6 @@ class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
             SensorsAgent::Services{host_, loginItems_, log_, clock_, version_});
         host_.setDelegate(agent_.get());
         host_.run();
-        ASSERT_TRUE(host_.tick);
     }
     void TearDown() override {
         agent_.reset();
@@ -106,7 +70,7 @@ class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
     SensorsPayload tick() {
         EXPECT_EQ(loop_.run(), std::nullopt);
         clock_.advance(SensorsAgent::tickInterval);
-        host_.tick();
+        host_.fire();
         return decodeSensorsPayload(tessly::testing::readFile(sensorsFile()))
             .value_or(SensorsPayload{});
     }
@@ -126,10 +90,10 @@ class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
     DeviceChanges changes_;
     FaultyFileReader reader_;
     ManualClock clock_;
-    TickHost host_;
-    NoLoginItems loginItems_;
-    NoLog log_;
-    NoVersion version_;
+    sim::HandDrivenHost host_;  // ticks by hand; the real loop above only takes device events
+    sim::RecordingLoginItems loginItems_;
+    sim::RecordingLog log_;
+    sim::FixedVersion version_{std::nullopt};
     std::shared_ptr<SensorsAgent> agent_;
 };
 
@@ -163,7 +127,8 @@ TEST_F(DeviceEventsTest, AStormMakesOneDiscoveryAndForeignMessagesNone) {
         tick();
     const std::size_t oneDiscovery = reader_.listings();
     ASSERT_GT(oneDiscovery, 0u);
-    for (const auto& path : reader_.opened()) EXPECT_FALSE(path.ends_with("_input")) << path;
+    for (const auto& path : reader_.opened())
+        EXPECT_FALSE(path.ends_with("_input")) << path;
 
     // Between two ticks, in bursts the loop takes as they come (umockdev gives up on a full
     // socket, where the kernel would drop events and say so).

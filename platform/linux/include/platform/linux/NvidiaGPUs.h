@@ -4,10 +4,11 @@
 // Each GPU is a temperature service named "nvidia <index> <product name>" under hwmon naming, so
 // the sampler counts it as a GPU temperature like amdgpu's or nouveau's.
 //
-// No library, a failed initialisation, no GPU or a lost GPU is no service, silently: a listing
-// without GPUs is null (nothing to list), never an error for the services beside these. A GPU
-// that is lost, or calls that fail as when the driver is updated under a running agent, make the
-// next listing start NVML afresh, at most once a minute; until then the GPU gives no value.
+// No library (looked for once), a failed initialisation, no GPU or a lost GPU is no service,
+// silently: a listing without GPUs is null (nothing to list), never an error for the services
+// beside these. A GPU that is lost, or calls that fail as when the driver is updated under a
+// running agent, make the next listing start NVML afresh, at most once a minute; until then the
+// GPU gives no value.
 
 #include <memory>
 #include <string>
