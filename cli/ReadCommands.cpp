@@ -51,6 +51,14 @@ std::optional<std::string> refusedOutput(const std::filesystem::path& path) {
 
 }  // namespace
 
+bool holdsNoReadings(const SensorsPayload& payload) noexcept {
+    if (payload.fan) return false;
+    if (!payload.thermal) return true;
+    const auto& t = *payload.thermal;
+    return !t.cpuTemperatureC && !t.gpuTemperatureC && !t.memoryTemperatureC &&
+           !t.batteryTemperatureC && !t.storageTemperatureC;
+}
+
 int runRead(Console& console, Output output) {
     const double now = console.clock.wallNow();
     const auto payload = currentPayload(console, now);
@@ -65,6 +73,7 @@ int runRead(Console& console, Output output) {
         console.out << *text << "\n";
     } else {
         console.out << payloadText(*payload, now);
+        if (holdsNoReadings(*payload)) console.out << sensorlessHint(console.sysfsRoot);
     }
     return exitOK;
 }

@@ -14,6 +14,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Format.h"
+#include "cli/MetricsServer.h"
 #include "platform/sim/SimulatedMachine.h"
 
 namespace tessly::cli {
@@ -111,9 +112,16 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
     exportCommand->add_option("--format", format, "The output format")
         ->required()
         ->check(CLI::IsMember({"prometheus"}));
-    exportCommand->add_option("--output", outputFile,
-                              "Replace this regular file atomically instead of printing "
-                              "(for node_exporter's textfile collector); - prints");
+    auto* outputOption =
+        exportCommand->add_option("--output", outputFile,
+                                  "Replace this regular file atomically instead of printing "
+                                  "(for node_exporter's textfile collector); - prints");
+    std::string listen;
+    exportCommand
+        ->add_option("--listen", listen,
+                     "Serve /metrics over HTTP on [HOST:]PORT (HOST 127.0.0.1 unless named; "
+                     "[::1]:PORT for IPv6; PORT 0 picks a free one) for a Prometheus server")
+        ->excludes(outputOption);
 
     try {
         app.parse(argc, argv);
@@ -141,7 +149,16 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
         return runSimulate(console, machine,
                            force ? WhilePublishing::startAnyway : WhilePublishing::refuse);
     }
-    if (exportCommand->parsed()) return runExport(console, outputFile);
+    if (exportCommand->parsed()) {
+        if (listen.empty()) return runExport(console, outputFile);
+        const auto address = parseListenAddress(listen);
+        if (!address) {
+            console.err << "tessly: --listen takes PORT, HOST:PORT or [IPV6]:PORT, not "
+                        << terminalSafe(listen) << "\n";
+            return exitUsage;
+        }
+        return runMetricsServer(console, *address);
+    }
     return exitUsage;  // require_subcommand makes this unreachable
 }
 

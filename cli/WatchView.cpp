@@ -48,7 +48,8 @@ std::string markText(std::string_view mark) {
 
 }  // namespace
 
-WatchView::WatchView(double interval) : interval_(interval) {}
+WatchView::WatchView(double interval, std::string sensorlessHint)
+    : interval_(interval), sensorlessHint_(std::move(sensorlessHint)) {}
 
 void WatchView::update(const PayloadStatus& status, double now) {
     status_ = status;
@@ -169,7 +170,15 @@ std::vector<std::string> WatchView::screen(int width) const {
         const auto table = rows.lines();
         lines.insert(lines.end(), table.begin(), table.end());
     }
-    if (!anyRow && payload) lines.emplace_back("The payload holds no temperatures and no fans.");
+    if (!anyRow && payload) {
+        lines.emplace_back("The payload holds no temperatures and no fans.");
+        std::string_view hint = sensorlessHint_;
+        while (!hint.empty()) {
+            const auto end = hint.find('\n');
+            lines.emplace_back(hint.substr(0, end));
+            hint.remove_prefix(end == std::string_view::npos ? hint.size() : end + 1);
+        }
+    }
 
     for (auto& line : lines)
         line = fitToWidth(line, std::max(width, 0));

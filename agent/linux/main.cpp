@@ -1,9 +1,51 @@
-// tessly-helper: takes no arguments and reads no settings.
+// tessly-helper: reads no settings and takes no arguments but --help and --version, which say
+// what it is (and from which its manual page is generated).
 #include <csignal>
+#include <cstdio>
+#include <string_view>
 
 #include "agent/AgentProcess.h"
+#include "agent/VersionSource.h"
 
-int main() {
+namespace {
+
+constexpr std::string_view usage =
+    "Usage: tessly-helper [--help | --version]\n"
+    "\n"
+    "The Tessly sensor agent. At launch and then once a second it samples this machine's\n"
+    "sensors (CPU, GPU, memory, battery and storage temperatures; fan count, speeds and\n"
+    "limits) and publishes them as sensors.json in\n"
+    "~/Library/Group Containers/group.app.tessly.sensors/, replacing the file whole each\n"
+    "time. Before every sample it reads control.json in the same directory: \"autostart\"\n"
+    "keeps its XDG autostart entry (~/.config/autostart/app.tessly.helper.desktop) registered\n"
+    "or removed, and a \"stopRequestedAt\" later than its launch ends it. One agent publishes\n"
+    "per user: a second one says so and leaves.\n"
+    "\n"
+    "On Linux the sensors are the hwmon and power_supply inputs under /sys, followed as\n"
+    "devices come and go, and NVIDIA GPUs through libnvidia-ml.so.1 where it is installed.\n"
+    "Read what it publishes with tessly(1).\n"
+    "\n"
+    "Options:\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        const std::string_view argument = argv[1];
+        if (argc == 2 && argument == "--help") {
+            std::fwrite(usage.data(), 1, usage.size(), stdout);
+            return EXIT_SUCCESS;
+        }
+        if (argc == 2 && argument == "--version") {
+            const auto version = tessly::VersionSource::Default().versionText();
+            std::printf("tessly-helper %s\n", version ? version->c_str() : "(unknown)");
+            return EXIT_SUCCESS;
+        }
+        std::fputs("tessly-helper: takes no arguments but --help and --version\n", stderr);
+        return 2;
+    }
     // A write beyond a file-size limit (RLIMIT_FSIZE) then fails with EFBIG and is dropped like
     // any other failed write, to be retried on the next tick, instead of ending the agent.
     std::signal(SIGXFSZ, SIG_IGN);

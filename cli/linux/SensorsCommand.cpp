@@ -82,6 +82,21 @@ void printTable(Console& console, const std::vector<hwmon::SensorReportEntry>& e
 
 }  // namespace
 
+std::string sensorlessHint(const std::string& sysfsRoot) {
+    const auto reader = hwmon::ConfinedFileReader::within(sysfsRoot);
+    if (reader) {
+        for (const auto& entry : hwmon::reportSensors(sysfsRoot, payloadField, *reader)) {
+            if (!entry.feeds.empty()) return {};
+        }
+    }
+    const std::string root = terminalSafe(sysfsRoot == "/" ? "" : sysfsRoot);
+    return "No sensors: " + root +
+           "/class/hwmon holds none that the agent reads on this machine, as in most containers "
+           "and virtual machines.\n"
+           "'tessly sensors' lists what was found there; 'tessly simulate' publishes a simulated "
+           "machine to try the rest with.\n";
+}
+
 int runSensors(Console& console, Output output, const std::string& sysfsRoot) {
     // The report names files below the root as given; a trailing slash would double up, and the
     // root "/" names them "/class/hwmon/...".

@@ -56,12 +56,15 @@ class CliTest : public ::testing::Test, protected ScratchHome {
         for (const auto& arg : args)
             argv.push_back(arg.c_str());
         std::ostringstream out, err;
-        Console console{out, err, clock,
+        Console console{out,
+                        err,
+                        clock,
                         [this](double seconds) {
                             clock.advance(seconds);
                             if (duringPause) duringPause();
                         },
-                        host};
+                        host,
+                        (dir / "sys").string()};
         const int status = tesslyMain(static_cast<int>(argv.size()), argv.data(), console);
         return {status, out.str(), err.str()};
     }

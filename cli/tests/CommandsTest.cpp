@@ -10,10 +10,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "CliTestSupport.h"
+#include "cli/MetricsServer.h"
 #include "cli/PayloadText.h"
 #include "cli/Prometheus.h"
 #include "cli/Simulation.h"
-#include "CliTestSupport.h"
+#include "cli/WatchView.h"
 
 namespace tessly::cli::testing {
 namespace {
@@ -53,6 +55,36 @@ TEST_F(Commands, ReadPrintsTheCurrentPayloadOrSaysWhyThereIsNone) {
         EXPECT_EQ(outcome.out, "");
         EXPECT_EQ(withoutHome(outcome.err), "tessly: no current payload: " + why + "\n");
     }
+}
+
+// A payload without readings says why where this machine's sysfs holds no sensors, and what to
+// do; where it holds some, the payload is shown as it is.
+TEST_F(Commands, APayloadWithoutReadingsExplainsASensorlessMachine) {
+    SensorBridge::write({.thermal = ThermalReading{}, .sampledAt = kNewYear});
+    const std::string bare =
+        payloadText({.thermal = ThermalReading{}, .sampledAt = kNewYear}, kNewYear);
+    const std::string sys = (dir / "sys").string();
+    fs::create_directories(dir / "sys/class/hwmon/hwmon0");
+    writeFile(dir / "sys/class/hwmon/hwmon0/name", "acpitz\n");
+    writeFile(dir / "sys/class/hwmon/hwmon0/temp1_input", "40000\n");
+    const std::string hint =
+        "No sensors: " + sys +
+        "/class/hwmon holds none that the agent reads on this machine, as in most containers and "
+        "virtual machines.\n'tessly sensors' lists what was found there; 'tessly simulate' "
+        "publishes a simulated machine to try the rest with.\n";
+    EXPECT_EQ(run({"read"}).out, bare + hint);
+    WatchView view(1, sensorlessHint(sys));
+    view.update(payloadStatus(kNewYear), kNewYear);
+    const auto screen = view.screen(200);
+    EXPECT_EQ(screen[screen.size() - 2],
+              "No sensors: " + sys +
+                  "/class/hwmon holds none that the agent reads on this "
+                  "machine, as in most containers and virtual machines.");
+
+    writeFile(dir / "sys/class/hwmon/hwmon0/name", "coretemp\n");
+    EXPECT_EQ(run({"read"}).out, bare);
+    SensorBridge::write(fullPayload(kNewYear));
+    EXPECT_EQ(run({"read"}).out, payloadText(fullPayload(kNewYear), kNewYear));
 }
 
 TEST_F(Commands, ACommandLineThatCannotBeUnderstoodGetsAHint) {
@@ -165,6 +197,60 @@ TEST_F(Commands, ExportReplacesOnlyARegularFileOrNothing) {
         run({"export", "--format", "prometheus", "--output", (at / "new.prom").string()}).status,
         1);
     EXPECT_EQ(readFile(at / "new.prom"), "");
+}
+
+// The scrape target answers from the payload as it is at each request: the exposition and up 1
+// while it is current, only up 0 while none is; only /metrics, only GET and HEAD.
+TEST_F(Commands, TheMetricsEndpointServesOnlyACurrentPayload) {
+    const auto body = [](std::string_view method, std::string_view path, double now) {
+        const auto response = metricsResponse(method, path, now);
+        return std::to_string(response.status) + " " + response.allow + "|" + response.body;
+    };
+    const std::string down =
+        "200 |# HELP tessly_exporter_up Whether the exporter found a "
+        "current payload (1) or none: stale, missing or invalid (0).\n"
+        "# TYPE tessly_exporter_up gauge\ntessly_exporter_up 0\n";
+    EXPECT_EQ(body("GET", "/metrics", kNewYear), down);
+    writeFile(sensorsFile(), "{\"sampledAt\": \"soon\"}");
+    EXPECT_EQ(body("GET", "/metrics", kNewYear), down);
+
+    SensorBridge::write(fullPayload(kNewYear - 0.5));
+    const auto up = metricsResponse("GET", "/metrics", kNewYear);
+    EXPECT_EQ(up.contentType, "text/plain; version=0.0.4; charset=utf-8");
+    EXPECT_EQ(up.body, prometheusText(fullPayload(kNewYear - 0.5), kNewYear) +
+                           down.substr(5, down.size() - 7) + "1\n");
+    EXPECT_EQ(metricsResponse("HEAD", "/metrics", kNewYear).body, up.body);
+    EXPECT_EQ(body("GET", "/metrics", kNewYear + 3600), down);
+
+    for (const auto& [method, path, expected] :
+         std::initializer_list<std::tuple<const char*, const char*, const char*>>{
+             {"POST", "/metrics", "405 GET, HEAD|"},
+             {"PUT", "/", "405 GET, HEAD|"},
+             {"GET", "/", "404 |"},
+             {"GET", "/metrics/", "404 |"},
+             {"HEAD", "/Metrics", "404 |"}}) {
+        EXPECT_TRUE(body(method, path, kNewYear).starts_with(expected)) << method << " " << path;
+    }
+
+    for (const auto& [text, wantedHost, wantedPort] :
+         std::initializer_list<std::tuple<const char*, const char*, int>>{
+             {"9101", "127.0.0.1", 9101},
+             {"0", "127.0.0.1", 0},
+             {"0.0.0.0:80", "0.0.0.0", 80},
+             {"[::1]:65535", "::1", 65535},
+             {"metrics.local:9101", "metrics.local", 9101}}) {
+        const auto address = parseListenAddress(text);
+        ASSERT_TRUE(address) << text;
+        EXPECT_EQ(address->host + " " + std::to_string(address->port),
+                  std::string(wantedHost) + " " + std::to_string(wantedPort));
+    }
+    for (const char* text :
+         {"", ":9101", "::1:9101", "[::1]", "[]:1", "65536", "-1", "9101x", "host:", "[::1:80"}) {
+        EXPECT_FALSE(parseListenAddress(text)) << text;
+    }
+    EXPECT_EQ(run({"export", "--format", "prometheus", "--listen", "::1:80"}).status, 2);
+    EXPECT_EQ(run({"export", "--format", "prometheus", "--listen", "80", "--output", "x"}).status,
+              2);
 }
 
 // The real agent over a simulated machine; it refuses to start beside a publishing agent unless

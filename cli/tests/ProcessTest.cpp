@@ -1,5 +1,6 @@
 // The built tessly executable: `watch` writing lines into a pipe, and `watch` in a real
-// pseudo-terminal, where it must redraw in place and give the terminal back on q and on Ctrl-C.
+// pseudo-terminal, where it must redraw in place and give the terminal back on q and on Ctrl-C;
+// `export --listen` scraped over loopback, by hand and by a real Prometheus server.
 // HOME and XDG_CONFIG_HOME point into a scratch directory. The waits below only bound a failure;
 // nothing is timed.
 
@@ -16,11 +17,19 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <TesslyKit/SensorBridge.h>
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <TesslyKit/SensorBridge.h>
+#include <nlohmann/json.hpp>
+
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testing/Scratch.h"
@@ -192,6 +201,225 @@ TEST_F(TesslyProcess, WatchInATerminalGivesItBackOnQAndCtrlC) {
         ::close(master);
         ::close(slave);
     }
+}
+
+}  // namespace
+}  // namespace tessly::cli::testing
+
+// ---- tessly export --listen, served for real ----------------------------------------------------
+
+namespace tessly::cli::testing {
+namespace {
+
+// A connected TCP socket to 127.0.0.1:port, or -1.
+int connectTo(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A loopback port nobody listens on now.
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+class Exporter : public TesslyProcess {
+  protected:
+    int out = -1;
+    int port = 0;
+
+    void TearDown() override {
+        if (out >= 0) ::close(out);
+        TesslyProcess::TearDown();
+    }
+
+    // Starts `tessly export --format prometheus --listen 127.0.0.1:0` and reads its port.
+    void start() {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::dup2(fds[1], STDOUT_FILENO);
+            ::dup2(fds[1], STDERR_FILENO);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            execTessly({"export", "--format", "prometheus", "--listen", "127.0.0.1:0"});
+        }
+        ::close(fds[1]);
+        out = fds[0];
+        std::string text;
+        ASSERT_TRUE(readUntil(out, text, [&] { return text.find("/metrics\n") != text.npos; }))
+            << text;
+        const auto at = text.find("127.0.0.1:");
+        ASSERT_NE(at, text.npos) << text;
+        port = std::stoi(text.substr(at + 10));
+    }
+
+    httplib::Result get(const std::string& path = "/metrics") {
+        httplib::Client client("127.0.0.1", port);
+        client.set_read_timeout(10, 0);
+        return client.Get(path.c_str());
+    }
+};
+
+// Scrapes are answered while the payload is being replaced, beside a client that says nothing
+// and after one that sends a request line of 1 MiB; a second exporter on the same port says
+// why it cannot start.
+TEST_F(Exporter, ServesEveryScrapeWhateverOtherClientsDo) {
+    SensorBridge::write(
+        {.thermal = ThermalReading{.cpuTemperatureC = 48.5}, .sampledAt = wallNow()});
+    start();
+    ASSERT_GT(port, 0);
+    const auto first = get();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->status, 200);
+    EXPECT_NE(first->body.find("tessly_temperature_celsius{sensor=\"cpu\"} 48.5\n"),
+              std::string::npos)
+        << first->body;
+    EXPECT_EQ(get("/other")->status, 404);
+
+    const int silent = connectTo(port);
+    ASSERT_GE(silent, 0);
+    const int huge = connectTo(port);
+    ASSERT_GE(huge, 0);
+    const std::string line = "GET /" + std::string(1 << 20, 'a') + " HTTP/1.1\r\n\r\n";
+    (void)!::send(huge, line.data(), line.size(), MSG_NOSIGNAL);
+    char reply[64] = {};
+    (void)!::recv(huge, reply, sizeof reply - 1, 0);
+    EXPECT_FALSE(std::string_view(reply).starts_with("HTTP/1.1 200")) << reply;
+    ::close(huge);
+
+    std::atomic<bool> writing = true;
+    std::thread writer([&] {
+        for (double c = 40; writing; c += 0.5) {
+            SensorBridge::write(
+                {.thermal = ThermalReading{.cpuTemperatureC = c}, .sampledAt = wallNow()});
+        }
+    });
+    int answered = 0;
+    for (int i = 0; i < 200; ++i) {
+        const auto scrape = get();
+        answered +=
+            scrape && scrape->status == 200 && scrape->body.ends_with("tessly_exporter_up 1\n") &&
+            scrape->body.find("tessly_temperature_celsius{sensor=\"cpu\"} ") != std::string::npos;
+    }
+    writing = false;
+    writer.join();
+    EXPECT_EQ(answered, 200);
+    ::close(silent);
+
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t serving = std::exchange(pid, ::fork());
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(fds[1], STDERR_FILENO);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        execTessly({"export", "--format", "prometheus", "--listen", std::to_string(port)});
+    }
+    ::close(fds[1]);
+    std::string said;
+    int status = 0;
+    const bool ended = readUntil(fds[0], said, nullptr, &status);
+    ::close(fds[0]);
+    if (!ended) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
+    pid = serving;
+    ASSERT_TRUE(ended) << "a second exporter on the same port kept running";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(said, "tessly: cannot listen on 127.0.0.1:" + std::to_string(port) +
+                        ": Address already in use\n");
+}
+
+// A real Prometheus server scrapes the endpoint every second: the series is there with the
+// payload's value, and gone from a fresh query once the payload is stale.
+TEST_F(Exporter, PrometheusScrapesTheCurrentPayloadAndDropsAStaleOne) {
+    const char* prometheus = "/usr/bin/prometheus";
+    if (::access(prometheus, X_OK) != 0) {
+        GTEST_SKIP() << "Prometheus is not installed (Debian package prometheus); "
+                        "scripts/setup installs it where the package can be had";
+    }
+    SensorBridge::write(
+        {.thermal = ThermalReading{.cpuTemperatureC = 61.5}, .sampledAt = wallNow()});
+    start();
+    const int webPort = freePort();
+    const auto config = dir / "prometheus.yml";
+    tessly::testing::writeFile(config,
+                               "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+                               "scrape_configs:\n  - job_name: tessly\n    static_configs:\n"
+                               "      - targets: ['127.0.0.1:" +
+                                   std::to_string(port) + "']\n");
+    const pid_t server = ::fork();
+    ASSERT_GE(server, 0);
+    if (server == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        const std::string configArg = "--config.file=" + config.string();
+        const std::string storageArg = "--storage.tsdb.path=" + (dir / "tsdb").string();
+        const std::string listenArg = "--web.listen-address=127.0.0.1:" + std::to_string(webPort);
+        ::execl(prometheus, prometheus, configArg.c_str(), storageArg.c_str(), listenArg.c_str(),
+                "--log.level=error", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    struct Reaper {
+        pid_t pid;
+        ~Reaper() {
+            ::kill(pid, SIGTERM);
+            for (int i = 0; i < 100 && ::waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
+                std::this_thread::sleep_for(50ms);
+            }
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } reaper{server};
+
+    // The query's result values, "" when the series is absent, after the payload is refreshed.
+    const auto query = [&](bool refresh) {
+        if (refresh) {
+            SensorBridge::write(
+                {.thermal = ThermalReading{.cpuTemperatureC = 61.5}, .sampledAt = wallNow()});
+        }
+        httplib::Client client("127.0.0.1", webPort);
+        const auto reply =
+            client.Get("/api/v1/query?query=tessly_temperature_celsius%7Bsensor%3D%22cpu%22%7D");
+        if (!reply || reply->status != 200) return std::string("no answer");
+        const auto json = nlohmann::json::parse(reply->body, nullptr, false);
+        const auto& result = json["data"]["result"];
+        if (!result.is_array()) return std::string("no result");
+        return result.empty() ? std::string() : result[0]["value"][1].get<std::string>();
+    };
+    const auto within = [&](double seconds, bool refresh, const std::string& wanted) {
+        std::string seen;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            seen = query(refresh);
+            if (seen == wanted) break;
+            std::this_thread::sleep_for(250ms);
+        }
+        return seen;
+    };
+    EXPECT_EQ(within(60, true, "61.5"), "61.5");
+    SensorBridge::write(
+        {.thermal = ThermalReading{.cpuTemperatureC = 61.5}, .sampledAt = wallNow() - 3600});
+    EXPECT_EQ(within(30, false, ""), "");
 }
 
 }  // namespace

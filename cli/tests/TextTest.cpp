@@ -7,12 +7,12 @@
 #include <cmath>
 #include <limits>
 
+#include "CliTestSupport.h"
 #include "cli/Format.h"
 #include "cli/PayloadText.h"
 #include "cli/Prometheus.h"
 #include "cli/TextTable.h"
 #include "cli/WatchView.h"
-#include "CliTestSupport.h"
 
 namespace tessly::cli::testing {
 namespace {

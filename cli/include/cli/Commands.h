@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include <TesslyKit/Records.h>
+
 #include "cli/Console.h"
 
 namespace tessly::cli {
@@ -38,5 +40,12 @@ int runSimulate(Console& console, std::string_view machine, WhilePublishing whil
 int runSensors(Console& console, Output output, const std::string& sysfsRoot);
 // Reads the terminal's own descriptors: standard input for keys, standard output for the view.
 int runWatch(Console& console, double interval);
+
+// Whether a payload holds no temperature and no fan reading.
+bool holdsNoReadings(const SensorsPayload& payload) noexcept;
+// What to tell someone whose payload holds no readings, in lines: why, and what to do. Empty where
+// this machine has sensors that feed the payload (the reason then lies elsewhere). Each OS says it
+// its own way; on Linux, from the sensors found under `sysfsRoot`.
+std::string sensorlessHint(const std::string& sysfsRoot);
 
 }  // namespace tessly::cli

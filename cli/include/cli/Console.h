@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <ostream>
+#include <string>
 
 #include "agent/AppHost.h"
 #include "base/Clock.h"
@@ -19,6 +20,8 @@ struct Console {
     std::function<void(double seconds)> pause;
     // The application host `simulate` runs the agent on.
     AppHost& host;
+    // This machine's sysfs, where `read` and `watch` look for why a payload holds no readings.
+    std::string sysfsRoot = "/sys";
 };
 
 }  // namespace tessly::cli

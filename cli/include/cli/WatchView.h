@@ -18,8 +18,9 @@ class WatchView {
     // The span of the sparklines, in seconds.
     static constexpr double window = 60.0;
 
-    // `interval` is the seconds between two looks, shown in the header.
-    explicit WatchView(double interval);
+    // `interval` is the seconds between two looks, shown in the header; `sensorlessHint` (lines)
+    // is shown under a payload that holds no readings.
+    explicit WatchView(double interval, std::string sensorlessHint = {});
 
     // Takes one look at the payload at `now`. A payload that was not seen before (by its
     // sampledAt) joins the history; readings older than the window leave it.
@@ -47,6 +48,7 @@ class WatchView {
     bool seriesSeen(std::size_t index) const;
 
     double interval_;
+    std::string sensorlessHint_;
     PayloadStatus status_;
     double now_ = 0;
     std::deque<Point> history_;
