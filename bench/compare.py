@@ -346,6 +346,66 @@ def read_profile(path):
 # ---- the peers ----------------------------------------------------------------------------------
 
 
+def exporter_run(tessly, helper, tree, work, log_file, rate=1000, seconds=10):
+    """`tessly export --listen` beside a running agent (the tree over /sys), scraped `rate` times
+    a second for `seconds` seconds over keep-alive connections: how many scrapes were answered
+    with a current payload, and the exporter's CPU per scrape."""
+    home = os.path.join(work, "homes", "exporter")
+    agent = Run(work, os.path.dirname(home), "home", "exporter", "agent", [helper], tree, False)
+    agent.home = home
+    agent.payload = os.path.join(home, CONTAINER, "sensors.json")
+    os.makedirs(home, exist_ok=True)
+    agent.start(log_file)
+    port = free_port()
+    proc = subprocess.Popen([tessly, "export", "--format", "prometheus", "--listen",
+                             f"127.0.0.1:{port}"], env=temp_env(home), stdin=subprocess.DEVNULL,
+                            stdout=log_file, stderr=log_file)
+    try:
+        deadline = time.monotonic() + 15
+        while not os.path.exists(agent.payload):
+            if time.monotonic() > deadline:
+                raise SystemExit("the agent beside the exporter published nothing")
+            time.sleep(0.05)
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                if proc.poll() is not None or time.monotonic() > deadline:
+                    raise SystemExit("tessly export --listen did not start; see the log")
+                time.sleep(0.02)
+        connection = None
+        answered = 0
+        total = rate * seconds
+        c1, _ = cpu_seconds(proc.pid)
+        begin = time.monotonic()
+        for i in range(total):
+            wait = begin + i / rate - time.monotonic()
+            if wait > 0:
+                time.sleep(wait)
+            for attempt in range(2):  # the server may close a kept-alive connection
+                try:
+                    if connection is None:
+                        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+                    connection.request("GET", "/metrics")
+                    response = connection.getresponse()
+                    body = response.read()
+                    if response.getheader("Connection", "").lower() == "close":
+                        connection.close()
+                        connection = None
+                    answered += response.status == 200 and b"tessly_exporter_up 1\n" in body
+                    break
+                except (OSError, http.client.HTTPException):
+                    connection = None
+        elapsed = time.monotonic() - begin
+        c2, _ = cpu_seconds(proc.pid)
+        return {"cpu": (c2 - c1) / total, "rss": rss_kib(proc.pid), "answered": answered,
+                "total": total, "elapsed": elapsed}
+    finally:
+        stop(proc)
+        agent.finish()
+
+
 def node_exporter_runs(tree, repeats, scrapes, work, log_file):
     """CPU per scrape of node_exporter's hwmon collector alone, a fresh process per repeat."""
     results = []
@@ -541,6 +601,7 @@ class Results:
         self.agent = {}   # tree -> program -> variant -> {"cpu": [...], "rss": [...]}
         self.traces = {}  # tree -> program -> [trace summaries]
         self.node = {}    # tree -> [scrape results]
+        self.exporter = None  # `tessly export --listen` under load
         self.sensors = {}  # tree -> {"cpu": [...], ...}
         self.sensors_native = {}  # the same, without the preload
         self.profiles = {}  # tree -> perf shares of one agent, or None
@@ -701,6 +762,11 @@ def write_results(path, r, elapsed):
             add(f"| {label} | `sensors -j` on real sysfs, per run | {spread(s['cpu'], ms)} | "
                 f"{s['maxrss'] / 1024:.1f} MiB | {len(s['chips'])} chips, {s['temps']} "
                 "temperature inputs |")
+    if r.exporter:
+        e = r.exporter
+        add(f"| 3-chip | `tessly export --listen`, per scrape, {e['total'] // 10:,} scrapes a second "
+            f"for 10 s | {ms(e['cpu'])} | {e['rss'] / 1024:.1f} MiB | {e['answered']:,} of "
+            f"{e['total']:,} scrapes answered with a current payload, in {e['elapsed']:.1f} s |")
     add("")
 
     add = goals.append
@@ -946,12 +1012,13 @@ def main():
     build = os.path.join(ROOT, args.build) if not os.path.isabs(args.build) else args.build
     helper = os.path.join(build, "bin", "tessly-helper")
     floor = os.path.join(build, "bench", "tessly_floor")
+    tessly = os.path.join(build, "bin", "tessly")
     tree_tool = os.path.join(build, "bench", "tessly_sysfs_trees")
     before_helper = None
     if args.before_build:
         before_helper = os.path.join(ROOT, args.before_build, "bin", "tessly-helper")
         PROGRAMS.insert(1, "before")
-    for path in (helper, floor, tree_tool, before_helper):
+    for path in (helper, floor, tree_tool, tessly, before_helper):
         if path and not os.access(path, os.X_OK):
             raise SystemExit(f"{path} is missing: run bench/compare, which builds it")
 
@@ -1037,6 +1104,10 @@ def main():
                             slot["cpu" if key == "mean" else key].append(stats[key])
                         slot["rss"].append(run.rss)
 
+        if not ns_note:
+            log("tessly export --listen beside an agent: 1,000 scrapes a second for 10 s")
+            results.exporter = exporter_run(tessly, helper, trees[TREES[0][0]]["path"], work,
+                                            log_file)
         for label, info in trees.items():
             log(f"node_exporter on the {label} tree: {args.repeats} × {args.scrapes} scrapes")
             results.node[label] = node_exporter_runs(info["path"], args.repeats, args.scrapes,

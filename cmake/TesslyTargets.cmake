@@ -22,15 +22,14 @@ function(tessly_library target)
   target_include_directories(${target} PUBLIC "$<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include>")
 endfunction()
 
-# tessly_add_tests(<name> SOURCES <files...> LIBS <targets...> [WRAPPER <command>]
-#                  [ENVIRONMENT <VAR=value...>])
+# tessly_add_tests(<name> SOURCES <files...> LIBS <targets...> [WRAPPER <command...>])
 # One test executable per subsystem keeps link time low; every TEST becomes a ctest case, run
 # through WRAPPER where one is given.
 function(tessly_add_tests name)
   if(NOT TESSLY_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "WRAPPER" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;WRAPPER" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   tessly_warnings(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} tessly_test_support GTest::gmock GTest::gtest
@@ -38,8 +37,7 @@ function(tessly_add_tests name)
   if(ARG_WRAPPER)
     set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${ARG_WRAPPER}")
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 120 ENVIRONMENT "${ARG_ENVIRONMENT}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
 
 # tessly_add_bench(<name> SOURCES <files...> LIBS <targets...>)

@@ -35,7 +35,7 @@ class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
                     std::string_view(preload).find("libumockdev-preload") != std::string::npos)
             << "run under umockdev-wrapper";
         testbed_ = umockdev_testbed_new();
-        sys_ = umockdev_testbed_get_sys_dir(testbed_);
+        sys_ = owned(umockdev_testbed_get_sys_dir(testbed_));
         cpu_ = addChip("hwmon0", "coretemp", "45000");
 
         watchDevices(loop_, changes_, openKernelDeviceEvents());
@@ -55,12 +55,16 @@ class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
         if (testbed_ != nullptr) g_object_unref(testbed_);
     }
 
+    // A string the testbed hands over, freed.
+    static std::string owned(gchar* text) {
+        std::string copy = text;
+        g_free(text);
+        return copy;
+    }
+
     std::string addChip(const char* name, const char* chip, const char* millidegrees) {
-        gchar* path = umockdev_testbed_add_device(testbed_, "hwmon", name, nullptr, "name", chip,
-                                                  "temp1_input", millidegrees, nullptr, nullptr);
-        std::string device = path;
-        g_free(path);
-        return device;
+        return owned(umockdev_testbed_add_device(testbed_, "hwmon", name, nullptr, "name", chip,
+                                                 "temp1_input", millidegrees, nullptr, nullptr));
     }
     void uevent(const std::string& device, const char* action) {
         umockdev_testbed_uevent(testbed_, device.c_str(), action);
@@ -148,7 +152,8 @@ TEST_F(DeviceEventsTest, AStormMakesOneDiscoveryAndForeignMessagesNone) {
     umockdev_testbed_uevent(testbed_, mouse, "add");
     g_free(mouse);
     // Garbage straight into the monitor's socket, as a foreign sender might send it.
-    for (const auto& entry : fs::directory_iterator(umockdev_testbed_get_root_dir(testbed_))) {
+    for (const auto& entry :
+         fs::directory_iterator(owned(umockdev_testbed_get_root_dir(testbed_)))) {
         if (!entry.path().filename().string().starts_with("event")) continue;
         const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};

@@ -1,11 +1,11 @@
 // A stand-in for NVIDIA's libnvidia-ml.so.1: the NVML functions the agent calls, over GPUs a test
-// scripts through the fakeNvml* functions of the same loaded copy. Handles name a GPU and the
+// scripts through fakeNvml() on the same loaded copy. Handles name a GPU and the
 // initialisation they came from, so a call through a handle from before a shutdown is caught.
 
 #include <cstdint>
 #include <cstring>
-#include <string>
-#include <vector>
+
+#include "FakeNvml.h"
 
 namespace {
 
@@ -14,22 +14,8 @@ constexpr int uninitialized = 1;
 constexpr int invalidArgument = 2;
 constexpr int insufficientSize = 7;
 
-struct Gpu {
-    std::string name;
-    int result = success;  // of a temperature call
-    unsigned celsius = 0;
-};
-
-struct State {
-    std::vector<Gpu> gpus;
-    int initResult = success;
-    int countResult = success;
-    unsigned generation = 0;  // counts successful initialisations
-    bool initialised = false;
-    int inits = 0, temperatureCalls = 0, staleHandleUses = 0;
-};
-
-State state;
+using Gpu = FakeNvml::Gpu;
+FakeNvml state;
 
 using Device = void*;
 
@@ -53,29 +39,8 @@ Gpu* gpuOf(Device device) {
 
 extern "C" {
 
-// The scripting side.
-__attribute__((visibility("default"))) void fakeNvmlReset() {
-    state = State{};
-}
-__attribute__((visibility("default"))) void fakeNvmlAddGpu(const char* name, unsigned celsius) {
-    state.gpus.push_back({name, success, celsius});
-}
-__attribute__((visibility("default"))) void fakeNvmlSetTemperature(unsigned index, int result,
-                                                                   unsigned celsius) {
-    state.gpus.at(index).result = result;
-    state.gpus.at(index).celsius = celsius;
-}
-__attribute__((visibility("default"))) void fakeNvmlSetInitResult(int result) {
-    state.initResult = result;
-}
-__attribute__((visibility("default"))) int fakeNvmlInits() {
-    return state.inits;
-}
-__attribute__((visibility("default"))) int fakeNvmlTemperatureCalls() {
-    return state.temperatureCalls;
-}
-__attribute__((visibility("default"))) int fakeNvmlStaleHandleUses() {
-    return state.staleHandleUses;
+__attribute__((visibility("default"))) FakeNvml* fakeNvml() {
+    return &state;
 }
 
 // NVML, as documented.
@@ -95,7 +60,7 @@ __attribute__((visibility("default"))) int nvmlDeviceGetCount_v2(unsigned* count
     if (!state.initialised) return uninitialized;
     if (count == nullptr) return invalidArgument;
     *count = static_cast<unsigned>(state.gpus.size());
-    return state.countResult;
+    return success;
 }
 __attribute__((visibility("default"))) int nvmlDeviceGetHandleByIndex_v2(unsigned index,
                                                                          Device* device) {

@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "FakeNvml.h"
 #include "SysfsTree.h"
 #include "base/ManualClock.h"
 #include "platform/linux/HwmonSensors.h"
@@ -36,31 +37,18 @@ class NvidiaGPUsTest : public ::testing::Test {
     void SetUp() override {
         handle_ = ::dlopen(TESSLY_FAKE_NVML, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(handle_, nullptr) << ::dlerror();
-        call<void()>("fakeNvmlReset")();
+        nvml = reinterpret_cast<FakeNvml* (*)()>(::dlsym(handle_, "fakeNvml"))();
+        *nvml = FakeNvml{};
         services = makeNvidiaTemperatureServices(clock, TESSLY_FAKE_NVML);
-        ASSERT_NE(services, nullptr);
     }
     void TearDown() override {
         services.reset();
-        if (handle_ != nullptr) {
-            EXPECT_EQ(count("fakeNvmlStaleHandleUses"), 0);
-            ::dlclose(handle_);
-        }
+        if (handle_ == nullptr) return;
+        EXPECT_EQ(nvml->staleHandleUses, 0);
+        ::dlclose(handle_);
     }
 
-    template <typename Function>
-    Function* call(const char* symbol) {
-        return reinterpret_cast<Function*>(::dlsym(handle_, symbol));
-    }
-    int count(const char* symbol) { return call<int()>(symbol)(); }
-    void addGpu(const char* name, unsigned celsius) {
-        call<void(const char*, unsigned)>("fakeNvmlAddGpu")(name, celsius);
-    }
-    void setTemperature(unsigned index, int result, unsigned celsius = 0) {
-        call<void(unsigned, int, unsigned)>("fakeNvmlSetTemperature")(index, result, celsius);
-    }
-    void setInitResult(int result) { call<void(int)>("fakeNvmlSetInitResult")(result); }
-
+    FakeNvml* nvml = nullptr;
     ManualClock clock;
     std::unique_ptr<TemperatureServices> services;
 
@@ -71,8 +59,8 @@ class NvidiaGPUsTest : public ::testing::Test {
 // The launch's listing never waits for NVML; the second starts it, and from then each GPU is a
 // GPU temperature, reduced with hwmon's GPUs by maximum.
 TEST_F(NvidiaGPUsTest, TwoGpusAreGpuTemperaturesFromTheSecondSample) {
-    addGpu("NVIDIA GeForce RTX 4090", 71);
-    addGpu("NVIDIA RTX A2000", 64);
+    nvml->gpus.push_back({"NVIDIA GeForce RTX 4090", 0, 71});
+    nvml->gpus.push_back({"NVIDIA RTX A2000", 0, 64});
     SysfsTree tree(R"(
 [class/hwmon/hwmon0]
 name = amdgpu
@@ -83,21 +71,21 @@ temp1_input = 68000
                                 std::exchange(services, nullptr)),
         nullptr, clock);
     EXPECT_EQ(sampler.sample()->gpuTemperatureC, 68.0);
-    EXPECT_EQ(count("fakeNvmlInits"), 0);
+    EXPECT_EQ(nvml->inits, 0);
     clock.advance(ThermalSampler::minimumInterval);
     EXPECT_EQ(sampler.sample()->gpuTemperatureC, 71.0);
-    EXPECT_EQ(count("fakeNvmlInits"), 1);
+    EXPECT_EQ(nvml->inits, 1);
     clock.advance(ThermalSampler::minimumInterval);
-    setTemperature(0, 0, 40);
+    nvml->gpus[0].celsius = 40;
     EXPECT_EQ(sampler.sample()->gpuTemperatureC, 68.0);
-    EXPECT_EQ(count("fakeNvmlInits"), 1);
+    EXPECT_EQ(nvml->inits, 1);
     EXPECT_EQ(payloadFieldOf(SensorNaming::hwmon, "nvidia 0 NVIDIA GeForce RTX 4090"),
               "gpuTemperatureC");
 }
 
 TEST_F(NvidiaGPUsTest, ServicesAreNamedByIndexAndProduct) {
-    addGpu("NVIDIA GeForce RTX 4090", 71);
-    addGpu("NVIDIA RTX A2000", 64);
+    nvml->gpus.push_back({"NVIDIA GeForce RTX 4090", 0, 71});
+    nvml->gpus.push_back({"NVIDIA RTX A2000", 0, 64});
     EXPECT_EQ(listingOf(*services), Listing{});
     EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 NVIDIA GeForce RTX 4090", 71.0},
                                              {"nvidia 1 NVIDIA RTX A2000", 64.0}}));
@@ -116,11 +104,8 @@ TEST_F(NvidiaGPUsTest, ServicesAreNamedByIndexAndProduct) {
 TEST_F(NvidiaGPUsTest, AFailedOrImplausibleReadingIsNoValue) {
     const std::pair<int, unsigned> readings[] = {
         {0, 0}, {0, 201}, {0, 4'000'000'000u}, {unknownError, 50}, {0, 200}};
-    for (std::size_t i = 0; i < std::size(readings); ++i)
-        addGpu("GPU", 50);
-    for (std::size_t i = 0; i < std::size(readings); ++i) {
-        setTemperature(static_cast<unsigned>(i), readings[i].first, readings[i].second);
-    }
+    for (const auto& [result, celsius] : readings)
+        nvml->gpus.push_back({"GPU", result, celsius});
     listingOf(*services);
     const Listing listing = listingOf(*services);
     ASSERT_EQ(listing.size(), std::size(readings));
@@ -133,21 +118,21 @@ TEST_F(NvidiaGPUsTest, AFailedOrImplausibleReadingIsNoValue) {
 // A lost GPU is asked no more; NVML is restarted a minute after it was started, and the GPU is
 // back once NVML finds it again. The other GPU is read throughout.
 TEST_F(NvidiaGPUsTest, ALostGpuIsLeftOutUntilNvmlIsRestarted) {
-    addGpu("A", 60);
-    addGpu("B", 70);
+    nvml->gpus.push_back({"A", 0, 60});
+    nvml->gpus.push_back({"B", 0, 70});
     listingOf(*services);
     EXPECT_EQ(listingOf(*services)[1].second, 70.0);
-    setTemperature(1, gpuIsLost);
+    nvml->gpus[1].result = gpuIsLost;
     EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", std::nullopt}}));
-    const int calls = count("fakeNvmlTemperatureCalls");
+    const int calls = nvml->temperatureCalls;
     clock.advance(59);
     EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", std::nullopt}}));
-    EXPECT_EQ(count("fakeNvmlTemperatureCalls"), calls + 1);
-    EXPECT_EQ(count("fakeNvmlInits"), 1);
-    setTemperature(1, 0, 72);
+    EXPECT_EQ(nvml->temperatureCalls, calls + 1);
+    EXPECT_EQ(nvml->inits, 1);
+    nvml->gpus[1] = {"B", 0, 72};
     clock.advance(1);
     EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", 72.0}}));
-    EXPECT_EQ(count("fakeNvmlInits"), 2);
+    EXPECT_EQ(nvml->inits, 2);
 }
 
 // No library, an NVML that will not start, or one whose calls all fail, as after a driver update
@@ -158,28 +143,28 @@ TEST_F(NvidiaGPUsTest, WithoutAWorkingNvmlThereAreNoServicesAndARetryAMinuteLate
                                                        NvmlStart::firstListing)),
               Listing{});
 
-    addGpu("A", 60);
-    setInitResult(driverNotLoaded);
+    nvml->gpus.push_back({"A", 0, 60});
+    nvml->initResult = driverNotLoaded;
     listingOf(*services);
     EXPECT_EQ(services->copyServices(), nullptr);
     clock.advance(30);
     EXPECT_EQ(services->copyServices(), nullptr);
-    EXPECT_EQ(count("fakeNvmlInits"), 1);
-    setInitResult(0);
+    EXPECT_EQ(nvml->inits, 1);
+    nvml->initResult = 0;
     clock.advance(30);
     EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", 60.0}}));
 
     // The driver is replaced: every call fails until NVML is started again.
-    setTemperature(0, unknownError);
-    setInitResult(driverNotLoaded);
+    nvml->gpus[0].result = unknownError;
+    nvml->initResult = driverNotLoaded;
     EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", std::nullopt}}));
     clock.advance(60);
     EXPECT_EQ(services->copyServices(), nullptr);
-    setInitResult(0);
-    setTemperature(0, 0, 61);
+    nvml->initResult = 0;
+    nvml->gpus[0] = {"A", 0, 61};
     clock.advance(60);
     EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", 61.0}}));
-    EXPECT_EQ(count("fakeNvmlInits"), 4);
+    EXPECT_EQ(nvml->inits, 4);
 }
 
 }  // namespace
