@@ -15,11 +15,16 @@ bool ControlReader::same(const Identity& a, const Identity& b) noexcept {
            equal(a.modified, b.modified) && equal(a.changed, b.changed);
 }
 
-ControlStatus ControlReader::read() {
+const ControlStatus& ControlReader::read() {
     try {
         const auto container = SharedContainer::directory();
         if (container) {
-            const auto file = *container / "control.json";
+            // Built again only when the container moved (HOME changed).
+            if (!container_ || container->native() != container_->native()) {
+                container_ = container;
+                file_ = *container / "control.json";
+            }
+            const std::filesystem::path& file = file_;
             struct stat info {};
             if (::stat(file.c_str(), &info) == 0) {
 #ifdef __APPLE__
@@ -53,10 +58,10 @@ ControlStatus ControlReader::read() {
         return last_;
     } catch (const std::bad_alloc&) {
         identity_.reset();
-        ControlStatus failed;
-        failed.state = ControlStatus::State::unavailable;
-        failed.error = ENOMEM;
-        return failed;
+        last_ = ControlStatus{};
+        last_.state = ControlStatus::State::unavailable;
+        last_.error = ENOMEM;
+        return last_;
     }
 }
 

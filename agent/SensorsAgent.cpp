@@ -49,7 +49,7 @@ void SensorsAgent::applyControl() {
     // the file (descriptors or memory ran out, an I/O error) changes nothing on this tick: taking
     // it for "no record" would unregister the login item the user asked for, and miss a stop.
     // An unchanged file costs one stat (ControlReader).
-    const ControlStatus status = control_.read();
+    const ControlStatus& status = control_.read();
     if (!status.isConclusive()) return;
     const auto& control = status.control;
 

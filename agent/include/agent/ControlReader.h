@@ -10,13 +10,15 @@
 
 #include <TesslyKit/PayloadStatus.h>
 
+#include <filesystem>
 #include <optional>
 
 namespace tessly {
 
 class ControlReader {
   public:
-    ControlStatus read();
+    // The status, valid until the next call.
+    const ControlStatus& read();
 
   private:
     struct Identity {
@@ -29,6 +31,8 @@ class ControlReader {
     };
     static bool same(const Identity& a, const Identity& b) noexcept;
 
+    std::optional<std::filesystem::path> container_;  // where file_ was built for
+    std::filesystem::path file_;
     std::optional<Identity> identity_;  // of the file behind last_, when it was read whole
     int lastMissing_ = 0;               // the errno that found no file last time, or 0
     ControlStatus last_;

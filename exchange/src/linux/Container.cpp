@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <new>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace tessly::detail {
@@ -38,18 +40,27 @@ std::optional<std::filesystem::path> passwdHome() {
     return std::nullopt;
 }
 
-std::optional<std::filesystem::path> homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-        return std::filesystem::path(home);
-    }
-    return passwdHome();
-}
-
 }  // namespace
 
 std::optional<std::filesystem::path> containerDirectory(std::string_view groupID) noexcept {
     try {
-        const auto home = homeDirectory();
+        // Built once per HOME and group on each thread (the agent asks twice a second): only a
+        // changed HOME builds it anew.
+        struct Cache {
+            std::string home;
+            std::string group;
+            std::filesystem::path directory;
+        };
+        thread_local std::optional<Cache> cache;
+        if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+            if (!cache || cache->home != home || cache->group != groupID) {
+                cache.reset();
+                cache.emplace(Cache{home, std::string(groupID),
+                                    fallbackContainer(std::filesystem::path(home), groupID)});
+            }
+            return cache->directory;
+        }
+        const auto home = passwdHome();
         if (!home) return std::nullopt;
         return fallbackContainer(*home, groupID);
     } catch (const std::bad_alloc&) {  // no container then
