@@ -396,6 +396,8 @@ def exporter_run(tessly, helper, tree, work, log_file, rate=1000, seconds=10):
                     answered += response.status == 200 and b"tessly_exporter_up 1\n" in body
                     break
                 except (OSError, http.client.HTTPException):
+                    if connection is not None:
+                        connection.close()
                     connection = None
         elapsed = time.monotonic() - begin
         c2, _ = cpu_seconds(proc.pid)

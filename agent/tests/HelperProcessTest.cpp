@@ -185,8 +185,8 @@ TEST_F(HelperProcessTest, ASecondAgentLeavesAtOnceAndAKilledOneBlocksNobody) {
     EXPECT_TRUE(eventually([&] { return fs::exists(autostartEntry()); }));
 }
 
-// Eight descriptors in all: the timer and the lock take two, every sensor file is read by open,
-// read and close, and the exchange files and the login item still get theirs.
+// Eight descriptors in all: the device-event monitor and the lock take two, every sensor file is
+// read by open, read and close, and the exchange files and the login item still get theirs.
 TEST_F(HelperProcessTest, EightDescriptorsAreEnoughToPublishAndKeepTheLoginItem) {
     writeControl(R"({"autostart":true})");
     Helper helper(TESSLY_HELPER_PATH, errors, {.descriptors = 8, .fileSize = std::nullopt});

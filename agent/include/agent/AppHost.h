@@ -1,5 +1,5 @@
 #pragma once
-// Seam: the application object and its main-thread event loop (AppKit on macOS, a timerfd loop on
+// Seam: the application object and its main-thread event loop (AppKit on macOS, a ppoll loop on
 // Linux, a hand-driven fake in tests).
 //
 // Threading: everything happens on the thread that calls run(); delegates and timer actions are
