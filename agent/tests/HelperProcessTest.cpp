@@ -1,7 +1,7 @@
 // The real tessly-helper, end to end, with HOME and XDG_CONFIG_HOME in a scratch directory: the
-// rules a user sees, and the agent under hostile conditions (killed at random moments, a full
-// disk, a file-size limit, few descriptors, a second agent, its program replaced). Waits are
-// bounded generously; nothing here times the agent.
+// rules a user sees, and the agent under hostile conditions (a file-size limit, few descriptors,
+// a second agent, its program replaced). Waits are bounded generously; nothing here times the
+// agent.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,7 +14,6 @@
 
 #include <chrono>
 #include <functional>
-#include <random>
 #include <thread>
 
 #include "testing/Scratch.h"
@@ -122,20 +121,12 @@ class HelperProcessTest : public ::testing::Test, protected ScratchHome {
 };
 
 // At launch and then every second, until a stop request newer than its launch ends it (status 0,
-// without registering); a kill at any moment leaves a whole payload.
-TEST_F(HelperProcessTest, PublishesEverySecondObeysAStopAndSurvivesKills) {
-    std::mt19937 random(20260102);
-    for (int kill = 0; kill < 8; ++kill) {
-        Helper helper(TESSLY_HELPER_PATH, errors);
-        ASSERT_TRUE(payloadAfter(wallNow() - 0.5)) << readFile(errors);
-        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1200));
-        helper.kill();
-        ASSERT_TRUE(payload()) << "kill " << kill << " left a torn payload";
-    }
-    EXPECT_EQ(payload()->helperVersion, "0.1.0");
-
+// without registering).
+TEST_F(HelperProcessTest, PublishesEverySecondAndObeysAStop) {
     Helper helper(TESSLY_HELPER_PATH, errors);
     const double launched = wallNow();
+    ASSERT_TRUE(payloadAfter(launched - 0.5)) << readFile(errors);
+    EXPECT_EQ(payload()->helperVersion, "0.1.0");
     ASSERT_TRUE(payloadAfter(launched + 1.0)) << "no tick a second after launch";
     writeControl(R"({"autostart":true,"stopRequestedAt":)" + std::to_string(wallNow()) + "}");
     ASSERT_TRUE(eventually([&] { return helper.ended().has_value(); }));
@@ -144,7 +135,7 @@ TEST_F(HelperProcessTest, PublishesEverySecondObeysAStopAndSurvivesKills) {
     EXPECT_EQ(readFile(errors), "");
 }
 
-// The autostart entry follows the wish; a registration that fails is logged once.
+// The autostart entry follows the wish.
 TEST_F(HelperProcessTest, TheLoginItemFollowsTheWish) {
     writeFile(autostartEntry(), "[Desktop Entry]\n");
     Helper helper(TESSLY_HELPER_PATH, errors);
@@ -153,16 +144,9 @@ TEST_F(HelperProcessTest, TheLoginItemFollowsTheWish) {
     ASSERT_TRUE(eventually([&] { return fs::exists(autostartEntry()); }));
     EXPECT_NE(readFile(autostartEntry()).find("\nExec=" TESSLY_HELPER_PATH "\n"),
               std::string::npos);
-
-    fs::remove_all(autostartEntry().parent_path());
-    writeFile(autostartEntry().parent_path(), "a file where the folder should be");
     writeControl(R"({"autostart":false})");
-    ASSERT_TRUE(payloadAfter(wallNow() + 1));
-    writeControl(R"({"autostart":true})");
-    ASSERT_TRUE(payloadAfter(wallNow() + 2));
-    const std::string log = readFile(errors);
-    EXPECT_TRUE(log.starts_with("Tessly Helper: login-item update failed: ")) << log;
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    ASSERT_TRUE(eventually([&] { return !fs::exists(autostartEntry()); }));
+    EXPECT_EQ(readFile(errors), "");
 }
 
 // One publisher per container: a second agent leaves at once, touching nothing; a killed one
