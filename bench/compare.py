@@ -318,7 +318,7 @@ PROFILE_ROWS = [
     ("tessly::FanSampler::sample", "… FanSampler::sample"),
     ("tessly::SensorBridge::write", "… SensorBridge::write"),
     ("tessly::encodeJSON", "… … encoding the payload (nlohmann::json)"),
-    ("tessly::detail::replaceFile", "… … creating, writing and renaming the temporary"),
+    ("tessly::replaceFileAtomically", "… … creating, writing and renaming the temporary"),
     ("tessly::hwmon::SensorFile::read", "across the above: the value reads (thermal and fans)"),
     ("tessly::hwmon::scanSysfs", "across the above: the rediscovery walk"),
     ("tessly::detail::containerDirectory", "across the above: the container lookups"),
@@ -955,10 +955,11 @@ def findings(r):
             parts.append(f"{us(steady + costliest)} on the {l} tree ({us(costliest)} of it "
                          f"the rediscovery spread over the window, {us(steady)} the other "
                          "ticks)")
+        negative = any("-" in part.split(" on the ")[0] for part in parts)
         out.append(
             f"HOME on {r.fs(variant)}: the agent's CPU per tick minus the floor's is "
-            + "; ".join(parts) + " (a negative figure: the agent spends less). Where the agent's "
-            "share goes is in \"Where the agent's CPU goes\".")
+            + "; ".join(parts) + (" (a negative figure: the agent spends less)" if negative else "")
+            + ". Where the agent's share goes is in \"Where the agent's CPU goes\".")
     for kind, label, variant, ok, value in missed:
         if kind in ("node", "sensors"):
             tool = "node_exporter" if kind == "node" else "`sensors -j`"

@@ -12,7 +12,6 @@ tessly_add_tests(darwin_emulation_tests
     ${CMAKE_CURRENT_LIST_DIR}/emulation/Emulation.cpp
     ${CMAKE_CURRENT_LIST_DIR}/IOKitSMCDriverTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HIDTemperatureServicesTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/SystemClockTest.cpp
   LIBS tessly_thermal tessly_smc tessly_agent tessly_sim
 )
 if(TARGET darwin_emulation_tests)
