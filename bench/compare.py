@@ -573,8 +573,10 @@ def machine_facts(work):
         "node_exporter": command_text([NODE_EXPORTER, "--version"]).splitlines()[0:1],
         "versions": versions,
         "commit": command_text(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"]),
+        # RESULTS.md itself, written by an earlier run, is no change to what is measured.
         "dirty": bool(command_text(["git", "-C", ROOT, "status", "--porcelain",
-                                    "--untracked-files=no"])),
+                                    "--untracked-files=no", "--", ".",
+                                    ":(exclude)bench/RESULTS.md"])),
     }
 
 
