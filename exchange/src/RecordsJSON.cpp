@@ -1,8 +1,8 @@
 // The JSON form of the records on nlohmann/json.
 //
-// Encoding builds an ordered_json so that keys come out in declaration order, then dumps it
-// compactly. Decoding parses with exceptions off and checks the JSON type of every value (its
-// value_t) before it reads the value through get_ptr: nothing is converted or thrown. On the
+// Encoding writes the compact text directly, keys in declaration order. Decoding parses with
+// exceptions off and checks the JSON type of every value (its value_t) before it reads the value
+// through get_ptr: nothing is converted or thrown. On the
 // normal path nothing throws; the try/catch at each public function only turns an allocation
 // failure (or any other exception of the standard library's) into "no result", so that no
 // exception crosses the library's interface.
@@ -11,6 +11,8 @@
 
 #include "NumberText.h"
 
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <exception>
@@ -30,80 +32,158 @@ constexpr double twoToThe53 = 9007199254740992.0;
 
 // ---- encoding -------------------------------------------------------------------------------
 
-// A finite double as a JSON number. A whole value that a double holds exactly (|v| < 2^53, and
-// not -0.0, whose sign only the float form keeps) is written as an integer: 36 rather than 36.0.
-// Everything else goes through nlohmann's number form (Grisu2: at most 17 significant digits,
-// and it reads back as the same double; the round-trip tests check that). NaN and the
-// infinities have no JSON form.
-std::optional<OrderedJson> number(double value) {
-    if (!std::isfinite(value)) return std::nullopt;
-    const bool negativeZero = value == 0 && std::signbit(value);
-    if (std::trunc(value) == value && std::fabs(value) < twoToThe53 && !negativeZero) {
-        return OrderedJson(static_cast<std::int64_t>(value));
-    }
-    return OrderedJson(value);
-}
+// Compact JSON text appended directly, with no document built: keys in declaration order, no
+// spaces, the same text nlohmann's compact dump of the same values gives (its float form and its
+// string escaping are used as they are; the tests hold the output to golden texts and round
+// trips). The agent encodes a payload every second, so this path builds no tree of nodes.
+class Writer {
+  public:
+    explicit Writer(std::string& out) : out_(out) {}
 
-bool put(OrderedJson& object, const char* key, double value) {
-    auto json = number(value);
-    if (!json) return false;
-    object[key] = std::move(*json);
+    void openObject() { open('{'); }
+    void closeObject() { close('}'); }
+    void openArray() { open('['); }
+    void closeArray() { close(']'); }
+    void key(std::string_view name) {
+        separate();
+        out_ += '"';
+        out_ += name;
+        out_ += "\":";
+        afterKey_ = true;
+    }
+
+    // A finite double as a JSON number. A whole value that a double holds exactly (|v| < 2^53,
+    // and not -0.0, whose sign only the float form keeps) is written as an integer: 36 rather
+    // than 36.0. Everything else goes through nlohmann's number form (Grisu2: at most 17
+    // significant digits, and it reads back as the same double; the round-trip tests check
+    // that). NaN and the infinities have no JSON form.
+    bool number(double value) {
+        if (!std::isfinite(value)) return false;
+        const bool negativeZero = value == 0 && std::signbit(value);
+        if (std::trunc(value) == value && std::fabs(value) < twoToThe53 && !negativeZero) {
+            integer(static_cast<std::int64_t>(value));
+        } else {
+            separate();
+            out_ += OrderedJson(value).dump();
+        }
+        return true;
+    }
+    void integer(std::int64_t value) {
+        separate();
+        std::array<char, 24> digits;
+        const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+        out_.append(digits.data(), end);
+    }
+    void boolean(bool value) {
+        separate();
+        out_ += value ? "true" : "false";
+    }
+    // UTF-8 as is (no \u escapes beyond the required ones), and each byte that is not valid
+    // UTF-8 becomes U+FFFD instead of failing the whole record.
+    void string(const std::string& text) {
+        separate();
+        out_ += OrderedJson(text).dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
+    }
+
+    bool put(std::string_view name, double value) {
+        key(name);
+        return number(value);
+    }
+    bool put(std::string_view name, const std::optional<double>& value) {
+        return !value || put(name, *value);
+    }
+
+  private:
+    // A comma before every member and element but the first of its object or array.
+    void separate() {
+        if (afterKey_) {
+            afterKey_ = false;
+        } else if (!first_) {
+            out_ += ',';
+        }
+        first_ = false;
+    }
+    void open(char bracket) {
+        separate();
+        out_ += bracket;
+        first_ = true;
+    }
+    void close(char bracket) {
+        out_ += bracket;
+        first_ = false;
+    }
+
+    std::string& out_;
+    bool first_ = true;
+    bool afterKey_ = false;
+};
+
+bool encodeInto(Writer& out, const ThermalReading& reading) {
+    out.openObject();
+    if (!out.put("cpuTemperatureC", reading.cpuTemperatureC) ||
+        !out.put("gpuTemperatureC", reading.gpuTemperatureC) ||
+        !out.put("memoryTemperatureC", reading.memoryTemperatureC) ||
+        !out.put("batteryTemperatureC", reading.batteryTemperatureC) ||
+        !out.put("storageTemperatureC", reading.storageTemperatureC)) {
+        return false;
+    }
+    out.closeObject();
     return true;
 }
 
-bool put(OrderedJson& object, const char* key, const std::optional<double>& value) {
-    return !value || put(object, key, *value);
-}
-
-bool encodeInto(OrderedJson& out, const ThermalReading& reading) {
-    out = OrderedJson::object();
-    return put(out, "cpuTemperatureC", reading.cpuTemperatureC) &&
-           put(out, "gpuTemperatureC", reading.gpuTemperatureC) &&
-           put(out, "memoryTemperatureC", reading.memoryTemperatureC) &&
-           put(out, "batteryTemperatureC", reading.batteryTemperatureC) &&
-           put(out, "storageTemperatureC", reading.storageTemperatureC);
-}
-
-bool encodeInto(OrderedJson& out, const FanReading& reading) {
-    out = OrderedJson::object();
-    if (!put(out, "rpm", reading.rpm)) return false;
-    out["fanCount"] = reading.fanCount;
+bool encodeInto(Writer& out, const FanReading& reading) {
+    out.openObject();
+    if (!out.put("rpm", reading.rpm)) return false;
+    out.key("fanCount");
+    out.integer(reading.fanCount);
     if (reading.rpms) {
-        OrderedJson list = OrderedJson::array();
+        out.key("rpms");
+        out.openArray();
         for (const double rpm : *reading.rpms) {
-            auto json = number(rpm);
-            if (!json) return false;
-            list.push_back(std::move(*json));
+            if (!out.number(rpm)) return false;
         }
-        out["rpms"] = std::move(list);
+        out.closeArray();
     }
-    return put(out, "minRPM", reading.minRPM) && put(out, "maxRPM", reading.maxRPM);
+    if (!out.put("minRPM", reading.minRPM) || !out.put("maxRPM", reading.maxRPM)) return false;
+    out.closeObject();
+    return true;
 }
 
-bool encodeInto(OrderedJson& out, const SensorControl& control) {
-    out = OrderedJson::object();
-    out["autostart"] = control.autostart;
-    return put(out, "stopRequestedAt", control.stopRequestedAt);
+bool encodeInto(Writer& out, const SensorControl& control) {
+    out.openObject();
+    out.key("autostart");
+    out.boolean(control.autostart);
+    if (!out.put("stopRequestedAt", control.stopRequestedAt)) return false;
+    out.closeObject();
+    return true;
 }
 
-bool encodeInto(OrderedJson& out, const SensorsPayload& payload) {
-    out = OrderedJson::object();
-    if (payload.thermal && !encodeInto(out["thermal"], *payload.thermal)) return false;
-    if (payload.fan && !encodeInto(out["fan"], *payload.fan)) return false;
-    if (!put(out, "sampledAt", payload.sampledAt)) return false;
-    if (payload.helperVersion) out["helperVersion"] = *payload.helperVersion;
+bool encodeInto(Writer& out, const SensorsPayload& payload) {
+    out.openObject();
+    if (payload.thermal) {
+        out.key("thermal");
+        if (!encodeInto(out, *payload.thermal)) return false;
+    }
+    if (payload.fan) {
+        out.key("fan");
+        if (!encodeInto(out, *payload.fan)) return false;
+    }
+    if (!out.put("sampledAt", payload.sampledAt)) return false;
+    if (payload.helperVersion) {
+        out.key("helperVersion");
+        out.string(*payload.helperVersion);
+    }
+    out.closeObject();
     return true;
 }
 
 template <class Record>
 std::optional<std::string> encodeText(const Record& record) noexcept {
     try {
-        OrderedJson root;
-        if (!encodeInto(root, record)) return std::nullopt;
-        // Compact, UTF-8 as is (no \u escapes beyond the required ones), and a version text that
-        // is not valid UTF-8 gets U+FFFD for each bad byte instead of failing: the version is
-        // fixed for the agent's life, and a failure here would silence it for good.
-        return root.dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
+        std::string text;
+        Writer writer(text);
+        if (!encodeInto(writer, record)) return std::nullopt;
+        return text;
     } catch (const std::exception&) {  // see the top of the file
         return std::nullopt;
     }

@@ -11,11 +11,20 @@ namespace {
 
 constexpr std::string_view whitespace = " \t\n\v\f\r";
 
+// The ASCII whitespace above: space, and tab through carriage return.
+constexpr bool isWhitespace(char c) noexcept {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Every value read goes through here, so it is a plain scan rather than a set search per byte.
 std::string_view trimmed(std::string_view text) noexcept {
-    const auto first = text.find_first_not_of(whitespace);
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(whitespace);
-    return text.substr(first, last - first + 1);
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && isWhitespace(text[first]))
+        ++first;
+    while (last > first && isWhitespace(text[last - 1]))
+        --last;
+    return text.substr(first, last - first);
 }
 
 }  // namespace
