@@ -26,7 +26,7 @@ namespace tessly {
 namespace {
 
 using Json = nlohmann::json;                 // decoding: key order is irrelevant
-using OrderedJson = nlohmann::ordered_json;  // encoding: keys in declaration order
+using OrderedJson = nlohmann::ordered_json;  // encoding: one number or string at a time
 
 constexpr double twoToThe53 = 9007199254740992.0;
 
