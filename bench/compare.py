@@ -350,6 +350,19 @@ def read_profile(path):
 # ---- the peers ----------------------------------------------------------------------------------
 
 
+def wait_for_port(proc, port, deadline, name):
+    """Returns once something accepts connections on 127.0.0.1:port; gives up when `proc` has
+    ended or the deadline has passed."""
+    while True:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return
+        except OSError:
+            if proc.poll() is not None or time.monotonic() > deadline:
+                raise SystemExit(f"{name} did not start; see the log")
+            time.sleep(0.02)
+
+
 def exporter_run(tessly, helper, tree, work, log_file, rate=1000, seconds=10):
     """`tessly export --listen` beside a running agent (the tree over /sys), scraped `rate` times
     a second for `seconds` seconds over keep-alive connections: how many scrapes were answered
@@ -370,14 +383,7 @@ def exporter_run(tessly, helper, tree, work, log_file, rate=1000, seconds=10):
             if time.monotonic() > deadline:
                 raise SystemExit("the agent beside the exporter published nothing")
             time.sleep(0.05)
-        while True:
-            try:
-                socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                break
-            except OSError:
-                if proc.poll() is not None or time.monotonic() > deadline:
-                    raise SystemExit("tessly export --listen did not start; see the log")
-                time.sleep(0.02)
+        wait_for_port(proc, port, deadline, "tessly export --listen")
         connection = None
         answered = 0
         total = rate * seconds
@@ -425,14 +431,7 @@ def node_exporter_runs(tree, repeats, scrapes, work, log_file):
                                 stdout=log_file, stderr=log_file)
         try:
             deadline = time.monotonic() + 15
-            while True:
-                try:
-                    socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                    break
-                except OSError:
-                    if proc.poll() is not None or time.monotonic() > deadline:
-                        raise SystemExit("node_exporter did not start; see the log")
-                    time.sleep(0.02)
+            wait_for_port(proc, port, deadline, "node_exporter")
             connection = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
 
             def scrape():
