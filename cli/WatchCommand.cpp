@@ -215,6 +215,7 @@ int runWatch(Console& console, double interval) {
 
     int endingSignal = 0;
     bool quit = false;
+    bool noted = false;  // off a terminal the sensorless note goes to standard error, once
     bool keys = screen && screen->readsKeys();
     double next = console.clock.monotonicNow();
     while (!quit && endingSignal == 0) {
@@ -222,8 +223,13 @@ int runWatch(Console& console, double interval) {
         view.update(payloadStatus(now), now);
         if (screen) {
             screen->draw(view);
-        } else if (!writeAll(STDOUT_FILENO, view.line() + "\n")) {
-            return exitFailure;  // the reader went away
+        } else {
+            if (!writeAll(STDOUT_FILENO, view.line() + "\n")) return exitFailure;  // reader gone
+            if (!noted) {
+                const std::string note = view.sensorlessNote();
+                noted = !note.empty();
+                if (noted) (void)writeAll(STDERR_FILENO, note);
+            }
         }
 
         // A fixed schedule; a refresh that comes late is not made up by extra ones.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "cli/Commands.h"
 #include "cli/Format.h"
 #include "cli/PayloadText.h"
 #include "cli/Sparkline.h"
@@ -187,6 +188,12 @@ std::vector<std::string> WatchView::screen(int width) const {
 
 std::string WatchView::line() const {
     return logLine(status_, now_);
+}
+
+std::string WatchView::sensorlessNote() const {
+    if (sensorlessHint_.empty() || !status_.payload || !holdsNoReadings(*status_.payload))
+        return {};
+    return "The payload holds no temperatures and no fans.\n" + sensorlessHint_;
 }
 
 }  // namespace tessly::cli

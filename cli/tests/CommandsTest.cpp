@@ -80,6 +80,7 @@ TEST_F(Commands, APayloadWithoutReadingsExplainsASensorlessMachine) {
               "No sensors: " + sys +
                   "/class/hwmon holds none that the agent reads on this "
                   "machine, as in most containers and virtual machines.");
+    EXPECT_EQ(view.sensorlessNote(), "The payload holds no temperatures and no fans.\n" + hint);
 
     writeFile(dir / "sys/class/hwmon/hwmon0/name", "coretemp\n");
     EXPECT_EQ(run({"read"}).out, bare);

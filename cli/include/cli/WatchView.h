@@ -35,6 +35,10 @@ class WatchView {
     // The latest look as one log line (see logLine in PayloadText.h).
     std::string line() const;
 
+    // What a screen says under a payload without readings on a machine without sensors, as
+    // lines ending in a newline; empty while the payload holds readings or the machine has them.
+    std::string sensorlessNote() const;
+
   private:
     // The five temperatures, then the representative fan speed.
     static constexpr std::size_t seriesCount = 6;
