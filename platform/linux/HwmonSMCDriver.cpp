@@ -94,9 +94,9 @@ KeyTable buildTable(const SensorPlan& plan, FileReader& reader) {
 
 class HwmonSMCDriver final : public SMCDriver {
   public:
-    HwmonSMCDriver(std::string root, FileReader& reader, Clock& clock,
+    HwmonSMCDriver(std::shared_ptr<SharedScan> scan, FileReader& reader, Clock& clock,
                    const DeviceChanges* changes) noexcept
-        : root_(std::move(root)), reader_(reader), clock_(clock), schedule_(changes) {}
+        : scan_(std::move(scan)), reader_(reader), clock_(clock), schedule_(changes) {}
 
     std::optional<SMCKeyData> call(const SMCKeyData& input) noexcept override {
         const double now = clock_.monotonicNow();
@@ -141,7 +141,10 @@ class HwmonSMCDriver final : public SMCDriver {
         KeptInput& kept = table_->inputs[*slot.input];
         if (!kept.file) return false;
         const SensorValue reading = kept.file->read();
-        if (reading.deviceGone()) schedule_.deviceGone();
+        if (reading.deviceGone()) {
+            schedule_.deviceGone();
+            scan_->deviceGone();
+        }
         if (!reading.value) return false;
         const auto bytes = smc::encodeFlt(static_cast<float>(valueOf(*reading.value, kept.unit)));
         std::copy(bytes.begin(), bytes.end(), reply.bytes.begin());
@@ -151,7 +154,7 @@ class HwmonSMCDriver final : public SMCDriver {
     // The first successful discovery fixes the key table; every later one reopens the files
     // behind the kept keys, wherever their chips are now, and drops those that are gone.
     void discover(double now) noexcept {
-        const auto scan = scanSysfs(reader_, root_);
+        const auto& scan = scan_->scan(now);
         if (!scan.value) {
             if (table_) schedule_.discovered(now);
             return;
@@ -184,7 +187,7 @@ class HwmonSMCDriver final : public SMCDriver {
         }
     }
 
-    std::string root_;
+    std::shared_ptr<SharedScan> scan_;
     FileReader& reader_;
     Clock& clock_;
     DiscoverySchedule schedule_;
@@ -195,9 +198,11 @@ class HwmonSMCDriver final : public SMCDriver {
 }  // namespace
 
 std::unique_ptr<SMCDriver> openHwmonSMCDriver(std::string sysfsRoot, FileReader& reader,
-                                              Clock& clock, const DeviceChanges* changes) noexcept {
+                                              Clock& clock, const DeviceChanges* changes,
+                                              std::shared_ptr<SharedScan> scan) noexcept {
     try {
-        return std::make_unique<HwmonSMCDriver>(std::move(sysfsRoot), reader, clock, changes);
+        if (!scan) scan = std::make_shared<SharedScan>(std::move(sysfsRoot), reader, changes);
+        return std::make_unique<HwmonSMCDriver>(std::move(scan), reader, clock, changes);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

@@ -55,9 +55,9 @@ class HwmonServiceList final : public TemperatureServiceList {
 
 class HwmonTemperatureServices final : public TemperatureServices {
   public:
-    HwmonTemperatureServices(std::string root, FileReader& reader, Clock& clock,
+    HwmonTemperatureServices(std::shared_ptr<SharedScan> scan, FileReader& reader, Clock& clock,
                              const DeviceChanges* changes) noexcept
-        : root_(std::move(root)), reader_(reader), clock_(clock), schedule_(changes) {}
+        : scan_(std::move(scan)), reader_(reader), clock_(clock), schedule_(changes) {}
 
     SensorNaming naming() const noexcept override { return SensorNaming::hwmon; }
 
@@ -66,6 +66,7 @@ class HwmonTemperatureServices final : public TemperatureServices {
         if (set_ && set_->deviceGone) {
             set_->deviceGone = false;
             schedule_.deviceGone();
+            scan_->deviceGone();
         }
         if (schedule_.due(now, DiscoverySchedule::Cadence::followDevices)) discover(now);
         if (!set_) return nullptr;
@@ -82,7 +83,7 @@ class HwmonTemperatureServices final : public TemperatureServices {
     // only new paths are opened. When discovery fails, an earlier set stays in use until the
     // next regular discovery; without one, every listing tries again.
     void discover(double now) noexcept {
-        const auto scan = scanSysfs(reader_, root_);
+        const auto& scan = scan_->scan(now);
         if (scan.value) {
             try {
                 const SensorPlan plan = planSensors(*scan.value);
@@ -111,7 +112,7 @@ class HwmonTemperatureServices final : public TemperatureServices {
         schedule_.discovered(now);
     }
 
-    std::string root_;
+    std::shared_ptr<SharedScan> scan_;
     FileReader& reader_;
     Clock& clock_;
     DiscoverySchedule schedule_;
@@ -121,11 +122,11 @@ class HwmonTemperatureServices final : public TemperatureServices {
 }  // namespace
 
 std::unique_ptr<TemperatureServices> makeHwmonTemperatureServices(
-    std::string sysfsRoot, FileReader& reader, Clock& clock,
-    const DeviceChanges* changes) noexcept {
+    std::string sysfsRoot, FileReader& reader, Clock& clock, const DeviceChanges* changes,
+    std::shared_ptr<SharedScan> scan) noexcept {
     try {
-        return std::make_unique<HwmonTemperatureServices>(std::move(sysfsRoot), reader, clock,
-                                                          changes);
+        if (!scan) scan = std::make_shared<SharedScan>(std::move(sysfsRoot), reader, changes);
+        return std::make_unique<HwmonTemperatureServices>(std::move(scan), reader, clock, changes);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

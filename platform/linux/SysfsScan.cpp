@@ -198,4 +198,20 @@ IoResult<SysfsScan> scanSysfs(FileReader& reader, std::string_view sysfsRoot) no
     }
 }
 
+SharedScan::SharedScan(std::string sysfsRoot, FileReader& reader,
+                       const DeviceChanges* changes) noexcept
+    : root_(std::move(sysfsRoot)), reader_(reader), changes_(changes) {}
+
+const IoResult<SysfsScan>& SharedScan::scan(double now) noexcept {
+    const std::uint64_t generation = changes_ != nullptr ? changes_->generation() : 0;
+    if (shared_ && generation == generation_ && now >= takenAt_ && now - takenAt_ < sameMoment) {
+        return last_;
+    }
+    last_ = scanSysfs(reader_, root_);
+    takenAt_ = now;
+    generation_ = generation;
+    shared_ = last_.value.has_value();
+    return last_;
+}
+
 }  // namespace tessly::hwmon

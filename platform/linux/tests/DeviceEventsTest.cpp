@@ -42,10 +42,12 @@ class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
         ASSERT_TRUE(changes_.watching());
         loop_.addRepeatingTimer(0.005, [this] { loop_.quit(); });
 
+        // One walk shared by the services and both drivers, as the agent's defaults have it.
+        const auto scan = std::make_shared<SharedScan>(sys_, reader_, &changes_);
         agent_ = std::make_shared<SensorsAgent>(
-            ThermalSampler(makeHwmonTemperatureServices(sys_, reader_, clock_, &changes_),
-                           openHwmonSMCDriver(sys_, reader_, clock_, &changes_), clock_),
-            FanSampler(SMCBridge(openHwmonSMCDriver(sys_, reader_, clock_, &changes_))),
+            ThermalSampler(makeHwmonTemperatureServices(sys_, reader_, clock_, &changes_, scan),
+                           openHwmonSMCDriver(sys_, reader_, clock_, &changes_, scan), clock_),
+            FanSampler(SMCBridge(openHwmonSMCDriver(sys_, reader_, clock_, &changes_, scan))),
             SensorsAgent::Services{host_, loginItems_, log_, clock_, version_});
         host_.setDelegate(agent_.get());
         host_.run();

@@ -17,6 +17,7 @@
 #include "base/ManualClock.h"
 #include "platform/linux/HwmonSensors.h"
 #include "platform/linux/SensorReport.h"
+#include "platform/linux/SysfsScan.h"
 #include "platform/linux/SysfsText.h"
 #include "smc/FanSampler.h"
 #include "smc/FourCC.h"
@@ -198,6 +199,43 @@ TEST_F(HwmonTest, ChipsComeAndGoWithoutADiscoveryStorm) {
         list(*hwmon);
     // One early discovery: class/hwmon, the three chips and class/power_supply.
     EXPECT_EQ(tree.reader().listings(), listings + 5);
+}
+
+// The services and both SMC drivers of an agent, given one scan, walk the tree once when they
+// discover together; after a device found gone, a walk that failed or a device event, the tree
+// is walked again.
+TEST_F(HwmonTest, OneWalkServesEveryReaderOfTheTreeAtOnce) {
+    tree.add("[class/hwmon/hwmon0]\nname = jc42\ntemp1_input = 40000\n");
+    tree.add("[class/hwmon/hwmon1]\nname = thinkpad\nfan1_input = 2000\n");
+    ASSERT_TRUE(scanSysfs(tree.reader(), tree.root()).value);
+    const std::size_t oneWalk = tree.reader().listings();
+    tree.reader().clearCounts();
+
+    DeviceChanges changes;
+    const auto scan = std::make_shared<SharedScan>(tree.root(), tree.reader(), &changes);
+    ThermalSampler thermal(
+        makeHwmonTemperatureServices(tree.root(), tree.reader(), clock, nullptr, scan),
+        openHwmonSMCDriver(tree.root(), tree.reader(), clock, nullptr, scan), clock);
+    FanSampler fans(
+        SMCBridge(openHwmonSMCDriver(tree.root(), tree.reader(), clock, nullptr, scan)));
+    EXPECT_EQ(thermal.sample()->memoryTemperatureC, 40.0);
+    EXPECT_EQ(fans.sample()->rpm, 2000.0);
+    EXPECT_EQ(tree.reader().listings(), oneWalk);
+
+    tree.reader().deviceGone(tree.path("class/hwmon/hwmon1"));
+    tree.reader().clearCounts();
+    fans.sample();  // the fan's device is gone: its driver walks again, at the same moment too
+    EXPECT_EQ(tree.reader().listings(), oneWalk);
+
+    tree.reader().failListing(tree.path("class/hwmon"), EIO);
+    clock.advance(1);
+    EXPECT_FALSE(scan->scan(clock.monotonicNow()).value);
+    tree.reader().clearFaults();
+    EXPECT_TRUE(scan->scan(clock.monotonicNow()).value);
+    changes.changed();
+    tree.reader().clearCounts();
+    scan->scan(clock.monotonicNow());
+    EXPECT_EQ(tree.reader().listings(), oneWalk);
 }
 
 // The driver answers the fan and memory keys over the exact protocol; the keys are fixed by the

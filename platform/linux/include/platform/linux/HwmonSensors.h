@@ -6,7 +6,9 @@
 // `reader` and discovery is timed on `clock`'s monotonic time; both must outlive the object.
 // Each object runs its own discovery, lazily on first use; see DiscoverySchedule for when it runs
 // again, and DeviceEvents.h for `changes` (null: discovery walks once a minute), which must
-// outlive the object. A factory yields null only when the object's memory cannot be had.
+// outlive the object. Objects given the same `scan` (of the same root, reader and changes) share
+// the walks they make at the same moment; without one, an object walks on its own. A factory
+// yields null only when the object's memory cannot be had.
 
 #include <memory>
 #include <string>
@@ -14,6 +16,7 @@
 #include "base/Clock.h"
 #include "platform/linux/DeviceEvents.h"
 #include "platform/linux/FileReader.h"
+#include "platform/linux/SysfsScan.h"
 #include "smc/SMCDriver.h"
 #include "thermal/TemperatureServices.h"
 
@@ -33,7 +36,8 @@ namespace tessly::hwmon {
 std::unique_ptr<SMCDriver> openHwmonSMCDriver(std::string sysfsRoot = "/sys",
                                               FileReader& reader = FileReader::Default(),
                                               Clock& clock = Clock::Default(),
-                                              const DeviceChanges* changes = nullptr) noexcept;
+                                              const DeviceChanges* changes = nullptr,
+                                              std::shared_ptr<SharedScan> scan = nullptr) noexcept;
 
 // Services named "<chip> <label>" (hwmon temperature inputs) and "power_supply <name>" (battery
 // temperatures), read in degrees Celsius; naming() is SensorNaming::hwmon. A missing
@@ -41,6 +45,7 @@ std::unique_ptr<SMCDriver> openHwmonSMCDriver(std::string sysfsRoot = "/sys",
 // but cannot be read and no earlier discovery succeeded. Lists stay valid across discoveries.
 std::unique_ptr<TemperatureServices> makeHwmonTemperatureServices(
     std::string sysfsRoot = "/sys", FileReader& reader = FileReader::Default(),
-    Clock& clock = Clock::Default(), const DeviceChanges* changes = nullptr) noexcept;
+    Clock& clock = Clock::Default(), const DeviceChanges* changes = nullptr,
+    std::shared_ptr<SharedScan> scan = nullptr) noexcept;
 
 }  // namespace tessly::hwmon

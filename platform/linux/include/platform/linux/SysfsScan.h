@@ -7,11 +7,13 @@
 // file there) in its "device/" directory. A chip whose name cannot be found or read is kept
 // with the reason it is ignored, so that the sensor report can show it.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/DeviceEvents.h"
 #include "platform/linux/FileReader.h"
 
 namespace tessly::hwmon {
@@ -73,5 +75,31 @@ struct SysfsScan {
 // exists but cannot be listed (or the walk's memory cannot be had); a missing directory is a
 // machine without sensors: an empty scan.
 IoResult<SysfsScan> scanSysfs(FileReader& reader, std::string_view sysfsRoot) noexcept;
+
+// One walk for every reader of the same tree at the same moment. An agent's temperature services
+// and both of its SMC drivers discover together (at launch, after a device event, at the minute
+// walk): the first to ask walks the tree, and the others are given that walk while it is less
+// than `sameMoment` old, no device event has arrived since (`changes`, which may be null) and
+// no reader has found a device gone. A walk that failed is never handed on. Used from one thread.
+class SharedScan {
+  public:
+    static constexpr double sameMoment = 0.5;  // seconds, well inside one tick
+
+    SharedScan(std::string sysfsRoot, FileReader& reader, const DeviceChanges* changes) noexcept;
+
+    // The walk for `now` (monotonic seconds); valid until the next call.
+    const IoResult<SysfsScan>& scan(double now) noexcept;
+    // A reader met a device that is gone: the next call walks again.
+    void deviceGone() noexcept { shared_ = false; }
+
+  private:
+    std::string root_;
+    FileReader& reader_;
+    const DeviceChanges* changes_;
+    IoResult<SysfsScan> last_;
+    double takenAt_ = 0;
+    std::uint64_t generation_ = 0;
+    bool shared_ = false;  // last_ may be handed on
+};
 
 }  // namespace tessly::hwmon
