@@ -17,11 +17,11 @@ bool ControlReader::same(const Identity& a, const Identity& b) noexcept {
 
 const ControlStatus& ControlReader::read() {
     try {
-        const auto container = SharedContainer::directory();
-        if (container) {
+        const auto* container = SharedContainer::lookUpDirectory();
+        if (container != nullptr) {
             // Built again only when the container moved (HOME changed).
             if (!container_ || container->native() != container_->native()) {
-                container_ = container;
+                container_ = *container;
                 file_ = *container / "control.json";
             }
             const std::filesystem::path& file = file_;
@@ -34,7 +34,8 @@ const ControlStatus& ControlReader::read() {
                 const Identity now{info.st_dev,  info.st_ino,  info.st_mode,
                                    info.st_size, info.st_mtim, info.st_ctim};
 #endif
-                if (identity_ && same(*identity_, now) && last_.file == file) return last_;
+                const bool sameFile = last_.file.native() == file.native();
+                if (identity_ && same(*identity_, now) && sameFile) return last_;
                 last_ = controlStatus();
                 // Kept only when this read found the file it looked at; a file replaced between
                 // the stat and the read is simply read again next time.
@@ -48,7 +49,7 @@ const ControlStatus& ControlReader::read() {
             }
             // Still no file where there was none: nothing more to look at.
             if ((errno == ENOENT || errno == ENOTDIR) && errno == lastMissing_ &&
-                last_.file == file) {
+                last_.file.native() == file.native()) {
                 return last_;
             }
         }

@@ -87,8 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const SMCBridge bridge(std::make_unique<fuzz::FuzzedSMCDriver>(input));
     for (const std::string_view key : {"FNum", "F0Ac", "TRD0"}) {
         if (const auto value = bridge.readKey(key)) {
-            FUZZ_CHECK(value->bytes.size() <= SMCKeyData{}.bytes.size());
-            FUZZ_CHECK(value->dataType.empty() || value->dataType.size() == 4);
+            FUZZ_CHECK(value->bytes().size() <= SMCKeyData{}.bytes.size());
         }
     }
     (void)bridge.readUInt8("FNum");

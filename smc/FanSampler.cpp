@@ -90,12 +90,12 @@ std::optional<RPMRange> FanSampler::fanRange(std::int64_t count) noexcept {
 }
 
 std::optional<double> FanSampler::readSpeed(std::string_view key) const noexcept {
-    if (const auto value = smc_.readKey(key); value && value->dataType == smc::typeFlt) {
-        if (const auto speed = smc::decodeFlt(value->bytes)) return finiteOrNothing(*speed);
+    if (const auto value = smc_.readKey(key); value && value->hasType(smc::typeFlt)) {
+        if (const auto speed = smc::decodeFlt(value->bytes())) return finiteOrNothing(*speed);
     }
     // Anything else is read once more as "fpe2".
-    if (const auto value = smc_.readKey(key); value && value->dataType == smc::typeFpe2) {
-        return smc::decodeFpe2(value->bytes);
+    if (const auto value = smc_.readKey(key); value && value->hasType(smc::typeFpe2)) {
+        return smc::decodeFpe2(value->bytes());
     }
     return std::nullopt;
 }

@@ -1,12 +1,19 @@
 #include "smc/SMCBridge.h"
 
 #include <algorithm>
-#include <new>
 
 #include "smc/FourCC.h"
 #include "smc/SMCValues.h"
 
 namespace tessly {
+
+SMCValue SMCValue::of(std::string_view type, std::span<const std::uint8_t> bytes) noexcept {
+    SMCValue value;
+    value.dataType = fourCC(type);
+    value.size = static_cast<std::uint8_t>(std::min(bytes.size(), value.data.size()));
+    std::copy_n(bytes.begin(), value.size, value.data.begin());
+    return value;
+}
 
 SMCBridge::SMCBridge(std::unique_ptr<SMCDriver> driver) noexcept : conn_(std::move(driver)) {}
 
@@ -30,21 +37,17 @@ std::optional<SMCValue> SMCBridge::readKey(std::string_view key) const noexcept 
     const auto reply = call(SMCKeyData::readBytesRequest(code, size));
     if (!reply || reply->result != 0) return std::nullopt;
 
-    try {
-        SMCValue value;
-        value.dataType = decodeFourCC(type);
-        value.bytes.assign(reply->bytes.begin(), reply->bytes.begin() + size);
-        return value;
-    } catch (const std::bad_alloc&) {
-        // Out of memory is one more failed read, never an exception across the interface.
-        return std::nullopt;
-    }
+    SMCValue value;
+    value.dataType = type;
+    value.size = static_cast<std::uint8_t>(size);
+    std::copy_n(reply->bytes.begin(), size, value.data.begin());
+    return value;
 }
 
 std::optional<std::uint8_t> SMCBridge::readUInt8(std::string_view key) const noexcept {
     const auto value = readKey(key);
-    if (!value || value->dataType != smc::typeUi8) return std::nullopt;
-    return smc::decodeUi8(value->bytes);
+    if (!value || !value->hasType(smc::typeUi8)) return std::nullopt;
+    return smc::decodeUi8(value->bytes());
 }
 
 }  // namespace tessly

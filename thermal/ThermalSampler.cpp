@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <new>
 #include <utility>
 
 #include "smc/SMCValues.h"
@@ -53,8 +54,8 @@ class Reduction {
 // or holds fewer than 4 bytes. The value itself is not judged here.
 std::optional<double> readFloatKey(const SMCBridge& smc, std::string_view key) noexcept {
     const auto value = smc.readKey(key);
-    if (!value || value->dataType != smc::typeFlt) return std::nullopt;
-    const auto celsius = smc::decodeFlt(value->bytes);
+    if (!value || !value->hasType(smc::typeFlt)) return std::nullopt;
+    const auto celsius = smc::decodeFlt(value->bytes());
     if (!celsius) return std::nullopt;
     return static_cast<double>(*celsius);
 }
@@ -80,7 +81,7 @@ std::optional<ThermalReading> ThermalSampler::sample() noexcept {
     for (std::size_t i = 0, n = services->count(); i < n; ++i) {
         const auto name = services->productName(i);
         if (!name) continue;
-        const auto kind = categoryOf(naming, *name);
+        const auto kind = categoryAt(i, *name, naming);
         if (!kind) continue;
         const auto celsius = services->temperature(i);
         if (!celsius || !std::isfinite(*celsius) || !(*celsius > 0.0)) continue;
@@ -107,6 +108,25 @@ std::optional<ThermalReading> ThermalSampler::sample() noexcept {
     reading.batteryTemperatureC = battery.mean();
     reading.storageTemperatureC = storage.mean();
     return reading;
+}
+
+std::optional<TemperatureCategory> ThermalSampler::categoryAt(std::size_t index,
+                                                              std::string_view name,
+                                                              SensorNaming naming) noexcept {
+    if (index < classified_.size() && classified_[index].known && classified_[index].name == name) {
+        return classified_[index].category;
+    }
+    const auto category = categoryOf(naming, name);
+    try {
+        if (index >= classified_.size()) classified_.resize(index + 1);
+        auto& kept = classified_[index];
+        kept.known = false;
+        kept.name = name;
+        kept.category = category;
+        kept.known = true;
+    } catch (const std::bad_alloc&) {  // kept nowhere: the next listing classifies it again
+    }
+    return category;
 }
 
 std::optional<double> ThermalSampler::readMemoryTemperature() noexcept {

@@ -140,19 +140,23 @@ bool isPlainFileName(std::string_view name) {
 
 }  // namespace
 
-std::string temporaryName(std::string_view fileName) {
-    std::string name;
-    name.reserve(1 + fileName.size() + temporaryInfix.size() + suffixLength);
-    name += '.';
-    name += fileName;
-    name += temporaryInfix;
+void appendTemporaryName(std::string& out, std::string_view fileName) {
+    out.reserve(out.size() + 1 + fileName.size() + temporaryInfix.size() + suffixLength);
+    out += '.';
+    out += fileName;
+    out += temporaryInfix;
     const auto bits = randomBits();
     for (std::size_t i = 0; i < suffixLength; ++i) {
         // Six bits per letter out of 128; the modulo's slight bias does not matter for names.
         const std::uint64_t word = bits[i / 6];
         const auto sixBits = static_cast<std::size_t>((word >> (10 * (i % 6))) & 0x3F);
-        name += suffixAlphabet[sixBits % suffixAlphabet.size()];
+        out += suffixAlphabet[sixBits % suffixAlphabet.size()];
     }
+}
+
+std::string temporaryName(std::string_view fileName) {
+    std::string name;
+    appendTemporaryName(name, fileName);
     return name;
 }
 
@@ -176,27 +180,31 @@ bool replaceFileAtomically(const std::filesystem::path& directory, std::string_v
     using namespace detail;
     try {
         if (!isPlainFileName(fileName)) return false;
-        const std::string target(fileName);
         // A synced write names the directory by a descriptor, so the temporary, the rename, the
         // cleanup and the directory's fsync all happen in the one directory even if its path is
         // moved meanwhile. An unsynced write (the every-second payload) uses paths and spares the
         // open and close of the directory.
         UniqueFd dir;
         int base = AT_FDCWD;
-        std::string prefix;
+        std::string targetPath;  // relative to base
         if (durability == Durability::synced) {
             dir.reset(openRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             if (!dir) return false;
             base = dir.get();
         } else {
-            prefix = directory.string() + '/';
+            targetPath.reserve(directory.native().size() + 1 + fileName.size());
+            targetPath = directory.native();
+            targetPath += '/';
         }
-        const std::string targetPath = prefix + target;
+        const std::size_t prefixLength = targetPath.size();
+        targetPath += fileName;
 
         std::string temporary;
+        temporary.reserve(targetPath.size() + 32);
         UniqueFd file;
         for (int attempt = 0; attempt < 8 && !file; ++attempt) {
-            temporary = prefix + temporaryName(fileName);
+            temporary.assign(targetPath, 0, prefixLength);
+            appendTemporaryName(temporary, fileName);
             // O_EXCL: never reuse or follow an existing entry, so no two writers share one.
             file.reset(retryOnEINTR([&] {
                 return ::openat(base, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,

@@ -42,6 +42,8 @@ FileContent readSmallRegularFile(const std::filesystem::path& file) noexcept;
 // A fresh temporary name for `fileName` (".<fileName>.tmp.<12 letters or digits>"; unique with
 // overwhelming odds, and replaceFileAtomically retries on the rare clash).
 std::string temporaryName(std::string_view fileName);
+// The same name, appended to `out`.
+void appendTemporaryName(std::string& out, std::string_view fileName);
 
 // Whether `candidate` follows the temporary-name pattern of `fileName` exactly.
 bool isTemporaryName(std::string_view candidate, std::string_view fileName) noexcept;

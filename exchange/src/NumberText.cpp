@@ -1,5 +1,7 @@
 #include "NumberText.h"
 
+#include <charconv>
+#include <cmath>
 #include <limits>
 #include <new>
 #include <string>
@@ -88,6 +90,97 @@ std::optional<std::int64_t> wholeInt64FromJSONNumber(std::string_view text) noex
     }
     if (magnitude > largest) return std::nullopt;
     return static_cast<std::int64_t>(magnitude);
+}
+
+}  // namespace tessly::detail
+
+namespace tessly::detail {
+
+char* floatText(double value, char (&out)[floatTextSize]) noexcept {
+    // Most values are sensor readings in thousandths (millidegrees and the like). Below 1e9 two
+    // decimals of at most three places never round to the same double, so when k / 1000 gives
+    // back the value exactly, "k / 1000" with its trailing zeros dropped is the one text of the
+    // fewest digits, the same the general path below finds, at a fraction of its cost.
+    if (std::fabs(value) < 1e9) {
+        const double thousandths = std::nearbyint(value * 1000.0);
+        if (thousandths != 0 && thousandths / 1000.0 == value) {
+            char* o = out;
+            auto k = static_cast<std::int64_t>(thousandths);
+            if (k < 0) {
+                *o++ = '-';
+                k = -k;
+            }
+            o = std::to_chars(o, out + floatTextSize, k / 1000).ptr;
+            *o++ = '.';
+            int fraction = static_cast<int>(k % 1000);
+            for (int place = 100; fraction != 0; place /= 10) {
+                *o++ = static_cast<char>('0' + fraction / place);
+                fraction %= place;
+            }
+            return o;
+        }
+    }
+
+    // The fewest digits, as "-d.ddde±X".
+    char scientific[floatTextSize];
+    const char* const end =
+        std::to_chars(scientific, scientific + floatTextSize, value, std::chars_format::scientific)
+            .ptr;
+    const char* p = scientific;
+    char* o = out;
+    if (*p == '-') {
+        *o++ = *p++;
+    }
+    char digits[floatTextSize];
+    int count = 0;
+    for (; p != end && *p != 'e'; ++p) {
+        if (*p != '.') digits[count++] = *p;
+    }
+    int exponent = 0;
+    if (p != end) {
+        const bool negative = *++p == '-';
+        for (++p; p != end; ++p)
+            exponent = exponent * 10 + (*p - '0');
+        if (negative) exponent = -exponent;
+    }
+
+    constexpr int plainBelow = 15;   // the largest exponent written plainly, plus one
+    const int point = exponent + 1;  // digits before the decimal point
+    const auto copy = [&o, &digits](int from, int to) {
+        for (int i = from; i < to; ++i)
+            *o++ = digits[i];
+    };
+    const auto zeros = [&o](int n) {
+        for (int i = 0; i < n; ++i)
+            *o++ = '0';
+    };
+    if (count <= point && point <= plainBelow) {  // 1500.0
+        copy(0, count);
+        zeros(point - count);
+        *o++ = '.';
+        *o++ = '0';
+    } else if (0 < point && point <= plainBelow) {  // 41.25
+        copy(0, point);
+        *o++ = '.';
+        copy(point, count);
+    } else if (-4 < point && point <= 0) {  // 0.0001
+        *o++ = '0';
+        *o++ = '.';
+        zeros(-point);
+        copy(0, count);
+    } else {  // 1.5e+300
+        copy(0, 1);
+        if (count > 1) {
+            *o++ = '.';
+            copy(1, count);
+        }
+        *o++ = 'e';
+        *o++ = exponent < 0 ? '-' : '+';
+        const int magnitude = exponent < 0 ? -exponent : exponent;
+        if (magnitude < 10) *o++ = '0';
+        o = std::to_chars(o, out + floatTextSize, magnitude).ptr;
+    }
+    return o;
 }
 
 }  // namespace tessly::detail

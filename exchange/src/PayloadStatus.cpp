@@ -21,8 +21,8 @@ namespace {
 template <class Status>
 bool locateAndRead(Status& status, std::string_view fileName, std::string& bytes) {
     using State = typename Status::State;
-    const auto container = SharedContainer::directory();
-    if (!container) return false;  // noContainer, the status's initial state
+    const auto* container = SharedContainer::lookUpDirectory();
+    if (container == nullptr) return false;  // noContainer, the status's initial state
     status.file = *container / fileName;
     detail::FileContent content = detail::readSmallRegularFile(status.file);
     status.error = content.error;

@@ -11,6 +11,7 @@
 
 #include "NumberText.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -33,9 +34,11 @@ constexpr double twoToThe53 = 9007199254740992.0;
 // ---- encoding -------------------------------------------------------------------------------
 
 // Compact JSON text appended directly, with no document built: keys in declaration order, no
-// spaces, the same text nlohmann's compact dump of the same values gives (its float form and its
-// string escaping are used as they are; the tests hold the output to golden texts and round
-// trips). The agent encodes a payload every second, so this path builds no tree of nodes.
+// spaces. Numbers are written as integers or in their shortest form; strings that are printable
+// ASCII are written as they are, any other through nlohmann's escaping (which also replaces
+// broken UTF-8). The tests hold the output to golden texts and round trips. The agent encodes a
+// payload every second, so this path builds no tree of nodes and, for the payload, calls into
+// nothing that allocates.
 class Writer {
   public:
     explicit Writer(std::string& out) : out_(out) {}
@@ -54,9 +57,9 @@ class Writer {
 
     // A finite double as a JSON number. A whole value that a double holds exactly (|v| < 2^53,
     // and not -0.0, whose sign only the float form keeps) is written as an integer: 36 rather
-    // than 36.0. Everything else goes through nlohmann's number form (Grisu2: at most 17
-    // significant digits, and it reads back as the same double; the round-trip tests check
-    // that). NaN and the infinities have no JSON form.
+    // than 36.0. Everything else is float text with the fewest digits that read back as the same
+    // double (the round-trip tests check that): 41.25, 1e-05, -0.0. NaN and the infinities have no
+    // JSON form.
     bool number(double value) {
         if (!std::isfinite(value)) return false;
         const bool negativeZero = value == 0 && std::signbit(value);
@@ -64,7 +67,8 @@ class Writer {
             integer(static_cast<std::int64_t>(value));
         } else {
             separate();
-            out_ += OrderedJson(value).dump();
+            char text[detail::floatTextSize];
+            out_.append(text, detail::floatText(value, text));
         }
         return true;
     }
@@ -82,6 +86,15 @@ class Writer {
     // UTF-8 becomes U+FFFD instead of failing the whole record.
     void string(const std::string& text) {
         separate();
+        const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+            return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+        });
+        if (plain) {  // printable ASCII needs no escape
+            out_ += '"';
+            out_ += text;
+            out_ += '"';
+            return;
+        }
         out_ += OrderedJson(text).dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
     }
 
@@ -181,6 +194,7 @@ template <class Record>
 std::optional<std::string> encodeText(const Record& record) noexcept {
     try {
         std::string text;
+        text.reserve(1024);  // a payload of a few dozen fans fits without growing
         Writer writer(text);
         if (!encodeInto(writer, record)) return std::nullopt;
         return text;

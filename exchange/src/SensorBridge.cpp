@@ -20,13 +20,13 @@ constexpr std::string_view controlFileName = "control.json";
 
 template <class Record>
 void store(const Record& record, std::string_view fileName, Durability durability) {
-    const auto container = SharedContainer::directory();
-    if (!container) return;
+    const auto* container = SharedContainer::lookUpDirectory();
+    if (container == nullptr) return;
     // The container is created, with any missing parents, by every write; an error (a regular
     // file in the way, say) is ignored and the write then fails quietly. It is created only when
     // a write finds it missing, which spares the agent's every-second write a lookup.
-    std::error_code ignored;
     const auto bytes = encodeJSON(record);
+    std::error_code ignored;
     if (!bytes) {  // a non-finite number: nothing is written, the previous file stays
         std::filesystem::create_directories(*container, ignored);
         return;
@@ -38,8 +38,8 @@ void store(const Record& record, std::string_view fileName, Durability durabilit
 }
 
 std::optional<std::string> load(std::string_view fileName) {
-    const auto container = SharedContainer::directory();
-    if (!container) return std::nullopt;
+    const auto* container = SharedContainer::lookUpDirectory();
+    if (container == nullptr) return std::nullopt;
     return std::move(detail::readSmallRegularFile(*container / fileName).bytes);
 }
 

@@ -98,6 +98,24 @@ TEST(Records, NumbersComeBackExactlyAndOnlyFiniteOnesAreWritten) {
                   std::bit_cast<std::uint64_t>(value))
             << value;
     }
+    // The fewest digits that come back, always as a float, plainly from 1e-4 up to 1e15.
+    const std::pair<double, std::string_view> texts[] = {
+        {-0.0, "-0.0"},
+        {41.25, "41.25"},
+        {-0.001, "-0.001"},
+        {999999999.999, "999999999.999"},
+        {1000000000.5, "1000000000.5"},
+        {0.1 + 0.2, "0.30000000000000004"},
+        {0.0001, "0.0001"},
+        {1e-5, "1e-05"},
+        {123456789012345.6, "123456789012345.6"},
+        {9007199254740994.0, "9.007199254740994e+15"},
+        {-3.556169393814842e-26, "-3.556169393814842e-26"},
+        {4.9e-324, "5e-324"}};
+    for (const auto& [value, text] : texts) {
+        EXPECT_EQ(encodeJSON(SensorsPayload{.sampledAt = value}),
+                  "{\"sampledAt\":" + std::string(text) + "}");
+    }
     for (const double bad : {nan, inf, -inf}) {
         EXPECT_FALSE(encodeJSON(SensorsPayload{.sampledAt = bad}));
         EXPECT_FALSE(encodeJSON(SensorsPayload{.thermal = ThermalReading{.gpuTemperatureC = bad}}));

@@ -99,11 +99,15 @@ class HwmonSMCDriver final : public SMCDriver {
         : scan_(std::move(scan)), reader_(reader), clock_(clock), schedule_(changes) {}
 
     std::optional<SMCKeyData> call(const SMCKeyData& input) noexcept override {
-        const double now = clock_.monotonicNow();
-        // The keys are fixed: only inputs found gone give a reason to look again.
-        const auto cadence = someInputGone_ ? DiscoverySchedule::Cadence::followDevices
-                                            : DiscoverySchedule::Cadence::whenGone;
-        if (schedule_.due(now, cadence)) discover(now);
+        // A read begins with its key information: looking again there, and not between the two
+        // exchanges, keeps the value read under the key table it was asked about.
+        if (input.command == SMCKeyData::keyInfoCommand || !table_) {
+            const double now = clock_.monotonicNow();
+            // The keys are fixed: only inputs found gone give a reason to look again.
+            const auto cadence = someInputGone_ ? DiscoverySchedule::Cadence::followDevices
+                                                : DiscoverySchedule::Cadence::whenGone;
+            if (schedule_.due(now, cadence)) discover(now);
+        }
 
         SMCKeyData reply{};
         reply.key = input.key;
@@ -124,7 +128,15 @@ class HwmonSMCDriver final : public SMCDriver {
     }
 
   private:
-    const KeySlot* find(std::uint32_t code) const noexcept {
+    // The value is asked for right after its key information: the slot found then is tried
+    // first.
+    const KeySlot* find(std::uint32_t code) noexcept {
+        if (lastFound_ != nullptr && lastFound_->code == code) return lastFound_;
+        lastFound_ = search(code);
+        return lastFound_;
+    }
+
+    const KeySlot* search(std::uint32_t code) const noexcept {
         const auto& slots = table_->slots;
         const auto it =
             std::lower_bound(slots.begin(), slots.end(), code,
@@ -191,8 +203,9 @@ class HwmonSMCDriver final : public SMCDriver {
     FileReader& reader_;
     Clock& clock_;
     DiscoverySchedule schedule_;
-    std::optional<KeyTable> table_;  // nothing until a discovery succeeds
-    bool someInputGone_ = false;     // a kept input was missing at the last discovery
+    std::optional<KeyTable> table_;  // nothing until a discovery succeeds; its slots never move
+    const KeySlot* lastFound_ = nullptr;
+    bool someInputGone_ = false;  // a kept input was missing at the last discovery
 };
 
 }  // namespace

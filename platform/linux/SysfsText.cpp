@@ -30,6 +30,24 @@ std::string_view trimmed(std::string_view text) noexcept {
 }  // namespace
 
 std::optional<std::int64_t> parseSysfsInteger(std::string_view text) noexcept {
+    // Every value read comes through here: the usual "<digits>\n" of at most 18 digits, which
+    // cannot overflow, is taken in one scan; anything else takes the general path below.
+    {
+        const char* p = text.data();
+        const char* const end = p + text.size();
+        const bool negative = p != end && *p == '-';
+        if (negative) ++p;
+        const char* const digits = p;
+        const char* const stop = end - p > 18 ? p + 18 : end;
+        std::int64_t value = 0;
+        for (unsigned digit; p != stop && (digit = static_cast<unsigned char>(*p) - 48u) < 10u;
+             ++p) {
+            value = value * 10 + digit;
+        }
+        if (p != digits && (p == end || (*p == '\n' && p + 1 == end))) {
+            return negative ? -value : value;
+        }
+    }
     const std::string_view number = trimmed(text);
     if (number.empty()) return std::nullopt;
     std::int64_t value = 0;

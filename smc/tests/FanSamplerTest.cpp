@@ -20,8 +20,10 @@ constexpr float nanf = std::numeric_limits<float>::quiet_NaN();
 Keys keyReads(const sim::ScriptedSMC& smc) {
     Keys keys;
     for (const auto& e : smc.exchanges()) {
-        if (e.request.command == SMCKeyData::keyInfoCommand)
-            keys.push_back(decodeFourCC(e.request.key));
+        if (e.request.command != SMCKeyData::keyInfoCommand) continue;
+        std::string& key = keys.emplace_back(4, ' ');
+        for (std::size_t i = 0; i < 4; ++i)
+            key[i] = static_cast<char>(e.request.key >> (8 * (3 - i)));
     }
     return keys;
 }

@@ -146,6 +146,20 @@ TEST_F(ThermalSamplerTest, TheThrottleFollowsTheMonotonicClock) {
     EXPECT_FALSE(ThermalSampler(nullptr, nullptr, clock).sample());
 }
 
+// A service keeps the category of its place in the listing only while it keeps its name there.
+TEST_F(ThermalSamplerTest, AServiceIsClassifiedAgainWhenItsNameChanges) {
+    services.add("PMU tdie0", 50);
+    services.add("PMU tdev1", 38);
+    auto thermal = sampler();
+    EXPECT_EQ(thermal.sample(), (ThermalReading{.cpuTemperatureC = 50}));
+    services.setName(0, "gas gauge battery").setName(1, "PMU tdie1");
+    clock.advance(2);
+    EXPECT_EQ(thermal.sample(), (ThermalReading{.cpuTemperatureC = 38, .batteryTemperatureC = 50}));
+    services.removeName(1);
+    clock.advance(2);
+    EXPECT_EQ(thermal.sample(), (ThermalReading{.batteryTemperatureC = 50}));
+}
+
 // The 21 memory keys are probed once, in order; later readings read only the kept ones and
 // report the highest finite value above 0.
 TEST_F(ThermalSamplerTest, MemoryKeysAreProbedOnceAndTheHighestReported) {

@@ -15,6 +15,11 @@ namespace tessly::SharedContainer {
 // location can be found. Creates nothing; the directory need not exist.
 std::optional<std::filesystem::path> directory() noexcept;
 
+// The same directory, looked up the same way, without a copy: it stays valid on the calling
+// thread until that thread's next call of any function of SharedContainer or SensorBridge. Null
+// when directory() would give nothing. For callers that look it up every second.
+const std::filesystem::path* lookUpDirectory() noexcept;
+
 // Removes the temporaries that interrupted writes of `fileName` (for example "sensors.json") left
 // in the container, when last modified at least `minAgeSeconds` ago, and returns how many it
 // removed. Only names of this library's temporary pattern for that one file are touched, so

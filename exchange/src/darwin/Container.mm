@@ -9,6 +9,8 @@
 
 #include <array>
 #include <exception>
+#include <optional>
+#include <utility>
 
 namespace tessly::detail {
 
@@ -26,26 +28,30 @@ std::optional<std::filesystem::path> pathOf(NSURL* url) {
 
 }  // namespace
 
-std::optional<std::filesystem::path> containerDirectory(std::string_view groupID) noexcept {
+const std::filesystem::path* containerDirectory(std::string_view groupID) noexcept {
+    thread_local std::optional<std::filesystem::path> kept;
     try {
+        kept.reset();
         @autoreleasepool {
             NSString* group = [[NSString alloc] initWithBytes:groupID.data()
                                                        length:groupID.size()
                                                      encoding:NSUTF8StringEncoding];
-            if (group == nil) return std::nullopt;
+            if (group == nil) return nullptr;
             NSFileManager* files = NSFileManager.defaultManager;
             // On macOS the system names a location of the right form even for a group the
             // application is not entitled to, so this rarely falls through.
             if (auto container =
                     pathOf([files containerURLForSecurityApplicationGroupIdentifier:group])) {
-                return container;
+                kept = std::move(container);
+                return &*kept;
             }
             const auto home = pathOf(files.homeDirectoryForCurrentUser);
-            if (!home) return std::nullopt;
-            return fallbackContainer(*home, groupID);
+            if (!home) return nullptr;
+            kept = fallbackContainer(*home, groupID);
+            return &*kept;
         }
     } catch (const std::exception&) {  // allocation failure only: no container then
-        return std::nullopt;
+        return nullptr;
     }
 }
 

@@ -42,29 +42,31 @@ std::optional<std::filesystem::path> passwdHome() {
 
 }  // namespace
 
-std::optional<std::filesystem::path> containerDirectory(std::string_view groupID) noexcept {
+const std::filesystem::path* containerDirectory(std::string_view groupID) noexcept {
     try {
-        // Built once per HOME and group on each thread (the agent asks twice a second): only a
-        // changed HOME builds it anew.
-        struct Cache {
+        struct Kept {
             std::string home;
             std::string group;
             std::filesystem::path directory;
         };
-        thread_local std::optional<Cache> cache;
-        if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-            if (!cache || cache->home != home || cache->group != groupID) {
-                cache.reset();
-                cache.emplace(Cache{home, std::string(groupID),
-                                    fallbackContainer(std::filesystem::path(home), groupID)});
-            }
-            return cache->directory;
+        thread_local std::optional<Kept> kept;
+        std::optional<std::filesystem::path> passwd;
+        std::string_view home;
+        if (const char* variable = std::getenv("HOME"); variable != nullptr && variable[0] == '/') {
+            home = variable;
+        } else {
+            passwd = passwdHome();
+            if (!passwd) return nullptr;
+            home = passwd->native();
         }
-        const auto home = passwdHome();
-        if (!home) return std::nullopt;
-        return fallbackContainer(*home, groupID);
+        if (!kept || kept->home != home || kept->group != groupID) {
+            kept.reset();
+            kept.emplace(Kept{std::string(home), std::string(groupID),
+                              fallbackContainer(std::filesystem::path(home), groupID)});
+        }
+        return &kept->directory;
     } catch (const std::bad_alloc&) {  // no container then
-        return std::nullopt;
+        return nullptr;
     }
 }
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/darwin/DarwinServices.h"
 #include "EmulatedMac.h"
+#include "platform/darwin/DarwinServices.h"
 #include "smc/SMCBridge.h"
 
 namespace tessly::darwin {
@@ -93,10 +93,10 @@ TEST_F(IOKitSMCDriverTest, BridgeReadsKeysOverTheUserClient) {
         std::optional<SMCValue> value;
         std::size_t exchanges;
     } cases[] = {
-        {"FNum", SMCValue{"ui8 ", {2}}, 2},
-        {"F0Ac", SMCValue{"fpe2", {0x1F, 0x40}}, 2},
-        {"TRD0", SMCValue{"flt ", {0x00, 0x00, 0x26, 0x42}}, 2},
-        {"ZERO", SMCValue{"ui8 ", {}}, 2},
+        {"FNum", SMCValue::of("ui8 ", {2}), 2},
+        {"F0Ac", SMCValue::of("fpe2", {0x1F, 0x40}), 2},
+        {"TRD0", SMCValue::of("flt ", {0x00, 0x00, 0x26, 0x42}), 2},
+        {"ZERO", SMCValue::of("ui8 ", {}), 2},
         {"F9Ac", std::nullopt, 1},  // unknown key: result 0x84 ends the read
     };
     for (const auto& c : cases) {

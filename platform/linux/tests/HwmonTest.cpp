@@ -35,6 +35,11 @@ TEST(SysfsTextTest, AttributesAreReadAsTheKernelWritesThem) {
     const std::pair<std::string_view, std::optional<std::int64_t>> integers[] = {
         {"49000\n", 49000},
         {" -273150 \n", -273150},
+        {"-5\n", -5},
+        {"5\n\n", 5},
+        {"-\n", std::nullopt},
+        {"123456789012345678\n", 123456789012345678},
+        {"-9223372036854775808\n", std::numeric_limits<std::int64_t>::min()},
         {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
         {"9223372036854775808", std::nullopt},
         {"", std::nullopt},
@@ -117,7 +122,7 @@ class HwmonTest : public ::testing::Test {
     SMCBridge smc() { return SMCBridge(openHwmonSMCDriver(tree.root(), tree.reader(), clock)); }
     static std::optional<float> floatKey(const SMCBridge& smc, std::string_view key) {
         const auto value = smc.readKey(key);
-        return value ? smc::decodeFlt(value->bytes) : std::nullopt;
+        return value ? smc::decodeFlt(value->bytes()) : std::nullopt;
     }
 };
 

@@ -3,7 +3,6 @@
 // most significant byte.
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 namespace tessly {
@@ -16,8 +15,5 @@ constexpr std::uint32_t fourCC(std::string_view text) noexcept {
     }
     return code;
 }
-
-// The four characters of `code`, most significant first; "" when any byte is 0x80 or above.
-std::string decodeFourCC(std::uint32_t code);
 
 }  // namespace tessly

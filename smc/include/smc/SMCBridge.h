@@ -4,22 +4,38 @@
 // answers every read with nothing, without touching the driver. Nothing is cached, retried or
 // logged. Not thread-safe: one bridge, one thread.
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
-#include <string>
+#include <span>
 #include <string_view>
-#include <vector>
 
+#include "smc/FourCC.h"
 #include "smc/SMCDriver.h"
 
 namespace tessly {
 
+// One key's value, held in place: a read allocates nothing.
 struct SMCValue {
-    std::string dataType;             // e.g. "flt ", "fpe2", "ui8 "; "" when not ASCII
-    std::vector<std::uint8_t> bytes;  // the key's value bytes, dataSize of them (at most 32)
+    std::uint32_t dataType = 0;  // the type's four-character code, e.g. fourCC("flt ")
+    std::uint8_t size = 0;       // how many of `data` are the value, at most 32
+    std::array<std::uint8_t, 32> data{};
 
-    friend bool operator==(const SMCValue&, const SMCValue&) = default;
+    std::span<const std::uint8_t> bytes() const noexcept { return {data.data(), size}; }
+    bool hasType(std::string_view type) const noexcept { return dataType == fourCC(type); }
+
+    // A value of `type` holding `bytes` (at most 32 of them are kept).
+    static SMCValue of(std::string_view type, std::span<const std::uint8_t> bytes) noexcept;
+    static SMCValue of(std::string_view type, std::initializer_list<std::uint8_t> bytes) noexcept {
+        return of(type, std::span<const std::uint8_t>(bytes.begin(), bytes.size()));
+    }
+
+    friend bool operator==(const SMCValue& a, const SMCValue& b) noexcept {
+        return a.dataType == b.dataType && std::ranges::equal(a.bytes(), b.bytes());
+    }
 };
 
 class SMCBridge {
@@ -40,8 +56,7 @@ class SMCBridge {
 
     // Two exchanges: key information, then the value bytes. Nothing when the bridge is not open,
     // an exchange fails, either reply carries a non-zero result byte, or the driver claims more
-    // value bytes than the block's 32-byte value area can hold (or the result cannot be
-    // allocated). The exchanges allocate nothing; the result is the read's only allocation.
+    // value bytes than the block's 32-byte value area can hold. Allocates nothing.
     std::optional<SMCValue> readKey(std::string_view key) const noexcept;
 
     // The first byte of a key of type "ui8 " with at least one value byte; nothing otherwise.

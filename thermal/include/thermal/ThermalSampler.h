@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include <TesslyKit/Records.h>
 
@@ -15,6 +17,7 @@
 #include "smc/SMCBridge.h"
 #include "smc/SMCDriver.h"
 #include "smc/SMCKeys.h"
+#include "thermal/TemperatureCategory.h"
 #include "thermal/TemperatureServices.h"
 
 namespace tessly {
@@ -61,6 +64,10 @@ class ThermalSampler {
 
   private:
     void probeMemoryKeys() noexcept;
+    // The category of the service at `index` named `name`: the one found at the same index in an
+    // earlier listing when the name there was the same, else classified now (and kept).
+    std::optional<TemperatureCategory> categoryAt(std::size_t index, std::string_view name,
+                                                  SensorNaming naming) noexcept;
 
     std::unique_ptr<TemperatureServices> client_;
     Clock* clock_;
@@ -71,6 +78,14 @@ class ThermalSampler {
     // nothing.
     std::array<std::string_view, smc::memoryKeys.size()> memoryKeys_{};
     std::size_t memoryKeyCount_ = 0;
+    // Each index's last name and category: services keep their places from one listing to the
+    // next until devices change, so most listings classify nothing.
+    struct Classified {
+        bool known = false;  // false until classified, and after a name could not be kept
+        std::string name;
+        std::optional<TemperatureCategory> category;
+    };
+    std::vector<Classified> classified_;
 };
 
 }  // namespace tessly
