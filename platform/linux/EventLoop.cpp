@@ -95,6 +95,7 @@ void EventLoop::fireDueTimers(double now) {
 std::optional<std::string> EventLoop::run() {
     quit_ = false;
     std::vector<pollfd> fds;
+    std::vector<std::shared_ptr<Reader>> round;  // kept across rounds, so a round allocates nothing
     while (!quit_) {
         if (timers_.empty()) return "the event loop has no timer to wait for";
         double next = std::numeric_limits<double>::infinity();
@@ -104,7 +105,7 @@ std::optional<std::string> EventLoop::run() {
         // Readers are served in every round, before the timers that are due: input that came
         // while an action ran is taken before the next action, however late the loop is.
         // Rebuilt every round: an action may add readers.
-        const auto round = readers_;
+        round = readers_;
         fds.clear();
         for (const auto& reader : round)
             fds.push_back({reader->fd, POLLIN, 0});

@@ -101,11 +101,12 @@ class HwmonSMCDriver final : public SMCDriver {
     std::optional<SMCKeyData> call(const SMCKeyData& input) noexcept override {
         // A read begins with its key information: looking again there, and not between the two
         // exchanges, keeps the value read under the key table it was asked about.
-        if (input.command == SMCKeyData::keyInfoCommand || !table_) {
+        // The keys are fixed: only inputs found gone give a reason to look again.
+        const auto cadence = someInputGone_ ? DiscoverySchedule::Cadence::followDevices
+                                            : DiscoverySchedule::Cadence::whenGone;
+        if ((input.command == SMCKeyData::keyInfoCommand || !table_) &&
+            schedule_.mayBeDue(cadence)) {
             const double now = clock_.monotonicNow();
-            // The keys are fixed: only inputs found gone give a reason to look again.
-            const auto cadence = someInputGone_ ? DiscoverySchedule::Cadence::followDevices
-                                                : DiscoverySchedule::Cadence::whenGone;
             if (schedule_.due(now, cadence)) discover(now);
         }
 

@@ -62,13 +62,16 @@ class HwmonTemperatureServices final : public TemperatureServices {
     SensorNaming naming() const noexcept override { return SensorNaming::hwmon; }
 
     std::unique_ptr<TemperatureServiceList> copyServices() noexcept override {
-        const double now = clock_.monotonicNow();
         if (set_ && set_->deviceGone) {
             set_->deviceGone = false;
             schedule_.deviceGone();
             scan_->deviceGone();
         }
-        if (schedule_.due(now, DiscoverySchedule::Cadence::followDevices)) discover(now);
+        constexpr auto cadence = DiscoverySchedule::Cadence::followDevices;
+        if (schedule_.mayBeDue(cadence)) {
+            const double now = clock_.monotonicNow();
+            if (schedule_.due(now, cadence)) discover(now);
+        }
         if (!set_) return nullptr;
         try {
             return std::make_unique<HwmonServiceList>(set_);

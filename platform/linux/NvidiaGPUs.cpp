@@ -135,7 +135,7 @@ class NvidiaTemperatureServices final : public TemperatureServices {
   private:
     bool due() const noexcept {
         if (!lastDiscovery_) return true;
-        if (set_ && !set_->failed) return false;
+        if (libraryMissing_ || (set_ && !set_->failed)) return false;
         return clock_.monotonicNow() - *lastDiscovery_ >= retryAfter;
     }
 

@@ -38,6 +38,14 @@ class DiscoverySchedule {
         return periodOver || (changes_ != nullptr && changes_->generation() != seen_);
     }
 
+    // Whether `due` could be true at some time; when not, a caller need not read the clock.
+    bool mayBeDue(Cadence cadence) const noexcept {
+        if (!last_ || deviceGone_) return true;
+        if (cadence == Cadence::whenGone) return false;
+        if (changes_ != nullptr && changes_->watching()) return changes_->generation() != seen_;
+        return true;
+    }
+
     // A discovery ran at `now` (successful or not).
     void discovered(double now) noexcept {
         earlyUsed_ = last_ && deviceGone_ && now - *last_ < period;
