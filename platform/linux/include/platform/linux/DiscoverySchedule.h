@@ -33,17 +33,12 @@ class DiscoverySchedule {
         if (!last_) return true;
         const bool periodOver = now - *last_ >= period;
         if (deviceGone_ && (periodOver || !earlyUsed_)) return true;
-        if (cadence == Cadence::whenGone) return false;
-        if (changes_ != nullptr && changes_->watching()) return changes_->generation() != seen_;
-        return periodOver || (changes_ != nullptr && changes_->generation() != seen_);
+        return dueByCadence(cadence, periodOver);
     }
 
     // Whether `due` could be true at some time; when not, a caller need not read the clock.
     bool mayBeDue(Cadence cadence) const noexcept {
-        if (!last_ || deviceGone_) return true;
-        if (cadence == Cadence::whenGone) return false;
-        if (changes_ != nullptr && changes_->watching()) return changes_->generation() != seen_;
-        return true;
+        return !last_ || deviceGone_ || dueByCadence(cadence, true);
     }
 
     // A discovery ran at `now` (successful or not).
@@ -58,6 +53,12 @@ class DiscoverySchedule {
     void deviceGone() noexcept { deviceGone_ = true; }
 
   private:
+    bool dueByCadence(Cadence cadence, bool periodOver) const noexcept {
+        if (cadence == Cadence::whenGone) return false;
+        if (changes_ != nullptr && changes_->watching()) return changes_->generation() != seen_;
+        return periodOver || (changes_ != nullptr && changes_->generation() != seen_);
+    }
+
     const DeviceChanges* changes_;
     std::optional<double> last_;
     std::uint64_t seen_ = 0;  // the generation of changes at the last discovery
