@@ -122,6 +122,7 @@ std::optional<std::string> EventLoop::run() {
             const bool keep = (fds[i].revents & POLLNVAL) == 0 && round[i]->onReadable();
             if (!keep) std::erase(readers_, round[i]);
         }
+        round.clear();  // a dropped reader goes now, not after the next wait
         if (!quit_) fireDueTimers(monotonicNow());
     }
     return std::nullopt;
