@@ -7,7 +7,7 @@
 
 namespace tessly {
 
-SMCValue SMCValue::of(std::string_view type, std::span<const std::uint8_t> bytes) noexcept {
+SMCValue SMCValue::of(std::string_view type, std::initializer_list<std::uint8_t> bytes) noexcept {
     SMCValue value;
     value.dataType = fourCC(type);
     value.size = static_cast<std::uint8_t>(std::min(bytes.size(), value.data.size()));

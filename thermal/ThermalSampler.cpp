@@ -119,8 +119,8 @@ std::optional<TemperatureCategory> ThermalSampler::categoryAt(std::size_t index,
     const auto category = categoryOf(naming, name);
     try {
         if (index >= classified_.size()) classified_.resize(index + 1);
+        // A failed assignment leaves the name as it was, still paired with its category.
         auto& kept = classified_[index];
-        kept.known = false;
         kept.name = name;
         kept.category = category;
         kept.known = true;

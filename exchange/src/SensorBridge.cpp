@@ -25,8 +25,8 @@ void store(const Record& record, std::string_view fileName, Durability durabilit
     // The container is created, with any missing parents, by every write; an error (a regular
     // file in the way, say) is ignored and the write then fails quietly. It is created only when
     // a write finds it missing, which spares the agent's every-second write a lookup.
-    const auto bytes = encodeJSON(record);
     std::error_code ignored;
+    const auto bytes = encodeJSON(record);
     if (!bytes) {  // a non-finite number: nothing is written, the previous file stays
         std::filesystem::create_directories(*container, ignored);
         return;

@@ -129,15 +129,7 @@ class HwmonSMCDriver final : public SMCDriver {
     }
 
   private:
-    // The value is asked for right after its key information: the slot found then is tried
-    // first.
-    const KeySlot* find(std::uint32_t code) noexcept {
-        if (lastFound_ != nullptr && lastFound_->code == code) return lastFound_;
-        lastFound_ = search(code);
-        return lastFound_;
-    }
-
-    const KeySlot* search(std::uint32_t code) const noexcept {
+    const KeySlot* find(std::uint32_t code) const noexcept {
         const auto& slots = table_->slots;
         const auto it =
             std::lower_bound(slots.begin(), slots.end(), code,
@@ -204,9 +196,8 @@ class HwmonSMCDriver final : public SMCDriver {
     FileReader& reader_;
     Clock& clock_;
     DiscoverySchedule schedule_;
-    std::optional<KeyTable> table_;  // nothing until a discovery succeeds; its slots never move
-    const KeySlot* lastFound_ = nullptr;
-    bool someInputGone_ = false;  // a kept input was missing at the last discovery
+    std::optional<KeyTable> table_;  // nothing until a discovery succeeds
+    bool someInputGone_ = false;     // a kept input was missing at the last discovery
 };
 
 }  // namespace

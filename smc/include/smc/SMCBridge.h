@@ -28,10 +28,7 @@ struct SMCValue {
     bool hasType(std::string_view type) const noexcept { return dataType == fourCC(type); }
 
     // A value of `type` holding `bytes` (at most 32 of them are kept).
-    static SMCValue of(std::string_view type, std::span<const std::uint8_t> bytes) noexcept;
-    static SMCValue of(std::string_view type, std::initializer_list<std::uint8_t> bytes) noexcept {
-        return of(type, std::span<const std::uint8_t>(bytes.begin(), bytes.size()));
-    }
+    static SMCValue of(std::string_view type, std::initializer_list<std::uint8_t> bytes) noexcept;
 
     friend bool operator==(const SMCValue& a, const SMCValue& b) noexcept {
         return a.dataType == b.dataType && std::ranges::equal(a.bytes(), b.bytes());

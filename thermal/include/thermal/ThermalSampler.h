@@ -81,7 +81,7 @@ class ThermalSampler {
     // Each index's last name and category: services keep their places from one listing to the
     // next until devices change, so most listings classify nothing.
     struct Classified {
-        bool known = false;  // false until classified, and after a name could not be kept
+        bool known = false;  // false until first classified
         std::string name;
         std::optional<TemperatureCategory> category;
     };
