@@ -92,10 +92,6 @@ std::optional<std::int64_t> wholeInt64FromJSONNumber(std::string_view text) noex
     return static_cast<std::int64_t>(magnitude);
 }
 
-}  // namespace tessly::detail
-
-namespace tessly::detail {
-
 char* floatText(double value, char (&out)[floatTextSize]) noexcept {
     // Most values are sensor readings in thousandths (millidegrees and the like). Below 1e9 two
     // decimals of at most three places never round to the same double, so when k / 1000 gives
