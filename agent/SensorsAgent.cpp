@@ -4,11 +4,17 @@
 #include <TesslyKit/SensorBridge.h>
 #include <TesslyKit/SharedContainer.h>
 
+#include <new>
+#include <string>
+#include <system_error>
+
 namespace tessly {
 namespace {
 
 constexpr std::string_view loginItemFailurePrefix = "Tessly Helper: login-item update failed: ";
 constexpr std::string_view timerFailureLine = "Tessly Helper: the tick timer cannot be created";
+constexpr std::string_view publishFailurePrefix = "Tessly Helper: cannot publish ";
+constexpr std::string_view publishResumedPrefix = "Tessly Helper: publishing again to ";
 
 // Temporaries of "sensors.json" left by a write that a kill interrupted are swept at launch once
 // they are this old, so repeated crashes cannot fill the container. Younger ones may belong to
@@ -83,7 +89,32 @@ void SensorsAgent::sampleAndWrite() {
     payload.fan = std::move(fan);
     payload.sampledAt = services_.clock.wallNow();  // after both samplers have returned
     payload.helperVersion = version();
-    SensorBridge::write(payload);
+    notePublishing(SensorBridge::writeReporting(payload));
+}
+
+void SensorsAgent::notePublishing(const SensorBridge::WriteOutcome& outcome) {
+    using State = SensorBridge::WriteOutcome::State;
+    // A payload that cannot be encoded says nothing about the file: the previous one stays.
+    if (outcome.state == State::notEncodable) return;
+    const bool failing = outcome.state != State::written;
+    if (failing == publishFailing_) return;
+    publishFailing_ = failing;
+    try {
+        const auto* container = SharedContainer::lookUpDirectory();
+        const std::string file =
+            container ? (*container / "sensors.json").string() : std::string("sensors.json");
+        std::string line;
+        if (!failing) {
+            line = std::string(publishResumedPrefix) + file;
+        } else if (outcome.state == State::noContainer) {
+            line = std::string(publishFailurePrefix) + "sensors.json: no home directory is known";
+        } else {
+            line = std::string(publishFailurePrefix) + file + ": " +
+                   std::generic_category().message(outcome.error);
+        }
+        services_.log.writeLine(line);
+    } catch (const std::bad_alloc&) {  // the line is lost; the state is kept, so nothing repeats
+    }
 }
 
 const std::optional<std::string>& SensorsAgent::version() {

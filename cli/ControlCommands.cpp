@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "agent/PublisherLock.h"
 #include "cli/Commands.h"
 #include "cli/Format.h"
 #include "cli/PayloadText.h"
@@ -18,7 +19,10 @@ namespace {
 
 // The width of the labels of `show`.
 constexpr int labelWidth = 13;
-// How long `stop` watches the payload after asking.
+// How long `stop` waits for the agent's lock to be released: an agent reads the control file at
+// the start of every one-second tick and ends within it.
+constexpr double lockWait = 5.0;
+// How long `stop` watches the payload after asking, where the lock cannot be probed.
 constexpr double stopWait = 3.0;
 // How often it looks.
 constexpr double stopPoll = 0.1;
@@ -67,6 +71,35 @@ std::optional<SensorControl> currentControl(Console& console) {
                     << ", which does not hold a valid control record\n";
     }
     return status.control;
+}
+
+// Where the lock cannot be probed: watch the payload, which an agent that obeys stops refreshing
+// after its next tick.
+int watchThePayload(Console& console, double requestedAt, const PayloadStatus& before) {
+    if (before.state != PayloadStatus::State::current || !before.payload) {
+        console.out << "No agent was publishing: " << absenceText(before)
+                    << ".\nThe request stands for every agent launched before it.\n";
+        return exitOK;
+    }
+    double latest = before.payload->sampledAt;
+    while (console.clock.wallNow() < requestedAt + stopWait &&
+           latest <= requestedAt + lastTickSlack) {
+        console.pause(stopPoll);
+        const PayloadStatus now = payloadStatus(console.clock.wallNow());
+        if (now.payload) latest = std::max(latest, now.payload->sampledAt);
+    }
+    if (latest > requestedAt + lastTickSlack) {
+        console.err << "tessly: the payload is still being refreshed (a sample "
+                    << durationText(latest - requestedAt)
+                    << " after the request): an agent launched after the request, or one that "
+                       "cannot read control.json, keeps publishing\n";
+        return exitFailure;
+    }
+    const double lastBefore = requestedAt - latest;
+    console.out << "The agent stopped publishing: its last sample was taken "
+                << durationText(lastBefore) << (lastBefore >= 0 ? " before" : " after")
+                << " the request.\n";
+    return exitOK;
 }
 
 }  // namespace
@@ -149,31 +182,35 @@ int runControlStop(Console& console) {
     if (!writeAndConfirm(console, control)) return exitFailure;
     console.out << "Stop requested at " << utcTime(requestedAt, 3) << ".\n";
 
-    if (before.state != PayloadStatus::State::current || !before.payload) {
-        console.out << "No agent was publishing: " << absenceText(before)
-                    << ".\nThe request stands for every agent launched before it.\n";
+    // The agent's lock says whether one still runs, whatever it publishes: one stuck in a slow
+    // tick, or one whose writes fail, publishes nothing and yet has not stopped.
+    PublisherLock::Holder holder = PublisherLock::probe();
+    if (holder == PublisherLock::Holder::unknown)
+        return watchThePayload(console, requestedAt, before);
+    if (holder == PublisherLock::Holder::none) {
+        console.out << "No agent was running. The request stands for every agent launched "
+                       "before it.\n";
         return exitOK;
     }
-
-    // Watch the payload: an agent that obeys publishes nothing after its next tick.
-    double latest = before.payload->sampledAt;
-    while (console.clock.wallNow() < requestedAt + stopWait &&
-           latest <= requestedAt + lastTickSlack) {
+    while (holder == PublisherLock::Holder::agent &&
+           console.clock.wallNow() < requestedAt + lockWait) {
         console.pause(stopPoll);
-        const PayloadStatus now = payloadStatus(console.clock.wallNow());
-        if (now.payload) latest = std::max(latest, now.payload->sampledAt);
+        holder = PublisherLock::probe();
     }
-    if (latest > requestedAt + lastTickSlack) {
-        console.err << "tessly: the payload is still being refreshed (a sample "
-                    << durationText(latest - requestedAt)
-                    << " after the request): an agent launched after the request, or one that "
-                       "cannot read control.json, keeps publishing\n";
+    if (holder == PublisherLock::Holder::agent) {
+        console.err << "tessly: an agent still runs " << durationText(lockWait)
+                    << " after the request: one launched after it, or one that cannot read "
+                       "control.json\n";
         return exitFailure;
     }
-    const double lastBefore = requestedAt - latest;
-    console.out << "The agent stopped publishing: its last sample was taken "
-                << durationText(lastBefore) << (lastBefore >= 0 ? " before" : " after")
-                << " the request.\n";
+    console.out << "The agent stopped";
+    const PayloadStatus last = payloadStatus(console.clock.wallNow());
+    if (last.payload) {
+        const double lastBefore = requestedAt - last.payload->sampledAt;
+        console.out << ": its last sample was taken " << durationText(lastBefore)
+                    << (lastBefore >= 0 ? " before" : " after") << " the request";
+    }
+    console.out << ".\n";
     return exitOK;
 }
 

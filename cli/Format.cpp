@@ -29,43 +29,7 @@ std::size_t escapeLength(std::string_view text) {
     return i < text.size() ? i + 1 : i;
 }
 
-char hexDigit(unsigned value) {
-    return "0123456789abcdef"[value & 0xFu];
-}
-
-bool isUnsafeCodePoint(char32_t code) {
-    return code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F) ||
-           (code >= 0x2028 && code <= 0x2029) || (code >= 0x202A && code <= 0x202E) ||
-           (code >= 0x2066 && code <= 0x2069);
-}
-
 }  // namespace
-
-std::string terminalSafe(std::string_view text) {
-    std::string safe;
-    safe.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const auto [length, code] = utf8::firstSequence(text.substr(i));
-        if (length == 0 || (length == 1 && isUnsafeCodePoint(code))) {
-            const auto byte = static_cast<unsigned char>(text[i]);
-            safe += "\\x";
-            safe += hexDigit(byte >> 4u);
-            safe += hexDigit(byte);
-            ++i;
-            continue;
-        }
-        if (isUnsafeCodePoint(code)) {
-            safe += "\\u";
-            for (int shift = 12; shift >= 0; shift -= 4) {
-                safe += hexDigit(static_cast<unsigned>(code >> static_cast<unsigned>(shift)));
-            }
-        } else {
-            safe.append(text.substr(i, length));
-        }
-        i += length;
-    }
-    return safe;
-}
 
 std::string oneDecimal(double value) {
     if (std::isnan(value)) return "nan";

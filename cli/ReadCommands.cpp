@@ -31,22 +31,32 @@ std::optional<SensorsPayload> currentPayload(Console& console, double now) {
     return std::nullopt;
 }
 
-// Why `--output` must not replace what is at `path`, or nothing when it may: only a regular file
-// (or a link to one, which is then replaced by the new file, its target never written) and a
-// path where nothing is yet. A device, FIFO, socket or directory, or a link to one, is left
-// exactly as it is: run as root, the command must never turn /dev/null into a regular file.
-std::optional<std::string> refusedOutput(const std::filesystem::path& path) {
+// Where `--output` may write, or why it must not: a regular file, or a path where nothing is yet,
+// is replaced itself; a link that leads to a regular file (through any chain of links) has that
+// file replaced, in the file's own directory, so the link stays a link. A device, FIFO, socket or
+// directory, or a link to one or to nothing, is left exactly as it is: run as root, the command
+// must never turn /dev/null or the /dev/stdout link into a regular file.
+struct OutputTarget {
+    std::filesystem::path file;  // valid when `refusal` is empty
+    std::string refusal;
+};
+
+OutputTarget outputTarget(const std::filesystem::path& path) {
     struct stat entry {};
     if (::lstat(path.c_str(), &entry) != 0) {
-        if (errno == ENOENT) return std::nullopt;
-        return errorText(errno);
+        if (errno == ENOENT) return {path, {}};
+        return {{}, errorText(errno)};
     }
-    if (S_ISREG(entry.st_mode)) return std::nullopt;
-    if (!S_ISLNK(entry.st_mode)) return "it is not a regular file";
+    if (S_ISREG(entry.st_mode)) return {path, {}};
+    if (!S_ISLNK(entry.st_mode)) return {{}, "it is not a regular file"};
     struct stat target {};
-    if (::stat(path.c_str(), &target) != 0) return "it is a link that leads to no file";
-    if (!S_ISREG(target.st_mode)) return "it is a link to something that is not a regular file";
-    return std::nullopt;
+    if (::stat(path.c_str(), &target) != 0) return {{}, "it is a link that leads to no file"};
+    if (!S_ISREG(target.st_mode))
+        return {{}, "it is a link to something that is not a regular file"};
+    std::error_code error;
+    auto file = std::filesystem::canonical(path, error);
+    if (error) return {{}, "the file its link leads to cannot be found: " + error.message()};
+    return {std::move(file), {}};
 }
 
 }  // namespace
@@ -96,16 +106,20 @@ int runExport(Console& console, const std::string& outputFile) {
         console.err << "tessly: --output must name a file, not " << shown << "\n";
         return exitFailure;
     }
-    if (const auto refusal = refusedOutput(path)) {
-        console.err << "tessly: not replacing " << shown << ": " << *refusal << "\n";
+    const OutputTarget target = outputTarget(path);
+    if (!target.refusal.empty()) {
+        console.err << "tessly: not replacing " << shown << ": " << target.refusal << "\n";
         return exitFailure;
     }
     const std::filesystem::path directory =
-        path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+        target.file.has_parent_path() ? target.file.parent_path() : std::filesystem::path(".");
     // Written beside the target under a hidden temporary name (which a textfile collector, taking
     // only "*.prom", ignores) and renamed over it, so a reader never sees half a file.
-    if (!replaceFileAtomically(directory, name, text, Durability::none)) {
-        console.err << "tessly: cannot write " << shown << "\n";
+    if (!replaceFileAtomically(directory, target.file.filename().string(), text,
+                               Durability::none)) {
+        const int error = errno;
+        console.err << "tessly: cannot write " << terminalSafe(target.file.string()) << ": "
+                    << errorText(error) << "\n";
         return exitFailure;
     }
     return payload ? exitOK : exitFailure;

@@ -149,14 +149,18 @@ TEST_F(HelperProcessTest, TheLoginItemFollowsTheWish) {
     EXPECT_EQ(readFile(errors), "");
 }
 
-// One publisher per container: a second agent leaves at once, touching nothing; a killed one
-// keeps nobody out.
+// One publisher per container: a second agent leaves at once, touching nothing, even once every
+// file in the container is gone or replaced; a killed one keeps nobody out.
 TEST_F(HelperProcessTest, ASecondAgentLeavesAtOnceAndAKilledOneBlocksNobody) {
     writeControl(R"({"autostart":true})");
     auto first = std::make_unique<Helper>(TESSLY_HELPER_PATH, errors);
     ASSERT_TRUE(eventually([&] { return fs::exists(autostartEntry()); }));
     fs::remove(autostartEntry());  // an agent that started anew would write it again
 
+    // Whatever becomes of the files in the container meanwhile.
+    for (const auto& entry : fs::directory_iterator(container()))
+        fs::remove_all(entry.path());
+    ASSERT_EQ(::mkfifo((container() / "agent.lock").c_str(), 0600), 0);
     Helper second(TESSLY_HELPER_PATH, dir / "second.txt");
     ASSERT_TRUE(eventually([&] { return second.ended().has_value(); }));
     EXPECT_TRUE(WIFEXITED(*second.ended()) && WEXITSTATUS(*second.ended()) == 0);
@@ -165,6 +169,7 @@ TEST_F(HelperProcessTest, ASecondAgentLeavesAtOnceAndAKilledOneBlocksNobody) {
     EXPECT_FALSE(fs::exists(autostartEntry()));
 
     first.reset();  // killed
+    writeControl(R"({"autostart":true})");
     Helper next(TESSLY_HELPER_PATH, errors);
     EXPECT_TRUE(eventually([&] { return fs::exists(autostartEntry()); }));
 }
@@ -194,6 +199,29 @@ TEST_F(HelperProcessTest, AReplacedProgramWritesNoEntry) {
               "Tessly Helper: login-item update failed: the running program has been deleted or "
               "replaced since it started; an entry would not start this agent\n");
     EXPECT_FALSE(fs::exists(autostartEntry()));
+}
+
+// Where the container cannot be made (a regular file stands in its place), the agent says once
+// that it runs without the lock and once that it cannot publish, and publishes as soon as it can.
+TEST_F(HelperProcessTest, AnAgentThatCannotLockOrPublishSaysSoOnceAndGoesOn) {
+    fs::remove_all(container());
+    writeFile(container(), "");
+    Helper helper(TESSLY_HELPER_PATH, errors);
+    const std::string container = this->container().string();
+    const std::string failing =
+        "Tessly Helper: publishing without the single-agent lock: " + container +
+        ": Not a directory\nTessly Helper: cannot publish " + container +
+        "/sensors.json: Not a directory\n";
+    ASSERT_TRUE(eventually([&] { return readFile(errors) == failing; })) << readFile(errors);
+    std::this_thread::sleep_for(1500ms);  // more ticks, no more lines
+    EXPECT_EQ(readFile(errors), failing);
+    fs::remove(container);
+    ASSERT_TRUE(payloadAfter(0));
+    EXPECT_TRUE(eventually([&] {
+        return readFile(errors) ==
+               failing + "Tessly Helper: publishing again to " + container + "/sensors.json\n";
+    })) << readFile(errors);
+    EXPECT_FALSE(helper.ended());
 }
 
 // Writes that fail (here for a file-size limit) keep the last whole payload in place; the agent

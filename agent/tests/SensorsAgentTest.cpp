@@ -234,6 +234,34 @@ TEST_F(SensorsAgentTest, WithoutATimerTheAgentSaysSoAndEndsWithAFailure) {
     EXPECT_EQ(host.failureTerminations, 1);
 }
 
+// A payload that cannot be published is said once, with the file and the reason, and once more
+// when publishing works again; nothing per tick.
+TEST_F(SensorsAgentTest, PublishingThatFailsIsSaidOnceAndSoIsItsReturn) {
+    const std::string file = sensorsFile().string();
+    const std::tuple<const char*, std::function<void()>, std::string> cases[] = {
+        {"the payload's name is taken by a directory",
+         [&] { writeFile(sensorsFile() / "keep", ""); }, file + ": Is a directory"},
+        {"the container is a regular file", [&] { writeFile(container(), ""); },
+         file + ": Not a directory"},
+    };
+    for (const auto& [name, arrange, why] : cases) {
+        SCOPED_TRACE(name);
+        fs::remove_all(container());
+        arrange();
+        log.lines.clear();
+        launch();
+        for (int i = 0; i < 3; ++i)
+            tick();
+        EXPECT_EQ(log.lines, std::vector<std::string>{"Tessly Helper: cannot publish " + why});
+        fs::remove_all(container());
+        tick();
+        tick();
+        ASSERT_TRUE(published());
+        EXPECT_EQ(log.lines.back(), "Tessly Helper: publishing again to " + file);
+        EXPECT_EQ(log.lines.size(), 2u);
+    }
+}
+
 // The launch sweeps old temporaries of the payload only: a young one may be a write under way,
 // and control.json's belong to the application.
 TEST_F(SensorsAgentTest, LaunchSweepsOldPayloadTemporariesOnly) {

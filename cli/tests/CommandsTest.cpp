@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CliTestSupport.h"
+#include "agent/PublisherLock.h"
 #include "cli/MetricsServer.h"
 #include "cli/PayloadText.h"
 #include "cli/Prometheus.h"
@@ -130,26 +131,38 @@ TEST_F(Commands, ControlRoundTripsKeepWhatTheyDoNotChange) {
     EXPECT_EQ(readFile(controlFile()), R"({"autostart":true})");
 }
 
-// `stop` watches the payload for three seconds: an agent that obeys publishes at most once more.
-TEST_F(Commands, StopSaysWhetherThePayloadStoppedRefreshing) {
+// `stop` tells from the agent's lock whether one still runs: "stopped" once the lock is free,
+// whatever the payload shows, and a failure while it is still held five seconds on.
+TEST_F(Commands, StopWaitsForTheAgentsLockToBeReleased) {
+    std::optional<PublisherLock> agent;
+    agent.emplace(PublisherLock::acquire());
+    ASSERT_EQ(agent->outcome(), PublisherLock::Outcome::held);
+    EXPECT_EQ(PublisherLock::acquire().outcome(), PublisherLock::Outcome::heldElsewhere);
     SensorBridge::write(fullPayload(kNewYear - 0.4));
-    bool tickUnderWay = true;
+    int pauses = 0;
     duringPause = [&] {
-        if (std::exchange(tickUnderWay, false)) SensorBridge::write(fullPayload(clock.wallNow()));
+        if (++pauses == 2) agent.reset();  // the agent ends on its next tick
     };
     auto outcome = run({"control", "stop"});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.out,
-              "Stop requested at 2026-01-01T00:00:00.000Z.\nThe agent stopped "
-              "publishing: its last sample was taken 0.1 s after the request.\n");
-    EXPECT_GE(clock.wallNow(), kNewYear + 3.0);
+              "Stop requested at 2026-01-01T00:00:00.000Z.\nThe agent stopped: its last sample "
+              "was taken 0.4 s before the request.\n");
+    EXPECT_EQ(pauses, 2);
 
-    SensorBridge::write(fullPayload(clock.wallNow() - 0.2));
-    duringPause = [&] { SensorBridge::write(fullPayload(clock.wallNow() + 0.03)); };
+    // An agent stuck in a tick publishes nothing and yet runs.
+    agent.emplace(PublisherLock::acquire());
+    duringPause = nullptr;
     outcome = run({"control", "stop"});
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_TRUE(outcome.err.starts_with("tessly: the payload is still being refreshed"))
-        << outcome.err;
+    EXPECT_EQ(outcome.err,
+              "tessly: an agent still runs 5.0 s after the request: one launched after it, or "
+              "one that cannot read control.json\n");
+    agent.reset();
+    clock.setWall(kNewYear + 10);
+    EXPECT_EQ(run({"control", "stop"}).out,
+              "Stop requested at 2026-01-01T00:00:10.000Z.\nNo agent was running. The request "
+              "stands for every agent launched before it.\n");
 }
 
 // Export prints, or replaces a regular file atomically; without a current payload the file is
@@ -172,6 +185,9 @@ TEST_F(Commands, ExportReplacesOnlyARegularFileOrNothing) {
     fs::create_symlink(at / "fifo", at / "link-to-fifo");
     fs::create_symlink(at / "nowhere", at / "dangling");
     fs::create_symlink(at / "target.prom", at / "link-to-file");
+    writeFile(dir / "elsewhere/far.prom", "old\n");
+    fs::create_symlink(dir / "elsewhere/far.prom", dir / "elsewhere/link");
+    fs::create_symlink(dir / "elsewhere/link", at / "link-to-link");
     Args refused{"fifo", "socket", "directory", "link-to-fifo", "dangling"};
     if (::mknod((at / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
         refused.push_back("null");
@@ -186,12 +202,23 @@ TEST_F(Commands, ExportReplacesOnlyARegularFileOrNothing) {
         ::lstat((at / name).c_str(), &after);
         EXPECT_TRUE(after.st_ino == before.st_ino && after.st_mode == before.st_mode) << name;
     }
-    for (const char* name : {"target.prom", "new.prom", "link-to-file"}) {
+    for (const char* name : {"target.prom", "new.prom", "link-to-file", "link-to-link"}) {
         EXPECT_EQ(
             run({"export", "--format", "prometheus", "--output", (at / name).string()}).status, 0);
         EXPECT_EQ(readFile(at / name), expected) << name;
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(at), {}), refused.size() + 3);  // no temporaries
+    // A link stays a link: the file it leads to is replaced, in that file's own directory.
+    EXPECT_TRUE(fs::is_symlink(at / "link-to-file") && fs::is_symlink(at / "link-to-link"));
+    EXPECT_TRUE(fs::is_symlink(dir / "elsewhere/link"));
+    EXPECT_EQ(readFile(dir / "elsewhere/far.prom"), expected);
+    EXPECT_EQ(std::distance(fs::directory_iterator(at), {}), refused.size() + 4);  // no temporaries
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "elsewhere"), {}), 2);
+    // A write that fails says why.
+    EXPECT_EQ(
+        withoutHome(
+            run({"export", "--format", "prometheus", "--output", (at / "gone/x.prom").string()})
+                .err),
+        "tessly: cannot write " + (at / "gone/x.prom").string() + ": No such file or directory\n");
 
     clock.advance(60);
     EXPECT_EQ(

@@ -80,7 +80,10 @@ bool writeAll(int fd, std::string_view bytes) {
             if (errno == EINTR) continue;
             return false;  // EFBIG, ENOSPC, EIO, ...
         }
-        if (written == 0) return false;  // no progress: give up rather than spin
+        if (written == 0) {  // no progress: give up rather than spin
+            errno = ENOSPC;
+            return false;
+        }
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
@@ -179,7 +182,10 @@ bool replaceFileAtomically(const std::filesystem::path& directory, std::string_v
                            std::string_view bytes, Durability durability) noexcept {
     using namespace detail;
     try {
-        if (!isPlainFileName(fileName)) return false;
+        if (!isPlainFileName(fileName)) {
+            errno = EINVAL;
+            return false;
+        }
         // A synced write names the directory by a descriptor, so the temporary, the rename, the
         // cleanup and the directory's fsync all happen in the one directory even if its path is
         // moved meanwhile. An unsynced write (the every-second payload) uses paths and spares the
@@ -223,9 +229,12 @@ bool replaceFileAtomically(const std::filesystem::path& directory, std::string_v
             if (durability == Durability::synced) (void)::fsync(dir.get());
             return true;
         }
+        const int error = errno;  // the failed step's, not the cleanup's
         (void)::unlinkat(base, temporary.c_str(), 0);
+        errno = error;
         return false;
     } catch (const std::bad_alloc&) {  // before the temporary exists: nothing to undo
+        errno = ENOMEM;
         return false;
     }
 }

@@ -6,6 +6,7 @@
 #include <TesslyKit/SensorBridge.h>
 #include <TesslyKit/SharedContainer.h>
 
+#include <cerrno>
 #include <new>
 #include <system_error>
 
@@ -19,22 +20,24 @@ constexpr std::string_view sensorsFileName = "sensors.json";
 constexpr std::string_view controlFileName = "control.json";
 
 template <class Record>
-void store(const Record& record, std::string_view fileName, Durability durability) {
+WriteOutcome store(const Record& record, std::string_view fileName, Durability durability) {
+    using State = WriteOutcome::State;
     const auto* container = SharedContainer::lookUpDirectory();
-    if (container == nullptr) return;
+    if (container == nullptr) return {State::noContainer};
     // The container is created, with any missing parents, by every write; an error (a regular
-    // file in the way, say) is ignored and the write then fails quietly. It is created only when
-    // a write finds it missing, which spares the agent's every-second write a lookup.
+    // file in the way, say) is ignored and the write then fails. It is created only when a write
+    // finds it missing, which spares the agent's every-second write a lookup.
     std::error_code ignored;
     const auto bytes = encodeJSON(record);
     if (!bytes) {  // a non-finite number: nothing is written, the previous file stays
         std::filesystem::create_directories(*container, ignored);
-        return;
+        return {State::notEncodable};
     }
-    if (replaceFileAtomically(*container, fileName, *bytes, durability)) return;
-    if (std::filesystem::create_directories(*container, ignored)) {
-        replaceFileAtomically(*container, fileName, *bytes, durability);
-    }
+    if (replaceFileAtomically(*container, fileName, *bytes, durability)) return {State::written};
+    const int error = errno;
+    if (!std::filesystem::create_directories(*container, ignored)) return {State::failed, error};
+    if (replaceFileAtomically(*container, fileName, *bytes, durability)) return {State::written};
+    return {State::failed, errno};
 }
 
 std::optional<std::string> load(std::string_view fileName) {
@@ -46,13 +49,18 @@ std::optional<std::string> load(std::string_view fileName) {
 }  // namespace
 
 void write(const SensorsPayload& payload) noexcept {
+    (void)writeReporting(payload);
+}
+
+WriteOutcome writeReporting(const SensorsPayload& payload) noexcept {
     try {
         // No fsync: the file is rewritten every second and goes stale after 6 s anyway, so after
         // a crash an old or empty file costs nothing, while an fsync each second would cost disk
         // I/O and battery for the whole life of the agent. The rename alone keeps readers from
         // ever seeing a torn file.
-        store(payload, sensorsFileName, Durability::none);
+        return store(payload, sensorsFileName, Durability::none);
     } catch (const std::bad_alloc&) {  // the write is dropped like any other failure
+        return {WriteOutcome::State::failed, ENOMEM};
     }
 }
 

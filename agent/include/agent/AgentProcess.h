@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "agent/AppHost.h"
@@ -28,12 +29,18 @@ class AgentProcess {
         app_ = &AppHost::Default();
         // The login-item service starts one instance too; this keeps a second agent started by
         // hand from interleaving its payloads with the first one's. Where no lock can be taken
-        // at all, the agent publishes regardless.
+        // for any other reason, the agent says so once and publishes regardless: a sensor agent
+        // that refused to run would fail at its one job over a lock.
         lock_.emplace(PublisherLock::acquire());
         if (lock_->outcome() == PublisherLock::Outcome::heldElsewhere) {
             constexpr std::string_view line = "Tessly Helper: another agent is publishing\n";
             (void)!::write(STDERR_FILENO, line.data(), line.size());
             return EXIT_SUCCESS;
+        }
+        if (lock_->outcome() == PublisherLock::Outcome::unavailable) {
+            SystemLog::Default().writeLine(
+                "Tessly Helper: publishing without the single-agent lock: " +
+                (lock_->reason().empty() ? std::string("out of memory") : lock_->reason()));
         }
         // Kept here for the process's life: the application does not own its delegate.
         agent_ = std::make_shared<SensorsAgent>();

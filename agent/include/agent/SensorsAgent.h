@@ -10,6 +10,7 @@
 #include <string>
 
 #include <TesslyKit/Records.h>
+#include <TesslyKit/SensorBridge.h>
 
 #include "agent/AppHost.h"
 #include "agent/ControlReader.h"
@@ -70,6 +71,9 @@ class SensorsAgent final : public AppDelegate, public std::enable_shared_from_th
     void applyControl();
     void sampleAndWrite();
     const std::optional<std::string>& version();
+    // Says once, in the system log, when publishing starts to fail (the file and the reason),
+    // and once when it works again; nothing per tick. The library's write itself stays quiet.
+    void notePublishing(const SensorBridge::WriteOutcome& outcome);
 
     ThermalSampler thermal_;
     FanSampler fan_;
@@ -80,6 +84,7 @@ class SensorsAgent final : public AppDelegate, public std::enable_shared_from_th
     std::optional<bool> lastAutostart_;
     std::optional<std::optional<std::string>> version_;
     ControlReader control_;
+    bool publishFailing_ = false;
 };
 
 }  // namespace tessly

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/TerminalText.h"
+
 namespace tessly::cli {
 
 // One decimal, rounded as printf does: "48.5", "-3.0". "nan"/"inf" for non-finite values.
@@ -30,13 +32,8 @@ std::string durationText(double seconds);
 // the second (0 to 3), truncated. "?" for a time that is not finite or out of range.
 std::string utcTime(double seconds, int fractionDigits = 0);
 
-// Text from a file or the system (a version, a chip name, a label, a path, an error message)
-// made safe to print on a terminal: valid UTF-8 comes through as it is, except that C0 controls
-// (ESC, BEL, CR, line feed, ...), DEL, C1 controls (U+0080..U+009F) and the invisible direction
-// overrides (U+202A..U+202E, U+2066..U+2069) and line separators (U+2028, U+2029) are shown as
-// escapes: "\x1b", "\u009b", "\u202e"; every byte that is not part of valid UTF-8 is shown as
-// "\xNN". The result holds no byte a terminal would act on, and is as wide as it looks.
-std::string terminalSafe(std::string_view text);
+// Text from files and the system made safe for a terminal (base/TerminalText.h).
+using tessly::terminalSafe;
 
 // The number of terminal columns the text takes: one per code point, none for the bytes of
 // escape sequences (ESC [ ... final byte) and UTF-8 continuation bytes.

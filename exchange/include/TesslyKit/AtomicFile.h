@@ -18,8 +18,9 @@ enum class Durability {
 
 // Writes `bytes` to a new temporary ".<fileName>.tmp.<12 letters or digits>" created exclusively
 // in `directory`, then renames it over `directory/fileName` (replacing whatever entry is there).
-// On any failure the temporary is removed and the previous file is left as it was. True when the
-// new file is in place. `fileName` must be a plain file name (no '/', not "." or "..").
+// On any failure the temporary is removed and the previous file is left as it was, and errno
+// holds the reason the failing step gave (ENOSPC, EROFS, EACCES, ...). True when the new file is
+// in place. `fileName` must be a plain file name (no '/', not "." or "..").
 bool replaceFileAtomically(const std::filesystem::path& directory, std::string_view fileName,
                            std::string_view bytes, Durability durability) noexcept;
 

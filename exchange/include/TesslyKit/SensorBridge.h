@@ -3,14 +3,14 @@
 // by the agent, read by the application) and "control.json" (the other way round), both directly
 // inside the shared container directory (SharedContainer::directory()).
 //
-// Every operation looks the container up anew, never throws and never reports an error: a failed
-// write leaves the previous file in place, a failed read yields nothing. Each write goes to a
-// uniquely named temporary in the container and is renamed over its file, so a reader sees a
-// whole record or the previous one, never a mix, and a failed write leaves no temporary behind.
-// Reads accept only regular files (or symlinks to them) of at most 1 MiB; a FIFO, a device, a
-// directory or a larger file reads as absent, without blocking. Calls may come from several
-// threads at once (while nothing changes the process environment); each file is meant to have
-// one writing process.
+// Every operation looks the container up anew and never throws; none but writeReporting reports
+// an error: a failed write leaves the previous file in place, a failed read yields nothing. Each
+// write goes to a uniquely named temporary in the container and is renamed over its file, so a
+// reader sees a whole record or the previous one, never a mix, and a failed write leaves no
+// temporary behind. Reads accept only regular files (or symlinks to them) of at most 1 MiB; a FIFO,
+// a device, a directory or a larger file reads as absent, without blocking. Calls may come from
+// several threads at once (while nothing changes the process environment); each file is meant to
+// have one writing process.
 
 #include <optional>
 #include <string_view>
@@ -29,6 +29,21 @@ inline constexpr double staleAfter = 6.0;
 // (with missing parents) when needed. Nothing is written when the payload holds a non-finite
 // number. Not flushed to disk: the file is rewritten every second and stale after six.
 void write(const SensorsPayload& payload) noexcept;
+
+// What one write of "sensors.json" came to, for a writer that must tell when it cannot publish.
+struct WriteOutcome {
+    enum class State {
+        written,       // the file was replaced
+        failed,        // the write failed; `error` is the errno that stopped it
+        noContainer,   // no container location is known (no home directory)
+        notEncodable,  // the payload holds a non-finite number: nothing was written
+    };
+    State state = State::written;
+    int error = 0;
+};
+
+// write(), saying how it went. Never throws.
+WriteOutcome writeReporting(const SensorsPayload& payload) noexcept;
 
 // The payload in "sensors.json" when it decodes and its age `now - sampledAt` lies within
 // [-staleAfter, staleAfter] (see isCurrentAge in PayloadStatus.h; a NaN age counts as stale).
