@@ -80,7 +80,7 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
         ->required()
         ->check(CLI::IsMember({"on", "off"}));
     auto* stop = control->add_subcommand(
-        "stop", "Ask running agents to stop, and wait up to 3 s to see the payload stop");
+        "stop", "Ask running agents to stop, and wait up to 5 s for the running one to end");
 
     bool sensorsJSON = false;
     std::string sysfsRoot = "/sys";
