@@ -17,9 +17,9 @@ bool ControlReader::same(const Identity& a, const Identity& b) noexcept {
 
 const ControlStatus& ControlReader::read() {
     try {
-        const auto* container = SharedContainer::lookUpDirectory();
+        const auto* container = SharedContainer::lookUpControlDirectory();
         if (container != nullptr) {
-            // Built again only when the container moved (HOME changed).
+            // Built again only when the directory moved (HOME or XDG_STATE_HOME changed).
             if (!container_ || container->native() != container_->native()) {
                 container_ = *container;
                 file_ = *container / "control.json";

@@ -30,7 +30,10 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-CONTAINER = "Library/Group Containers/group.app.tessly.sensors"
+# Relative to each temporary HOME, which also holds XDG_RUNTIME_DIR ("run") and XDG_STATE_HOME, so
+# that a row's HOME file system is the one the payload is written to.
+CONTAINER = "run/tessly"
+CONTROL = ".local/state/tessly"
 FIXTURE = "intel-raptorlake"
 TREES = [("3-chip", 1), ("60-chip", 20)]
 PROGRAMS = ["agent", "floor"]  # "before" joins them when an earlier agent is measured too
@@ -108,9 +111,13 @@ def free_port():
 
 def temp_env(home):
     os.makedirs(os.path.join(home, ".config"), exist_ok=True)
+    os.makedirs(os.path.join(home, "run"), mode=0o700, exist_ok=True)
+    os.chmod(os.path.join(home, "run"), 0o700)
     return {
         "HOME": home,
         "XDG_CONFIG_HOME": os.path.join(home, ".config"),
+        "XDG_STATE_HOME": os.path.join(home, ".local", "state"),
+        "XDG_RUNTIME_DIR": os.path.join(home, "run"),
         "PATH": "/usr/sbin:/usr/bin:/sbin:/bin",
         "LC_ALL": "C",
     }
@@ -143,10 +150,10 @@ class Run:
         self.perf = None
 
     def start(self, log_file):
-        container = os.path.join(self.home, CONTAINER)
-        os.makedirs(container, exist_ok=True)
+        control = os.path.join(self.home, CONTROL)
+        os.makedirs(control, exist_ok=True)
         # The agent must never register a real login item: autostart is false from the start.
-        with open(os.path.join(container, "control.json"), "w") as f:
+        with open(os.path.join(control, "control.json"), "w") as f:
             f.write('{"autostart":false}\n')
         command = self.program
         if self.traced:
@@ -321,7 +328,7 @@ PROFILE_ROWS = [
     ("tessly::replaceFileAtomically", "… … creating, writing and renaming the temporary"),
     ("tessly::hwmon::SensorFile::read", "across the above: the value reads (thermal and fans)"),
     ("tessly::hwmon::scanSysfs", "across the above: the rediscovery walk"),
-    ("tessly::detail::containerDirectory", "across the above: the container lookups"),
+    ("tessly::detail::containerPlaces", "across the above: the container lookups"),
 ]
 
 

@@ -192,8 +192,12 @@ int main(int argc, char** argv) {
     if (!(minRPM && maxRPM && *minRPM < *maxRPM)) minRPM = maxRPM = std::nullopt;
     std::vector<double> rpms(fans.size());
 
+    // Where the agent publishes: the run-time directory, else beside the control file.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     const std::filesystem::path container =
-        std::filesystem::path(home) / "Library/Group Containers/group.app.tessly.sensors";
+        runtime != nullptr && runtime[0] == '/'
+            ? std::filesystem::path(runtime) / "tessly"
+            : std::filesystem::path(home) / ".local/state/tessly";
     std::error_code ignored;
     std::filesystem::create_directories(container, ignored);
     const int dir = ::open(container.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

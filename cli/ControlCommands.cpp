@@ -111,15 +111,16 @@ int runControlShow(Console& console) {
                (ago >= 0 ? durationText(ago) + " ago" : "in " + durationText(ago)) +
                " (agents launched before it stop)";
     }
-    console.out << TextTable({labelWidth})
-                       .add({"Autostart",
-                             std::string(onOff(control.autostart)) +
-                                 (control.autostart
-                                      ? " (the agent keeps itself registered as a login item)"
-                                      : " (the agent keeps itself unregistered)")})
-                       .add({"Stop request", stop})
-                       .add({"File", file})
-                       .text();
+    console.out
+        << TextTable({labelWidth})
+               .add({"Autostart",
+                     std::string(onOff(control.autostart)) +
+                         (control.autostart ? " (the agent keeps itself registered as a login item)"
+                                            : " (the agent keeps itself unregistered)")})
+               .add({"Stop request", stop})
+               .add({"File", file})
+               .add({"Payload", terminalSafe(payloadStatus(console.clock.wallNow()).file.string())})
+               .text();
     return exitOK;
 }
 

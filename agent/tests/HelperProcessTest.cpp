@@ -45,9 +45,9 @@ class Helper {
     };
 
     Helper(const std::string& program, const fs::path& errors, Limits limits = {}) {
-        std::vector<std::string> environment{
-            "HOME=" + std::string(::getenv("HOME")),
-            "XDG_CONFIG_HOME=" + std::string(::getenv("XDG_CONFIG_HOME")), "PATH=/usr/bin:/bin"};
+        std::vector<std::string> environment{"PATH=/usr/bin:/bin"};
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR"})
+            environment.push_back(std::string(name) + "=" + ::getenv(name));
         for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
             if (const char* value = ::getenv(name))
                 environment.push_back(std::string(name) + "=" + value);
@@ -114,8 +114,8 @@ class HelperProcessTest : public ::testing::Test, protected ScratchHome {
         return eventually([&] { return payload() && payload()->sampledAt > after; }, limit);
     }
     void writeControl(const std::string& json) const {
-        writeFile(container() / "control.new", json);
-        fs::rename(container() / "control.new", controlFile());
+        writeFile(controlDirectory() / "control.new", json);
+        fs::rename(controlDirectory() / "control.new", controlFile());
     }
     void SetUp() override { fs::create_directories(container()); }
 };

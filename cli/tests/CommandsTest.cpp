@@ -22,9 +22,10 @@ namespace tessly::cli::testing {
 namespace {
 
 using Args = std::vector<std::string>;
-const std::string sensorsText = "~/Library/Group Containers/group.app.tessly.sensors/sensors.json";
-
-class Commands : public CliTest {};
+class Commands : public CliTest {
+  protected:
+    const std::string sensorsText = sensorsFile().string();
+};
 
 TEST_F(Commands, ReadPrintsTheCurrentPayloadOrSaysWhyThereIsNone) {
     SensorBridge::write(fullPayload(kNewYear - 0.5));
@@ -44,12 +45,12 @@ TEST_F(Commands, ReadPrintsTheCurrentPayloadOrSaysWhyThereIsNone) {
          "the last payload, in " + sensorsText +
              ", is stamped 1 h 0 min in the future; payloads more than 6 s ahead count as "
              "absent (was the clock set back?)"},
-        {"below a regular file", [&] { writeFile(home / "Library", "a file"); },
-         "~/Library is not a directory, so there can be no " + sensorsText},
+        {"below a regular file", [&] { writeFile(container(), "a file"); },
+         container().string() + " is not a directory, so there can be no " + sensorsText},
     };
     for (const auto& [name, arrange, why] : cases) {
         SCOPED_TRACE(name);
-        fs::remove_all(home / "Library");
+        fs::remove_all(container());
         arrange();
         const auto outcome = run({"read"});
         EXPECT_EQ(outcome.status, 1);
@@ -106,7 +107,7 @@ TEST_F(Commands, ACommandLineThatCannotBeUnderstoodGetsAHint) {
     EXPECT_EQ(run({"--version"}).out, "tessly " + std::string(versionText()) + "\n");
     EXPECT_NE(run({"control", "stop", "--help"}).out.find("Usage: tessly control stop"),
               std::string::npos);
-    EXPECT_FALSE(fs::exists(home / "Library"));
+    EXPECT_FALSE(fs::exists(container()) || fs::exists(controlDirectory()));
 }
 
 TEST_F(Commands, ControlRoundTripsKeepWhatTheyDoNotChange) {
@@ -120,7 +121,8 @@ TEST_F(Commands, ControlRoundTripsKeepWhatTheyDoNotChange) {
     EXPECT_EQ(withoutHome(run({"control", "show"}).out),
               "Autostart    on (the agent keeps itself registered as a login item)\n"
               "Stop request 2026-01-01T00:00:00.250Z, 12.0 s ago (agents launched before it stop)\n"
-              "File         ~/Library/Group Containers/group.app.tessly.sensors/control.json\n");
+              "File         " +
+                  controlFile().string() + "\nPayload      " + sensorsFile().string() + "\n");
     EXPECT_EQ(run({"control", "autostart", "off"}).status, 0);
     EXPECT_EQ(readFile(controlFile()), R"({"autostart":false,"stopRequestedAt":1767225600.25})");
 
@@ -340,7 +342,8 @@ bool isTerminalSafe(std::string_view text) {
 
 TEST_F(Commands, TextFromFilesAndTheSystemReachesTheTerminalEscaped) {
     const std::string hostile = "\x1b]0;owned\a\x1b[2J\r\xc2\x9b\x7f\xff";
-    ScopedEnv oddHome("HOME", (dir / ("home" + hostile)).string());
+    ScopedEnv oddState("XDG_STATE_HOME", (dir / ("state" + hostile)).string());
+    ScopedEnv oddRuntime("XDG_RUNTIME_DIR", (dir / ("run" + hostile)).string());
     SensorsPayload payload = fullPayload(kNewYear - 0.5);
     payload.helperVersion = "1.0" + hostile;
     SensorBridge::write(payload);

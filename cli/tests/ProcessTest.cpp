@@ -59,12 +59,13 @@ class TesslyProcess : public ::testing::Test, protected tessly::testing::Scratch
         for (const auto& arg : args)
             argv.push_back(arg.c_str());
         argv.push_back(nullptr);
-        const std::string homeEnv = "HOME=" + home.string();
-        const std::string configEnv = "XDG_CONFIG_HOME=" + (dir / "config").string();
-        const char* envp[] = {homeEnv.c_str(), configEnv.c_str(), "TERM=xterm",
-                              "PATH=/usr/bin:/bin", nullptr};
+        const std::vector<std::string> scratch = environment();
+        std::vector<const char*> envp{"TERM=xterm", "PATH=/usr/bin:/bin"};
+        for (const auto& variable : scratch)
+            envp.push_back(variable.c_str());
+        envp.push_back(nullptr);
         ::execve(TESSLY_CLI_PATH, const_cast<char* const*>(argv.data()),
-                 const_cast<char* const*>(envp));
+                 const_cast<char* const*>(envp.data()));
         ::_exit(127);
     }
 

@@ -1,24 +1,38 @@
 #pragma once
-// The per-OS seam of the container lookup (containerURL), internal to TesslyKit.
-// exchange/CMakeLists.txt compiles exactly one implementation:
-//   linux/Container.cpp   the home-relative fallback below ($HOME, else the passwd entry)
-//   darwin/Container.mm   (its own issue) containerURLForSecurityApplicationGroupIdentifier:,
-//                         else the fallback below homeDirectoryForCurrentUser
+// The per-OS seam of the container lookup, internal to TesslyKit. exchange/CMakeLists.txt
+// compiles exactly one implementation:
+//   linux/Container.cpp   XDG places: the payload in $XDG_RUNTIME_DIR/tessly (memory), the
+//                         control file in $XDG_STATE_HOME/tessly (disk)
+//   darwin/Container.mm   containerURLForSecurityApplicationGroupIdentifier:, else the fallback
+//                         below homeDirectoryForCurrentUser, for both files
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace tessly::detail {
 
-// The shared container directory of the application group `groupID`, or null when the platform
-// names none and no home directory is known. Looked up afresh on every call; nothing is created,
-// and whether the directory exists is not looked at. The directory is held for the calling
-// thread and stays valid until that thread's next call, which rebuilds it only when the lookup
-// gives another place, so the every-second lookup copies nothing. Reads the process environment,
-// so it must not race with setenv. Never throws.
-const std::filesystem::path* containerDirectory(std::string_view groupID) noexcept;
+// Where the exchange files of one application group live.
+struct ContainerPlaces {
+    // "sensors.json", its temporaries and the agent's lock: rewritten every second, so where
+    // the platform offers a place in memory it is there.
+    std::filesystem::path payload;
+    // "control.json": the user's wishes, which outlive a reboot.
+    std::filesystem::path control;
+    // Why the payload is on disk although the platform would keep it in memory; empty otherwise.
+    std::string payloadOnDisk;
+};
 
-// Where the platform names no container: "<home>/Library/Group Containers/<groupID>".
+// The places of the application group `groupID`, or null when the platform names none and no
+// home directory is known. Looked up afresh on every call; nothing is created, and whether the
+// directories exist is not looked at (except that a run-time directory must be fit for the
+// payload: a directory of this user's, closed to others). The places are held for the calling
+// thread and stay valid until that thread's next call, which rebuilds them only when the lookup
+// gives other places, so the every-second lookup copies nothing and makes no system call. Reads
+// the process environment, so it must not race with setenv. Never throws.
+const ContainerPlaces* containerPlaces(std::string_view groupID) noexcept;
+
+// Where macOS names no container: "<home>/Library/Group Containers/<groupID>".
 inline std::filesystem::path fallbackContainer(const std::filesystem::path& home,
                                                std::string_view groupID) {
     return home / "Library" / "Group Containers" / groupID;

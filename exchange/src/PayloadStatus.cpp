@@ -16,12 +16,13 @@
 namespace tessly {
 namespace {
 
-// Looks the container up and reads `fileName` into `bytes`. False, with the status's file, state
-// and error set to where and how it failed, when there is nothing to decode.
+// Looks the file's directory up and reads `fileName` into `bytes`. False, with the status's file,
+// state and error set to where and how it failed, when there is nothing to decode.
 template <class Status>
 bool locateAndRead(Status& status, std::string_view fileName, std::string& bytes) {
     using State = typename Status::State;
-    const auto* container = SharedContainer::lookUpDirectory();
+    const auto* container = fileName == "control.json" ? SharedContainer::lookUpControlDirectory()
+                                                       : SharedContainer::lookUpDirectory();
     if (container == nullptr) return false;  // noContainer, the status's initial state
     status.file = *container / fileName;
     detail::FileContent content = detail::readSmallRegularFile(status.file);

@@ -1,4 +1,4 @@
-// The two files of the shared container. Every operation looks the container up anew
+// The two exchange files. Every operation looks the file's directory up anew
 // and drops each failure where it happens.
 
 #include <TesslyKit/PayloadStatus.h>
@@ -19,10 +19,16 @@ namespace {
 constexpr std::string_view sensorsFileName = "sensors.json";
 constexpr std::string_view controlFileName = "control.json";
 
+// The directory that holds `fileName`.
+const std::filesystem::path* directoryOf(std::string_view fileName) {
+    return fileName == controlFileName ? SharedContainer::lookUpControlDirectory()
+                                       : SharedContainer::lookUpDirectory();
+}
+
 template <class Record>
 WriteOutcome store(const Record& record, std::string_view fileName, Durability durability) {
     using State = WriteOutcome::State;
-    const auto* container = SharedContainer::lookUpDirectory();
+    const auto* container = directoryOf(fileName);
     if (container == nullptr) return {State::noContainer};
     // The container is created, with any missing parents, by every write; an error (a regular
     // file in the way, say) is ignored and the write then fails. It is created only when a write
@@ -41,7 +47,7 @@ WriteOutcome store(const Record& record, std::string_view fileName, Durability d
 }
 
 std::optional<std::string> load(std::string_view fileName) {
-    const auto* container = SharedContainer::lookUpDirectory();
+    const auto* container = directoryOf(fileName);
     if (container == nullptr) return std::nullopt;
     return std::move(detail::readSmallRegularFile(*container / fileName).bytes);
 }

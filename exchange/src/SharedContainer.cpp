@@ -7,25 +7,52 @@
 #include <new>
 
 namespace tessly::SharedContainer {
+namespace {
+
+std::optional<std::filesystem::path> copied(const std::filesystem::path* directory) noexcept {
+    if (directory == nullptr) return std::nullopt;
+    try {
+        return *directory;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace
 
 std::optional<std::filesystem::path> directory() noexcept {
-    const auto* container = lookUpDirectory();
-    if (container == nullptr) return std::nullopt;
+    return copied(lookUpDirectory());
+}
+
+std::optional<std::filesystem::path> controlDirectory() noexcept {
+    return copied(lookUpControlDirectory());
+}
+
+std::optional<std::string> payloadOnDisk() noexcept {
+    const auto* places = detail::containerPlaces(SensorBridge::groupID);
+    if (places == nullptr || places->payloadOnDisk.empty()) return std::nullopt;
     try {
-        return *container;
+        return places->payloadOnDisk;
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
 }
 
 const std::filesystem::path* lookUpDirectory() noexcept {
-    return detail::containerDirectory(SensorBridge::groupID);
+    const auto* places = detail::containerPlaces(SensorBridge::groupID);
+    return places ? &places->payload : nullptr;
+}
+
+const std::filesystem::path* lookUpControlDirectory() noexcept {
+    const auto* places = detail::containerPlaces(SensorBridge::groupID);
+    return places ? &places->control : nullptr;
 }
 
 std::size_t removeStaleTemporaries(std::string_view fileName, double minAgeSeconds) noexcept {
-    const auto* container = lookUpDirectory();
-    if (!container) return 0;
-    return detail::removeStaleTemporaries(*container, fileName, minAgeSeconds);
+    const auto* directory =
+        fileName == "control.json" ? lookUpControlDirectory() : lookUpDirectory();
+    if (!directory) return 0;
+    return detail::removeStaleTemporaries(*directory, fileName, minAgeSeconds);
 }
 
 }  // namespace tessly::SharedContainer

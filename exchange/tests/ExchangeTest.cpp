@@ -33,15 +33,42 @@ std::vector<std::string> entries(const fs::path& directory) {
 
 class ExchangeTest : public ::testing::Test, protected ScratchHome {};
 
-TEST_F(ExchangeTest, TheContainerIsBelowHomeOrThePasswdHome) {
+// The payload in memory ($XDG_RUNTIME_DIR/tessly) only where that is a directory of this user's
+// closed to others; else on disk beside control.json ($XDG_STATE_HOME/tessly, by default
+// ~/.local/state/tessly), saying why.
+TEST_F(ExchangeTest, EachFileLivesWhereTheXdgBaseDirectoriesPutItsKind) {
     EXPECT_EQ(SharedContainer::directory(), container());
+    EXPECT_EQ(SharedContainer::controlDirectory(), controlDirectory());
+    EXPECT_EQ(SharedContainer::payloadOnDisk(), std::nullopt);
+
+    const fs::path open = dir / "open", file = dir / "file";
+    fs::create_directories(open);
+    fs::permissions(open, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+    writeFile(file, "");
+    const std::pair<std::optional<std::string>, std::string> unfit[] = {
+        {std::nullopt, "XDG_RUNTIME_DIR is not set to an absolute path"},
+        {"run", "XDG_RUNTIME_DIR is not set to an absolute path"},
+        {(dir / "missing").string(),
+         "XDG_RUNTIME_DIR (" + (dir / "missing").string() + ") is not a directory"},
+        {file.string(), "XDG_RUNTIME_DIR (" + file.string() + ") is not a directory"},
+        {open.string(),
+         "XDG_RUNTIME_DIR (" + open.string() + ") is not this user's with mode 0700"},
+    };
+    for (const auto& [value, why] : unfit) {
+        ScopedEnv variable("XDG_RUNTIME_DIR", value);
+        EXPECT_EQ(SharedContainer::directory(), controlDirectory());
+        EXPECT_EQ(SharedContainer::payloadOnDisk(), why);
+    }
+    EXPECT_EQ(SharedContainer::directory(), container());
+
+    ScopedEnv noState("XDG_STATE_HOME", std::nullopt);
+    EXPECT_EQ(SharedContainer::controlDirectory(), home / ".local/state/tessly");
     for (const char* odd : {static_cast<const char*>(nullptr), "", "relative/home"}) {
         ScopedEnv oddHome("HOME", odd ? std::optional<std::string>(odd) : std::nullopt);
-        // The passwd entry's home; a user without one has no container.
-        if (const auto directory = SharedContainer::directory()) {
+        // The passwd entry's home; a user without one has no control file.
+        if (const auto directory = SharedContainer::controlDirectory()) {
             EXPECT_TRUE(directory->is_absolute());
-            EXPECT_TRUE(directory->string().ends_with(
-                "/Library/Group Containers/group.app.tessly.sensors"));
+            EXPECT_TRUE(directory->string().ends_with("/.local/state/tessly"));
         }
     }
 }
@@ -54,7 +81,8 @@ TEST_F(ExchangeTest, AWriteCreatesTheContainerAndReplacesTheWholeFile) {
     EXPECT_EQ(readFile(sensorsFile()), R"({"sampledAt":1767225601.5})");
     SensorBridge::writeControl({.autostart = true, .stopRequestedAt = 1.5});  // of any age
     EXPECT_EQ(SensorBridge::readControl()->stopRequestedAt, 1.5);
-    EXPECT_EQ(entries(container()), (std::vector<std::string>{"control.json", "sensors.json"}));
+    EXPECT_EQ(entries(container()), std::vector<std::string>{"sensors.json"});
+    EXPECT_EQ(entries(controlDirectory()), std::vector<std::string>{"control.json"});
 
     // A payload that cannot be encoded writes nothing; a write that cannot complete (a
     // directory squats on the temporary's rename target) keeps the previous file and leaves no
@@ -65,7 +93,7 @@ TEST_F(ExchangeTest, AWriteCreatesTheContainerAndReplacesTheWholeFile) {
     fs::create_directories(controlFile() / "squatter");
     SensorBridge::writeControl({.autostart = true});
     EXPECT_TRUE(fs::is_directory(controlFile()));
-    EXPECT_EQ(entries(container()), (std::vector<std::string>{"control.json", "sensors.json"}));
+    EXPECT_EQ(entries(controlDirectory()), std::vector<std::string>{"control.json"});
 }
 
 // A payload counts at most staleAfter old and at most staleAfter ahead: further ahead it was
@@ -114,12 +142,14 @@ TEST_F(ExchangeTest, EachWayOfHavingNoRecordIsToldApart) {
          PState::unreadable, CState::unreadable, 0},
         {"over 1 MiB", content(std::string((1 << 20) + 1, ' ')), PState::unreadable,
          CState::unreadable, 0},
-        {"below a regular file", [this](const fs::path&) { writeFile(home / "Library", "a file"); },
-         PState::missing, CState::missing, ENOTDIR},
+        {"below a regular file",
+         [](const fs::path& file) { writeFile(file.parent_path(), "a file"); }, PState::missing,
+         CState::missing, ENOTDIR},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove_all(home / "Library");
+        fs::remove_all(container());
+        fs::remove_all(controlDirectory());
         c.arrange(sensorsFile());
         c.arrange(controlFile());
         const PayloadStatus payload = payloadStatus(sampledAt);
@@ -135,7 +165,8 @@ TEST_F(ExchangeTest, EachWayOfHavingNoRecordIsToldApart) {
     }
     // A read that fails for a reason that says nothing about the file (here a path too long to
     // look up) is no statement that there is no record.
-    ScopedEnv longHome("HOME", home.string() + "/" + std::string(5000, 'h'));
+    const std::string tooLong = home.string() + "/" + std::string(5000, 'h');
+    ScopedEnv longState("XDG_STATE_HOME", tooLong), longRuntime("XDG_RUNTIME_DIR", tooLong);
     EXPECT_EQ(controlStatus().state, CState::unavailable);
     EXPECT_EQ(controlStatus().error, ENAMETOOLONG);
     EXPECT_FALSE(controlStatus().isConclusive());

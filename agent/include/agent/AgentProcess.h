@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include <TesslyKit/SharedContainer.h>
+
 #include "agent/AppHost.h"
 #include "agent/PublisherLock.h"
 #include "agent/SensorsAgent.h"
@@ -41,6 +43,11 @@ class AgentProcess {
             SystemLog::Default().writeLine(
                 "Tessly Helper: publishing without the single-agent lock: " +
                 (lock_->reason().empty() ? std::string("out of memory") : lock_->reason()));
+        }
+        if (const auto why = SharedContainer::payloadOnDisk()) {
+            SystemLog::Default().writeLine("Tessly Helper: publishing to " +
+                                           SharedContainer::directory().value_or("?").string() +
+                                           " on disk, every second: " + *why);
         }
         // Kept here for the process's life: the application does not own its delegate.
         agent_ = std::make_shared<SensorsAgent>();

@@ -5,7 +5,7 @@
 // for a reason that says nothing about the file (out of descriptors or memory, an I/O error),
 // content that is no valid record, or (for the payload) a sample that is not current.
 //
-// Each call looks the container up anew and reads its file once, by the same rules as
+// Each call looks the file's directory up anew and reads its file once, by the same rules as
 // SensorBridge (regular files of at most 1 MiB, the strict JSON form), so for the same file a
 // payload status is `current` exactly when SensorBridge::read(now) yields the payload, and a
 // control status is `present` exactly when SensorBridge::readControl() yields the record.
@@ -30,7 +30,7 @@ struct PayloadStatus {
     };
 
     State state = State::noContainer;
-    // "sensors.json" in the container; empty with noContainer.
+    // "sensors.json" in its directory; empty with noContainer.
     std::filesystem::path file;
     // The decoded payload, current or stale; absent in every other state.
     std::optional<SensorsPayload> payload;
@@ -52,7 +52,7 @@ struct ControlStatus {
     };
 
     State state = State::noContainer;
-    // "control.json" in the container; empty with noContainer.
+    // "control.json" in its directory; empty with noContainer.
     std::filesystem::path file;
     // The record when present; absent in every other state.
     std::optional<SensorControl> control;

@@ -28,8 +28,9 @@ std::optional<std::filesystem::path> pathOf(NSURL* url) {
 
 }  // namespace
 
-const std::filesystem::path* containerDirectory(std::string_view groupID) noexcept {
-    thread_local std::optional<std::filesystem::path> kept;
+// Both files in the one container, as the main application expects them.
+const ContainerPlaces* containerPlaces(std::string_view groupID) noexcept {
+    thread_local std::optional<ContainerPlaces> kept;
     try {
         kept.reset();
         @autoreleasepool {
@@ -40,14 +41,14 @@ const std::filesystem::path* containerDirectory(std::string_view groupID) noexce
             NSFileManager* files = NSFileManager.defaultManager;
             // On macOS the system names a location of the right form even for a group the
             // application is not entitled to, so this rarely falls through.
-            if (auto container =
-                    pathOf([files containerURLForSecurityApplicationGroupIdentifier:group])) {
-                kept = std::move(container);
-                return &*kept;
+            auto container =
+                pathOf([files containerURLForSecurityApplicationGroupIdentifier:group]);
+            if (!container) {
+                const auto home = pathOf(files.homeDirectoryForCurrentUser);
+                if (!home) return nullptr;
+                container = fallbackContainer(*home, groupID);
             }
-            const auto home = pathOf(files.homeDirectoryForCurrentUser);
-            if (!home) return nullptr;
-            kept = fallbackContainer(*home, groupID);
+            kept = ContainerPlaces{*container, *container, {}};
             return &*kept;
         }
     } catch (const std::exception&) {  // allocation failure only: no container then

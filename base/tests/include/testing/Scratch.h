@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tessly::testing {
 
@@ -53,23 +54,35 @@ class ScopedEnv {
     std::optional<std::string> old_;
 };
 
-// A scratch directory holding the test's HOME ("home") and XDG_CONFIG_HOME ("config").
+// A scratch directory holding the test's HOME ("home"), XDG_CONFIG_HOME ("config"),
+// XDG_STATE_HOME ("state") and XDG_RUNTIME_DIR ("run", mode 0700 as a login manager makes it).
 class ScratchHome {
   public:
     const TempDir dir;
     const fs::path home = dir / "home";
+    const fs::path runtime = dir / "run";
 
-    fs::path container() const {
-        return home / "Library/Group Containers/group.app.tessly.sensors";
-    }
+    // Where the payload and the agent's lock live, and where control.json does.
+    fs::path container() const { return runtime / "tessly"; }
+    fs::path controlDirectory() const { return dir / "state/tessly"; }
     fs::path sensorsFile() const { return container() / "sensors.json"; }
-    fs::path controlFile() const { return container() / "control.json"; }
+    fs::path controlFile() const { return controlDirectory() / "control.json"; }
     fs::path autostartEntry() const { return dir / "config/autostart/app.tessly.helper.desktop"; }
 
+    // The variables, for a child process's environment.
+    std::vector<std::string> environment() const {
+        return {"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (dir / "config").string(),
+                "XDG_STATE_HOME=" + (dir / "state").string(),
+                "XDG_RUNTIME_DIR=" + runtime.string()};
+    }
+
   private:
-    const bool made_ = fs::create_directories(home);
+    const bool made_ = fs::create_directories(home) && fs::create_directories(runtime) &&
+                       (fs::permissions(runtime, fs::perms::owner_all), true);
     ScopedEnv homeVar_{"HOME", home.string()};
     ScopedEnv configVar_{"XDG_CONFIG_HOME", (dir / "config").string()};
+    ScopedEnv stateVar_{"XDG_STATE_HOME", (dir / "state").string()};
+    ScopedEnv runtimeVar_{"XDG_RUNTIME_DIR", runtime.string()};
 };
 
 // The whole content of a file; empty when it cannot be read.
