@@ -16,12 +16,16 @@
 #include <functional>
 #include <thread>
 
+#include "testing/SanitizedPreload.h"
 #include "testing/Scratch.h"
 
 namespace tessly::testing {
 namespace {
 
 using namespace std::chrono_literals;
+
+// The agents started here pass it on to the trial load of the fake NVML.
+[[maybe_unused]] const bool preloads = letSanitizedLibrariesPreload();
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 6s) {
     for (const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -44,8 +48,10 @@ class Helper {
         std::optional<rlim_t> fileSize;     // the soft RLIMIT_FSIZE
     };
 
-    Helper(const std::string& program, const fs::path& errors, Limits limits = {}) {
-        std::vector<std::string> environment{"PATH=/usr/bin:/bin"};
+    // `environment`: variables beside the scratch places, PATH and the sanitizers' options.
+    Helper(const std::string& program, const fs::path& errors, Limits limits = {},
+           std::vector<std::string> environment = {}) {
+        environment.push_back("PATH=/usr/bin:/bin");
         for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR"})
             environment.push_back(std::string(name) + "=" + ::getenv(name));
         for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
@@ -132,6 +138,26 @@ TEST_F(HelperProcessTest, PublishesEverySecondAndObeysAStop) {
     ASSERT_TRUE(eventually([&] { return helper.ended().has_value(); }));
     EXPECT_TRUE(WIFEXITED(*helper.ended()) && WEXITSTATUS(*helper.ended()) == 0);
     EXPECT_FALSE(fs::exists(autostartEntry()));
+    EXPECT_EQ(readFile(errors), "");
+}
+
+// An NVML whose temperature calls hang for 10 s (a fake, found through LD_LIBRARY_PATH as the
+// loader would find NVIDIA's, which reads its first GPU and then hangs) holds up neither the
+// payloads nor a stop: both come while the call still hangs.
+TEST_F(HelperProcessTest, AHangingNvmlHoldsUpNeitherPayloadsNorAStop) {
+    fs::create_directories(dir / "nvml");
+    fs::copy_file(TESSLY_FAKE_NVML, dir / "nvml/libnvidia-ml.so.1");
+    const fs::path calls = dir / "nvml-calls.txt";
+    Helper helper(TESSLY_HELPER_PATH, errors, {},
+                  {"LD_LIBRARY_PATH=" + (dir / "nvml").string(), "TESSLY_FAKE_NVML_HANG=10",
+                   "TESSLY_FAKE_NVML_LOG=" + calls.string()});
+    ASSERT_TRUE(eventually([&] { return readFile(calls) == "hanging\n"; }, 15s))
+        << readFile(errors);
+    ASSERT_TRUE(payloadAfter(wallNow() + 3)) << "no payload while NVML hangs";
+    writeControl(R"({"autostart":false,"stopRequestedAt":)" + std::to_string(wallNow()) + "}");
+    ASSERT_TRUE(eventually([&] { return helper.ended().has_value(); }));
+    EXPECT_EQ(readFile(calls), "hanging\n") << "the payloads or the stop waited for the call";
+    EXPECT_TRUE(WIFEXITED(*helper.ended()) && WEXITSTATUS(*helper.ended()) == 0);
     EXPECT_EQ(readFile(errors), "");
 }
 

@@ -1,9 +1,13 @@
 // NVIDIA GPUs through NVML, against a fake libnvidia-ml.so.1 scripted through the same loaded copy:
-// what the services list and when NVML is started, restarted and left alone.
+// what the services list and when NVML is started, restarted and left alone, and that a call
+// that hangs or a library that cannot be mapped holds up or ends nothing.
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <thread>
 #include <utility>
 
 #include "FakeNvml.h"
@@ -11,15 +15,26 @@
 #include "base/ManualClock.h"
 #include "platform/linux/HwmonSensors.h"
 #include "platform/linux/NvidiaGPUs.h"
+#include "testing/SanitizedPreload.h"
+#include "testing/Scratch.h"
 #include "thermal/TemperatureCategory.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly::hwmon::testing {
 namespace {
 
+using namespace std::chrono_literals;
+using tessly::testing::readFile;
+using tessly::testing::TempDir;
+using tessly::testing::writeFile;
+
+[[maybe_unused]] const bool preloads = tessly::testing::letSanitizedLibrariesPreload();
+
 constexpr int gpuIsLost = 15;
 constexpr int unknownError = 999;
 constexpr int driverNotLoaded = 9;
+// Generous bounds on waits for the worker, so that a fault fails instead of hanging.
+constexpr double workerLimit = 10.0;
 
 using Listing = std::vector<std::pair<std::string, std::optional<double>>>;
 
@@ -32,20 +47,36 @@ Listing listingOf(TemperatureServices& services) {
     return listing;
 }
 
+bool eventually(const std::function<bool()>& condition) {
+    for (const auto deadline = std::chrono::steady_clock::now() + 10s;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(2ms)) {
+        if (condition()) return true;
+    }
+    return condition();
+}
+
 class NvidiaGPUsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         handle_ = ::dlopen(TESSLY_FAKE_NVML, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(handle_, nullptr) << ::dlerror();
         nvml = reinterpret_cast<FakeNvml* (*)()>(::dlsym(handle_, "fakeNvml"))();
-        *nvml = FakeNvml{};
-        services = makeNvidiaTemperatureServices(clock, TESSLY_FAKE_NVML);
+        *script() = {};
+        services = makeNvidiaTemperatureServices(clock, TESSLY_FAKE_NVML, NvmlStart::firstListing);
     }
     void TearDown() override {
-        services.reset();
         if (handle_ == nullptr) return;
-        EXPECT_EQ(nvml->staleHandleUses, 0);
+        script()->hang = false;
+        services.reset();
+        EXPECT_EQ(script()->staleHandleUses, 0);
         ::dlclose(handle_);
+    }
+
+    FakeNvmlScript script() { return FakeNvmlScript(*nvml); }
+    // The listing once the worker has read every GPU at the clock's time now.
+    Listing settledListing() {
+        EXPECT_TRUE(awaitNvidiaReading(*services, workerLimit));
+        return listingOf(*services);
     }
 
     FakeNvml* nvml = nullptr;
@@ -56,39 +87,44 @@ class NvidiaGPUsTest : public ::testing::Test {
     void* handle_ = nullptr;
 };
 
-// The launch's listing never waits for NVML; the second starts it, and from then each GPU is a
-// GPU temperature, reduced with hwmon's GPUs by maximum.
-TEST_F(NvidiaGPUsTest, TwoGpusAreGpuTemperaturesFromTheSecondSample) {
-    nvml->gpus.push_back({"NVIDIA GeForce RTX 4090", 0, 71});
-    nvml->gpus.push_back({"NVIDIA RTX A2000", 0, 64});
+// The launch's listing starts nothing, the second starts the worker, and from the next one on
+// each GPU is a GPU temperature, reduced with hwmon's GPUs by maximum.
+TEST_F(NvidiaGPUsTest, TwoGpusAreGpuTemperaturesOnceTheSecondSampleStartedNvml) {
+    script()->gpus = {{"NVIDIA GeForce RTX 4090", 0, 71}, {"NVIDIA RTX A2000", 0, 64}};
     SysfsTree tree(R"(
 [class/hwmon/hwmon0]
 name = amdgpu
 temp1_input = 68000
 )");
+    services = makeNvidiaTemperatureServices(clock, TESSLY_FAKE_NVML);
+    TemperatureServices& gpus = *services;
     ThermalSampler sampler(
         joinTemperatureServices(makeHwmonTemperatureServices(tree.root(), tree.reader(), clock),
                                 std::exchange(services, nullptr)),
         nullptr, clock);
     EXPECT_EQ(sampler.sample()->gpuTemperatureC, 68.0);
-    EXPECT_EQ(nvml->inits, 0);
+    EXPECT_FALSE(awaitNvidiaReading(gpus, workerLimit)) << "the launch's listing started NVML";
+    EXPECT_EQ(script()->inits, 0);
+    clock.advance(ThermalSampler::minimumInterval);
+    EXPECT_EQ(sampler.sample()->gpuTemperatureC, 68.0);
+    ASSERT_TRUE(awaitNvidiaReading(gpus, workerLimit));
+    EXPECT_EQ(script()->inits, 1);
     clock.advance(ThermalSampler::minimumInterval);
     EXPECT_EQ(sampler.sample()->gpuTemperatureC, 71.0);
-    EXPECT_EQ(nvml->inits, 1);
+    script()->gpus[0].celsius = 40;
+    ASSERT_TRUE(awaitNvidiaReading(gpus, workerLimit));
     clock.advance(ThermalSampler::minimumInterval);
-    nvml->gpus[0].celsius = 40;
     EXPECT_EQ(sampler.sample()->gpuTemperatureC, 68.0);
-    EXPECT_EQ(nvml->inits, 1);
+    EXPECT_EQ(script()->inits, 1);
     EXPECT_EQ(payloadFieldOf(SensorNaming::hwmon, "nvidia 0 NVIDIA GeForce RTX 4090"),
               "gpuTemperatureC");
 }
 
 TEST_F(NvidiaGPUsTest, ServicesAreNamedByIndexAndProduct) {
-    nvml->gpus.push_back({"NVIDIA GeForce RTX 4090", 0, 71});
-    nvml->gpus.push_back({"NVIDIA RTX A2000", 0, 64});
-    EXPECT_EQ(listingOf(*services), Listing{});
-    EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 NVIDIA GeForce RTX 4090", 71.0},
-                                             {"nvidia 1 NVIDIA RTX A2000", 64.0}}));
+    script()->gpus = {{"NVIDIA GeForce RTX 4090", 0, 71}, {"NVIDIA RTX A2000", 0, 64}};
+    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 NVIDIA GeForce RTX 4090", 71.0},
+                                         {"nvidia 1 NVIDIA RTX A2000", 64.0}}));
+    services.reset();  // the report starts NVML anew, which would void the services' handles
     const auto report = reportNvidiaSensors(
         [](std::string_view n) noexcept { return payloadFieldOf(SensorNaming::hwmon, n); },
         TESSLY_FAKE_NVML);
@@ -105,9 +141,8 @@ TEST_F(NvidiaGPUsTest, AFailedOrImplausibleReadingIsNoValue) {
     const std::pair<int, unsigned> readings[] = {
         {0, 0}, {0, 201}, {0, 4'000'000'000u}, {unknownError, 50}, {0, 200}};
     for (const auto& [result, celsius] : readings)
-        nvml->gpus.push_back({"GPU", result, celsius});
-    listingOf(*services);
-    const Listing listing = listingOf(*services);
+        script()->gpus.push_back({"GPU", result, celsius});
+    const Listing listing = settledListing();
     ASSERT_EQ(listing.size(), std::size(readings));
     for (std::size_t i = 0; i + 1 < listing.size(); ++i) {
         EXPECT_EQ(listing[i].second, std::nullopt) << i;
@@ -118,53 +153,104 @@ TEST_F(NvidiaGPUsTest, AFailedOrImplausibleReadingIsNoValue) {
 // A lost GPU is asked no more; NVML is restarted a minute after it was started, and the GPU is
 // back once NVML finds it again. The other GPU is read throughout.
 TEST_F(NvidiaGPUsTest, ALostGpuIsLeftOutUntilNvmlIsRestarted) {
-    nvml->gpus.push_back({"A", 0, 60});
-    nvml->gpus.push_back({"B", 0, 70});
-    listingOf(*services);
-    EXPECT_EQ(listingOf(*services)[1].second, 70.0);
-    nvml->gpus[1].result = gpuIsLost;
-    EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", std::nullopt}}));
-    const int calls = nvml->temperatureCalls;
+    script()->gpus = {{"A", 0, 60}, {"B", 0, 70}};
+    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", 70.0}}));
+    script()->gpus[1].result = gpuIsLost;
+    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", std::nullopt}}));
+    const int calls = script()->gpus[1].temperatureCalls;
     clock.advance(59);
-    EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", std::nullopt}}));
-    EXPECT_EQ(nvml->temperatureCalls, calls + 1);
-    EXPECT_EQ(nvml->inits, 1);
-    nvml->gpus[1] = {"B", 0, 72};
+    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", std::nullopt}}));
+    EXPECT_EQ(script()->gpus[1].temperatureCalls, calls);
+    EXPECT_EQ(script()->inits, 1);
+    script()->gpus[1] = {"B", 0, 72};
     clock.advance(1);
-    EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", 72.0}}));
-    EXPECT_EQ(nvml->inits, 2);
+    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", 72.0}}));
+    EXPECT_EQ(script()->inits, 2);
 }
 
-// No library, an NVML that will not start, or one whose calls all fail, as after a driver update
-// under the running agent: no services, a retry at most once a minute, and the GPUs back once
-// NVML starts again.
+// An NVML that will not start, or one whose calls all fail, as after a driver update under the
+// running agent: no services, a retry at most once a minute, and the GPUs back once NVML starts
+// again.
 TEST_F(NvidiaGPUsTest, WithoutAWorkingNvmlThereAreNoServicesAndARetryAMinuteLater) {
-    EXPECT_EQ(listingOf(*makeNvidiaTemperatureServices(clock, "/nonexistent/libnvidia-ml.so.1",
-                                                       NvmlStart::firstListing)),
-              Listing{});
-
-    nvml->gpus.push_back({"A", 0, 60});
-    nvml->initResult = driverNotLoaded;
-    listingOf(*services);
-    EXPECT_EQ(services->copyServices(), nullptr);
+    script()->gpus = {{"A", 0, 60}};
+    script()->initResult = driverNotLoaded;
+    EXPECT_EQ(settledListing(), Listing{});
     clock.advance(30);
-    EXPECT_EQ(services->copyServices(), nullptr);
-    EXPECT_EQ(nvml->inits, 1);
-    nvml->initResult = 0;
+    EXPECT_EQ(settledListing(), Listing{});
+    EXPECT_EQ(script()->inits, 1);
+    script()->initResult = 0;
     clock.advance(30);
-    EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", 60.0}}));
+    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 60.0}}));
 
     // The driver is replaced: every call fails until NVML is started again.
-    nvml->gpus[0].result = unknownError;
-    nvml->initResult = driverNotLoaded;
-    EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", std::nullopt}}));
+    script()->gpus[0].result = unknownError;
+    script()->initResult = driverNotLoaded;
+    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", std::nullopt}}));
     clock.advance(60);
-    EXPECT_EQ(services->copyServices(), nullptr);
-    nvml->initResult = 0;
-    nvml->gpus[0] = {"A", 0, 61};
+    EXPECT_EQ(settledListing(), Listing{});
+    script()->initResult = 0;
+    script()->gpus[0] = {"A", 0, 61};
     clock.advance(60);
-    EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", 61.0}}));
-    EXPECT_EQ(nvml->inits, 4);
+    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 61.0}}));
+    EXPECT_EQ(script()->inits, 4);
+}
+
+// A call that does not return holds up neither a listing, nor the services' end, nor a report. The
+// GPU is left out once its last reading is more than 2 s old on the services' clock, and is back
+// when the worker reads it again; a worker left in a call closes NVML once the call returns.
+TEST_F(NvidiaGPUsTest, AHangingCallHoldsUpNoListingNoEndAndNoReport) {
+    script()->gpus = {{"A", 0, 60}};
+    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 60.0}}));
+    script()->hang = true;
+    clock.advance(2);
+    EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", 60.0}}));
+    clock.advance(0.5);
+    EXPECT_EQ(listingOf(*services), Listing{});
+    ASSERT_TRUE(eventually([&] { return script()->hanging == 1; }));
+    EXPECT_EQ(listingOf(*services), Listing{});
+    EXPECT_EQ(script()->hanging, 1) << "the listing waited for the call";
+    script()->hang = false;
+    EXPECT_TRUE(eventually([&] { return listingOf(*services) == Listing{{"nvidia 0 A", 60.0}}; }));
+
+    script()->hang = true;
+    clock.advance(10);
+    EXPECT_EQ(listingOf(*services), Listing{});
+    ASSERT_TRUE(eventually([&] { return script()->hanging == 1; }));
+    services.reset();
+    EXPECT_EQ(script()->hanging, 1) << "the services' end waited for the call";
+    EXPECT_EQ(script()->shutdowns, 0);
+    script()->hang = false;
+    EXPECT_TRUE(eventually([&] { return script()->shutdowns == 1; }));
+
+    // A report waits no longer than it is told (5 s in `tessly sensors`).
+    script()->hang = true;
+    EXPECT_EQ(reportNvidiaSensors(nullptr, TESSLY_FAKE_NVML, 1.0).size(), 0u);
+    EXPECT_EQ(script()->hanging, 1) << "the report waited for the call";
+    script()->hang = false;
+    EXPECT_TRUE(eventually([&] { return script()->shutdowns == 2; }));
+}
+
+// A library the dynamic loader dies on (cut short by a half-written driver install, or garbled
+// after its headers) is refused like a missing one or one dlopen rejects, by the services and
+// the report alike, and this process lives on.
+TEST_F(NvidiaGPUsTest, ALibraryTheLoaderCannotMapIsRefused) {
+    const TempDir dir;
+    const std::string library = readFile(TESSLY_FAKE_NVML);
+    ASSERT_GT(library.size(), 4096u);
+    const std::pair<const char*, std::optional<std::string>> copies[] = {
+        {"missing", std::nullopt},
+        {"truncated", library.substr(0, 1024)},
+        {"garbled", library.substr(0, 1024) + std::string(library.size() - 1024, 'x')},
+        {"garbage", std::string(library.size(), 'x')},
+    };
+    for (const auto& [name, bytes] : copies) {
+        const std::string path = (dir / name).string();
+        if (bytes) writeFile(path, *bytes);
+        const auto gpus = makeNvidiaTemperatureServices(clock, path, NvmlStart::firstListing);
+        EXPECT_TRUE(awaitNvidiaReading(*gpus, workerLimit)) << name;
+        EXPECT_EQ(gpus->copyServices(), nullptr) << name;
+        EXPECT_EQ(reportNvidiaSensors(nullptr, path).size(), 0u) << name;
+    }
 }
 
 }  // namespace
