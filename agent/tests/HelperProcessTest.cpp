@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <functional>
+#include <sstream>
 #include <thread>
 
 #include "testing/SanitizedPreload.h"
@@ -44,8 +45,9 @@ double wallNow() {
 class Helper {
   public:
     struct Limits {
-        std::optional<rlim_t> descriptors;  // RLIMIT_NOFILE, soft and hard
-        std::optional<rlim_t> fileSize;     // the soft RLIMIT_FSIZE
+        std::optional<rlim_t> descriptors;      // RLIMIT_NOFILE, soft and hard
+        std::optional<rlim_t> fileSize;         // the soft RLIMIT_FSIZE
+        std::optional<rlim_t> softDescriptors;  // then the soft RLIMIT_NOFILE alone
     };
 
     // `environment`: variables beside the scratch places, PATH and the sanitizers' options.
@@ -78,6 +80,10 @@ class Helper {
         }
         if (limits.descriptors) {
             limit = {*limits.descriptors, *limits.descriptors};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
+        if (limits.softDescriptors && ::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+            limit.rlim_cur = *limits.softDescriptors;
             ::setrlimit(RLIMIT_NOFILE, &limit);
         }
         const char* argv[] = {program.c_str(), nullptr};
@@ -204,10 +210,26 @@ TEST_F(HelperProcessTest, ASecondAgentLeavesAtOnceAndAKilledOneBlocksNobody) {
 // read by open, read and close, and the exchange files and the login item still get theirs.
 TEST_F(HelperProcessTest, EightDescriptorsAreEnoughToPublishAndKeepTheLoginItem) {
     writeControl(R"({"autostart":true})");
-    Helper helper(TESSLY_HELPER_PATH, errors, {.descriptors = 8, .fileSize = std::nullopt});
+    Helper helper(TESSLY_HELPER_PATH, errors,
+                  {.descriptors = 8, .fileSize = std::nullopt, .softDescriptors = std::nullopt});
     ASSERT_TRUE(payloadAfter(wallNow() + 1)) << readFile(errors);
     EXPECT_TRUE(fs::exists(autostartEntry()));
     EXPECT_FALSE(helper.ended());
+}
+
+// A soft descriptor limit below the hard one is raised to the hard one, for the sensor files.
+TEST_F(HelperProcessTest, RaisesItsSoftDescriptorLimitToTheHardOne) {
+    Helper helper(TESSLY_HELPER_PATH, errors,
+                  {.descriptors = std::nullopt, .fileSize = std::nullopt, .softDescriptors = 64});
+    ASSERT_TRUE(payloadAfter(0)) << readFile(errors);
+    std::istringstream limits(readFile("/proc/" + std::to_string(helper.pid()) + "/limits"));
+    std::string line, soft, hard;
+    while (std::getline(limits, line) && !line.starts_with("Max open files")) {
+    }
+    ASSERT_TRUE(line.starts_with("Max open files"));
+    std::istringstream(line.substr(14)) >> soft >> hard;
+    EXPECT_NE(soft, "64") << line;
+    EXPECT_EQ(soft, hard) << line;
 }
 
 // Once the program file is replaced (an upgrade), an entry naming its path would start something
@@ -255,7 +277,8 @@ TEST_F(HelperProcessTest, AnAgentThatCannotLockOrPublishSaysSoOnceAndGoesOn) {
 TEST_F(HelperProcessTest, FailingWritesKeepTheLastPayloadUntilWritingWorksAgain) {
     SensorBridge::write({.sampledAt = 1'000'000.5, .helperVersion = "previous"});
     const std::string previous = readFile(sensorsFile());
-    Helper helper(TESSLY_HELPER_PATH, errors, {.descriptors = std::nullopt, .fileSize = 0});
+    Helper helper(TESSLY_HELPER_PATH, errors,
+                  {.descriptors = std::nullopt, .fileSize = 0, .softDescriptors = std::nullopt});
     std::this_thread::sleep_for(2300ms);
     ASSERT_FALSE(helper.ended()) << "the agent ended while writes failed";
     EXPECT_EQ(readFile(sensorsFile()), previous);

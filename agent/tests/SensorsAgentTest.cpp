@@ -2,6 +2,7 @@
 // publishes at launch and on every tick, and how it obeys the control file. Files go to a
 // scratch HOME through the real TesslyKit.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -227,6 +228,30 @@ TEST_F(SensorsAgentTest, AnUnchangedControlFileIsNotReadAgain) {
     EXPECT_EQ(reader.read().control->autostart, false);
     fs::remove(controlFile());
     EXPECT_EQ(reader.read().state, ControlStatus::State::missing);
+}
+
+// A replacement of the same size is read on the next tick even when it carries the same
+// modification time (coarse file-system timestamps stamp writes close together alike): a new
+// stop time of the same length stops the agent.
+TEST_F(SensorsAgentTest, AReplacementOfTheSameSizeAndTimeIsReadOnTheNextTick) {
+    std::vector<std::uintmax_t> sizes;
+    const auto replace = [&](double stopRequestedAt) {
+        const fs::path next = controlDirectory() / "control.next";
+        writeFile(next, *encodeJSON(
+                            SensorControl{.autostart = true, .stopRequestedAt = stopRequestedAt}));
+        const timespec stamp[2] = {{1'767'225'600, 0}, {1'767'225'600, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, next.c_str(), stamp, 0), 0);
+        sizes.push_back(fs::file_size(next));
+        fs::rename(next, controlFile());
+    };
+    launch();
+    replace(agent->launchedAt() - 1);
+    tick();
+    ASSERT_EQ(host.terminateRequests, 0);
+    replace(agent->launchedAt() + 1);
+    ASSERT_EQ(sizes[0], sizes[1]);
+    tick();
+    EXPECT_EQ(host.terminateRequests, 1);
 }
 
 TEST_F(SensorsAgentTest, WithoutATimerTheAgentSaysSoAndEndsWithAFailure) {

@@ -374,6 +374,9 @@ TEST_F(Commands, SensorsReportsAnotherMachinesSysfsAndStaysInsideIt) {
     ASSERT_EQ(::mkfifo((sys / "class/hwmon/hwmon1/fan2_input").c_str(), 0600), 0);
     fs::create_symlink(dir / "outside", sys / "class/hwmon/hwmon2");
     fs::create_symlink("../../../outside", sys / "class/hwmon/hwmon3");
+    for (const char* beyond : {"outside", "sys-other"})  // a sibling with the root's name in front
+        writeFile(dir / beyond / "temp1_input", "99000\n");
+    fs::create_symlink(dir / "sys-other", sys / "class/hwmon/hwmon4");
 
     const auto table = run({"sensors", "--sysfs", sys.string() + "/"});
     EXPECT_EQ(table.status, 0);
@@ -391,6 +394,7 @@ TEST_F(Commands, SensorsReportsAnotherMachinesSysfsAndStaysInsideIt) {
     EXPECT_NE(json.out.find("\"feeds\": \"F0Ac\""), std::string::npos) << json.out;
     for (const auto& text : {table.out, json.out}) {
         EXPECT_EQ(text.find("SECRET"), std::string::npos);
+        EXPECT_EQ(text.find("99.0"), std::string::npos);
         EXPECT_TRUE(isTerminalSafe(text));
     }
     EXPECT_EQ(run({"sensors", "--sysfs", "/"}).out,

@@ -82,8 +82,8 @@ class Writer {
         separate();
         out_ += value ? "true" : "false";
     }
-    // UTF-8 as is (no \u escapes beyond the required ones), and each byte that is not valid
-    // UTF-8 becomes U+FFFD instead of failing the whole record.
+    // UTF-8 as is (no \u escapes beyond the required ones); each byte that starts no UTF-8
+    // sequence, and each sequence cut short, becomes one U+FFFD instead of failing the record.
     void string(const std::string& text) {
         separate();
         const bool plain = std::all_of(text.begin(), text.end(), [](char c) {

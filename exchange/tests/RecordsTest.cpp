@@ -127,6 +127,32 @@ TEST(Records, NumbersComeBackExactlyAndOnlyFiniteOnesAreWritten) {
               "{\"sampledAt\":1,\"helperVersion\":\"a\xEF\xBF\xBD\\\"\\n\"}");
 }
 
+// Text comes back as written whatever it holds: backslashes and quotes, each control character
+// (NUL included) alone among printable ones, DEL, and UTF-8 of every length. Each byte that can
+// start no sequence, and each sequence cut short, comes back as one U+FFFD.
+TEST(Records, VersionTextComesBackThroughEveryEscape) {
+    const auto same = [](std::string text) { return std::pair{text, text}; };
+    const std::string bad = "\xEF\xBF\xBD";
+    std::vector<std::pair<std::string, std::string>> cases{
+        same(R"(C:\tessly\"2.0")"),
+        same(R"(C:\tessly\2.0\u0041\)"),
+        same("\x7f"),
+        same("\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xEF\xBF\xBF"),
+        {"a\xFF\\\x80\"", "a" + bad + "\\" + bad + "\""},
+        {"\xC0\xAF\xED\xA0\x80", bad + bad + bad + bad + bad},  // overlong, a surrogate
+        {"\xC3\x28\n\xE2\x82", bad + "(\n" + bad},              // cut short
+    };
+    for (char c = 0; c < 0x20; ++c)
+        cases.push_back(same(std::string{'a', c, 'b'}));
+    for (const auto& [written, read] : cases) {
+        const auto text = encodeJSON(SensorsPayload{.sampledAt = 1, .helperVersion = written});
+        ASSERT_TRUE(text) << written;
+        const auto back = decodeSensorsPayload(*text);
+        ASSERT_TRUE(back) << *text;
+        EXPECT_EQ(back->helperVersion, read) << *text;
+    }
+}
+
 TEST(Records, AStrictReaderRefusesWhatIsNotARecord) {
     for (const auto text :
          {""sv, "{}"sv, "[]"sv, R"({"sampledAt":null})"sv, R"({"sampledAt":"1"})"sv,

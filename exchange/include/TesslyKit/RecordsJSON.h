@@ -4,8 +4,9 @@
 //
 // Writing: optional fields only when present, never null; every finite double is written so that
 // it reads back as exactly the same double (whole values below 2^53 without a fraction, -0.0 with
-// its sign); a helperVersion that is not valid UTF-8 gets U+FFFD for each bad byte rather than
-// failing. A NaN or infinite number in any written field fails the whole record: no bytes.
+// its sign); a helperVersion that is not valid UTF-8 gets U+FFFD for each byte that starts no
+// sequence and for each sequence cut short, rather than failing. A NaN or infinite number in any
+// written field fails the whole record: no bytes.
 //
 // Reading is strict: the text must be one JSON object (RFC 8259, valid UTF-8, no raw NUL; a
 // leading byte-order mark and surrounding whitespace are allowed); a required key must be present,

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/ConfinedFileReader.h"
+#include "platform/linux/SensorReport.h"
 #include "testing/Scratch.h"
 
 namespace tessly::hwmon {
@@ -85,6 +86,33 @@ TEST_P(ConfinedFileReaderTest, NothingButRegularFilesIsOpened) {
     for (const auto& relative : relatives) {
         EXPECT_EQ(reader->open(root.string() + "/" + relative).error, notARegularFile) << relative;
     }
+}
+
+// Links out of the root to directories of real sensor files (hwmon1 and hwmon2 lead to
+// `outside`; hwmon3 and hwmon4 to a sibling whose name begins with the root's) yield nothing
+// from there: only the chip inside has a value.
+TEST_P(ConfinedFileReaderTest, NoSensorBeyondTheRootIsReported) {
+    ASSERT_TRUE(reader);
+    const fs::path sibling = dir / "sys-other";
+    for (const fs::path& chip : {outside, sibling}) {
+        writeFile(chip / "name", "escaped\n");
+        writeFile(chip / "temp1_input", "99000\n");
+        writeFile(chip / "fan1_input", "4321\n");
+    }
+    fs::create_symlink(sibling, root / "class/hwmon/hwmon3");
+    fs::create_symlink("../../../sys-other", root / "class/hwmon/hwmon4");
+    writeFile(root / "devices/chip/hwmon/hwmon0/temp1_input", "45000\n");
+
+    const auto entries = reportSensors(
+        root.string(), [](std::string_view) noexcept { return std::optional<std::string_view>(); },
+        *reader);
+    std::vector<std::string> valued;
+    for (const auto& entry : entries) {
+        EXPECT_NE(entry.chip, "escaped") << entry.path;
+        if (entry.value) valued.push_back(entry.path);
+    }
+    EXPECT_EQ(valued, std::vector{root.string() + "/class/hwmon/hwmon0/temp1_input"});
+    EXPECT_EQ(reader->open((sibling / "name").string()).error, EXDEV);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothResolutions, ConfinedFileReaderTest,

@@ -1,8 +1,11 @@
 // The Linux host: the event loop's schedule and readers, and the XDG autostart entry.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "platform/linux/DeviceEvents.h"
 #include "platform/linux/DiscoverySchedule.h"
@@ -81,6 +84,44 @@ TEST(EventLoopTest, ReadersAreCalledOnInputUntilTheyAskToBeDropped) {
     EXPECT_EQ(ticks, 8);
     ::close(pipeFds[0]);
     EXPECT_EQ(EventLoop().run(), "the event loop has no timer to wait for");
+}
+
+// A wait that fails ends the loop with what failed, here for more descriptors waited on than the
+// process may hold (poll refuses that with EINVAL); no timer fires after it. Descriptors stay
+// free meanwhile, for the sanitizers.
+TEST(EventLoopTest, AWaitThatFailsEndsTheLoopWithWhatFailed) {
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit few = saved;
+    few.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 256);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    EventLoop loop;
+    int ticks = 0;
+    auto timer = loop.addRepeatingTimer(0.001, [&] { ++ticks, loop.quit(); });
+    for (rlim_t i = 0; i <= few.rlim_cur; ++i)
+        loop.addReader(pipeFds[0], [] { return true; });
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    const auto failure = loop.run();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(failure, "waiting for the next tick failed: Invalid argument");
+    EXPECT_EQ(ticks, 0);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+}
+
+// The process's host: a loop that cannot go on is a failure run() reports, and the host's
+// failure ending is a non-zero exit status (its plain one is 0). Each in a child of its own.
+TEST(LinuxAppHostTest, ALoopThatCannotGoOnIsAFailure) {
+    EXPECT_EXIT(
+        {
+            const auto failure = AppHost::Default().run();  // no timer to wait for
+            std::fputs(failure.value_or("").c_str(), stderr);
+            std::_Exit(failure ? 3 : 0);
+        },
+        ::testing::ExitedWithCode(3), "^the event loop has no timer to wait for$");
+    EXPECT_EXIT(AppHost::Default().terminateWithFailure(), ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(AppHost::Default().terminate(), ::testing::ExitedWithCode(0), "");
 }
 
 // Device events over a pipe: "c" is a change, "x" a source that fails.

@@ -3,6 +3,7 @@
 // the report of `tessly sensors`.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <limits>
 #include <sstream>
 
@@ -183,6 +185,46 @@ TEST_F(HwmonTest, ValuesAreOnePreadAndOnlyRegularFilesAreRead) {
     EXPECT_EQ(tree.reader().reads(), 4u);
     EXPECT_EQ(tree.reader().opens(), expected.size() - 2);
     EXPECT_EQ(tree.reader().openFiles(), 2u);
+}
+
+// Under a soft limit of 64 descriptors, a hundred sensor files read through the POSIX reader all
+// give their values, twice, and 32 descriptors stay free for the process's other files. Why not,
+// on standard error; the exit status says whether it held.
+int readBeyondTheDescriptorLimit() {
+    constexpr int files = 100;
+    constexpr std::size_t reserve = 32;
+    SysfsTree tree("[class/hwmon/hwmon0]\nname = coretemp\n");
+    for (int i = 1; i <= files; ++i)
+        tree.write("class/hwmon/hwmon0/temp" + std::to_string(i) + "_input", "40000");
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = 64;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ManualClock clock;
+    const auto services = makeHwmonTemperatureServices(tree.root(), FileReader::Default(), clock);
+    for (int round = 0; round < 2; ++round) {
+        const auto list = services->copyServices();
+        int valued = 0;
+        for (std::size_t i = 0; list && i < list->count(); ++i)
+            valued += list->temperature(i) == 40.0;
+        if (valued != files) return std::fprintf(stderr, "%d of %d values\n", valued, files), 1;
+    }
+    std::vector<int> spare;
+    for (int fd; spare.size() < reserve && (fd = ::dup(STDERR_FILENO)) >= 0;)
+        spare.push_back(fd);
+    for (const int fd : spare)
+        ::close(fd);  // the sanitizers' checks need descriptors of their own
+    if (spare.size() < reserve) return std::fprintf(stderr, "%zu free\n", spare.size()), 1;
+    return 0;
+}
+
+// In a child that runs this program anew ("threadsafe"): the POSIX reader learns the limit once
+// per process, so no earlier test of this run may have asked it first.
+TEST(DescriptorReserveTest, ManyFilesUnderALowLimitLeaveTheReserveFree) {
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(readBeyondTheDescriptorLimit()), ::testing::ExitedWithCode(0), "");
+    GTEST_FLAG_SET(death_test_style, style);
 }
 
 // New chips show at the discovery a minute after the last; a gone device makes the next listing
