@@ -113,7 +113,9 @@ int listenOn(const ListenAddress& address, std::string& error) {
         // SO_REUSEADDR alone, so a restart can bind while the last one's connections linger;
         // never SO_REUSEPORT, with which a second exporter would share the port silently.
         // TCP_NODELAY is inherited by the accepted connections: a keep-alive scraper's answer
-        // never waits for its acknowledgement of the one before.
+        // never waits for its acknowledgement of the one before. (Each answer goes out in one
+        // sendmsg, header lines and body together, and the server sets TCP_NODELAY again after
+        // the first.)
         const int yes = 1;
         (void)::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         (void)::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
