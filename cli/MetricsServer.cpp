@@ -1,14 +1,20 @@
 #include "cli/MetricsServer.h"
 
-#include <httplib.h>
+#include <microhttpd.h>
 
 #include <TesslyKit/PayloadStatus.h>
 
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <mutex>
+#include <new>
 #include <system_error>
 
 #include "cli/Commands.h"
@@ -42,6 +48,134 @@ std::optional<int> portOf(std::string_view text) {
 std::string shownAddress(const std::string& host, int port) {
     const bool v6 = host.find(':') != std::string::npos;
     return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+// Descriptors kept free beside the connections: standard streams, the epoll and wake-up
+// descriptors of the server, the listening socket, sensors.json while a request reads it.
+constexpr rlim_t reservedDescriptors = 16;
+// The most connections served at once. Each holds one descriptor and at most
+// `connectionMemory` of requests, so hostile clients can pin at most some 20 MiB, while a
+// thousand scrapers connecting at once are all served.
+constexpr rlim_t mostConnections = 2048;
+// Everything a connection's requests may take, the head and the answer's header lines included: a
+// request whose head does not fit is answered 431 (414 for a request line alone) and its
+// connection closed; one that fits with too little room left for the answer's header lines (a
+// head within some 200 bytes of the limit) has its connection closed unanswered. Prometheus sends
+// a head of some 300 bytes.
+constexpr std::size_t connectionMemory = 8 * 1024;
+// Seconds a connection may stay silent (idle between scrapes, or stalled within a request);
+// every byte received starts it again.
+constexpr unsigned connectionTimeout = 10;
+// Connections the kernel queues before they are accepted (it caps this at net.core.somaxconn):
+// a crowd connecting at once waits there, not in SYN retransmissions a second apart.
+constexpr int listenBacklog = 4096;
+
+// The connections the descriptors allow, after raising the soft limit to the hard one as daemons
+// do.
+unsigned connectionLimit() noexcept {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 64;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    }
+    const rlim_t available = limit.rlim_cur == RLIM_INFINITY ? mostConnections : limit.rlim_cur;
+    if (available <= reservedDescriptors + 1) return 1;
+    return static_cast<unsigned>(std::min(available - reservedDescriptors, mostConnections));
+}
+
+// A bound, listening, non-blocking socket on the address (the first of the name's addresses that
+// can be bound), or -1 with the reason in `error`.
+int listenOn(const ListenAddress& address, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const std::string port = std::to_string(address.port);
+    if (const int failed = ::getaddrinfo(address.host.c_str(), port.c_str(), &hints, &found);
+        failed != 0) {
+        error = failed == EAI_SYSTEM ? std::generic_category().message(errno)
+                                     : std::string(::gai_strerror(failed));
+        return -1;
+    }
+    int socket = -1;
+    for (const addrinfo* candidate = found; candidate != nullptr && socket < 0;
+         candidate = candidate->ai_next) {
+        socket =
+            ::socket(candidate->ai_family, candidate->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                     candidate->ai_protocol);
+        if (socket < 0) {
+            error = std::generic_category().message(errno);
+            continue;
+        }
+        // SO_REUSEADDR alone, so a restart can bind while the last one's connections linger;
+        // never SO_REUSEPORT, with which a second exporter would share the port silently.
+        // TCP_NODELAY is inherited by the accepted connections: a keep-alive scraper's answer
+        // never waits for its acknowledgement of the one before. (Each answer goes out in one
+        // sendmsg, header lines and body together, and the server sets TCP_NODELAY again after
+        // the first.)
+        const int yes = 1;
+        (void)::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        (void)::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        if (::bind(socket, candidate->ai_addr, candidate->ai_addrlen) != 0 ||
+            ::listen(socket, listenBacklog) != 0) {
+            error = std::generic_category().message(errno);
+            ::close(socket);
+            socket = -1;
+        }
+    }
+    ::freeaddrinfo(found);
+    return socket;
+}
+
+int boundPort(int socket) noexcept {
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) return -1;
+    if (address.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    }
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
+// Called on the server's one polling thread once a request's head has been read, then for each
+// piece of its body, then once more when it is complete. A GET or HEAD is answered when complete,
+// so the connection stays open for the next request (any body is read and dropped, a piece the
+// size of the connection's memory at a time); other methods are refused at once, and their
+// connection closed without reading the body. MHD_NO closes the connection unanswered, where
+// memory ran out.
+MHD_Result answer(void* clock, MHD_Connection* connection, const char* url, const char* method,
+                  const char* /*version*/, const char* /*uploadData*/, std::size_t* uploadSize,
+                  void** state) noexcept {
+    static int headRead;
+    const std::string_view name(method);
+    if ((name == "GET" || name == "HEAD") && (*state == nullptr || *uploadSize != 0)) {
+        *state = &headRead;
+        *uploadSize = 0;
+        return MHD_YES;
+    }
+    try {
+        const MetricsResponse response =
+            metricsResponse(method, url, static_cast<Clock*>(clock)->wallNow());
+        MHD_Response* reply = MHD_create_response_from_buffer(
+            response.body.size(), const_cast<char*>(response.body.data()), MHD_RESPMEM_MUST_COPY);
+        if (reply == nullptr) return MHD_NO;
+        bool ok = MHD_add_response_header(reply, MHD_HTTP_HEADER_CONTENT_TYPE,
+                                          response.contentType.c_str()) == MHD_YES;
+        if (!response.allow.empty()) {
+            ok = ok && MHD_add_response_header(reply, MHD_HTTP_HEADER_ALLOW,
+                                               response.allow.c_str()) == MHD_YES;
+        }
+        const MHD_Result queued =
+            ok ? MHD_queue_response(connection, static_cast<unsigned>(response.status), reply)
+               : MHD_NO;
+        MHD_destroy_response(reply);
+        return queued;
+    } catch (const std::bad_alloc&) {
+        return MHD_NO;
+    }
 }
 
 }  // namespace
@@ -89,56 +223,39 @@ MetricsResponse metricsResponse(std::string_view method, std::string_view path, 
 }
 
 int runMetricsServer(Console& console, const ListenAddress& address) {
-    httplib::Server server;
-    // Requests carry no body worth reading; idle or slow clients are let go soon, so that they
-    // cannot hold the worker threads.
-    server.set_payload_max_length(4096);
-    server.set_read_timeout(2, 0);
-    server.set_write_timeout(2, 0);
-    server.set_keep_alive_timeout(5);
-    server.set_keep_alive_max_count(100);  // a scraper keeps its connection for many scrapes
-    // Headers and body go out in separate writes: without TCP_NODELAY the body waits for the
-    // client's delayed acknowledgement, some 40 ms a scrape.
-    server.set_tcp_nodelay(true);
-    // SO_REUSEADDR alone, so a restart can bind at once; never SO_REUSEPORT (the library's
-    // default), with which a second exporter would share the port silently.
-    server.set_socket_options([](int socket) {
-        const int yes = 1;
-        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    std::mutex clockLock;  // the console's clock is one thread's at a time
-    Clock& clock = console.clock;
-    server.set_pre_routing_handler([&](const httplib::Request& request, httplib::Response& reply) {
-        double now = 0;
-        {
-            const std::lock_guard lock(clockLock);
-            now = clock.wallNow();
-        }
-        const MetricsResponse response = metricsResponse(request.method, request.path, now);
-        reply.status = response.status;
-        if (!response.allow.empty()) reply.set_header("Allow", response.allow);
-        reply.set_content(response.body, response.contentType.c_str());
-        return httplib::Server::HandlerResponse::Handled;
-    });
-
-    errno = 0;
-    int port = address.port;
-    if (port == 0) {
-        port = server.bind_to_any_port(address.host);
-    } else if (!server.bind_to_port(address.host, port)) {
-        port = -1;
-    }
-    if (port < 0) {
-        const int error = errno;
+    const unsigned connections = connectionLimit();
+    std::string error;
+    const int socket = listenOn(address, error);
+    if (socket < 0) {
         console.err << "tessly: cannot listen on "
-                    << terminalSafe(shownAddress(address.host, address.port))
-                    << (error != 0 ? ": " + std::generic_category().message(error) : std::string())
+                    << terminalSafe(shownAddress(address.host, address.port)) << ": "
+                    << terminalSafe(error) << "\n";
+        return exitFailure;
+    }
+    const int port = boundPort(socket);
+    // One thread waits on epoll for every connection and answers each request as its head
+    // completes, so a client that is slow, silent or sends too much holds nothing but its own
+    // connection's slot and memory. The console's clock, which takes one thread at a time, is
+    // only ever read on that thread.
+    MHD_Daemon* server = MHD_start_daemon(
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL, 0, nullptr, nullptr, &answer,
+        &console.clock, MHD_OPTION_LISTEN_SOCKET, socket, MHD_OPTION_CONNECTION_LIMIT, connections,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, connectionMemory, MHD_OPTION_CONNECTION_TIMEOUT,
+        connectionTimeout, MHD_OPTION_END);
+    if (server == nullptr) {
+        const int reason = errno;
+        ::close(socket);
+        console.err << "tessly: cannot serve on " << terminalSafe(shownAddress(address.host, port))
+                    << (reason != 0 ? ": " + std::generic_category().message(reason)
+                                    : std::string())
                     << "\n";
         return exitFailure;
     }
     console.out << "tessly: serving http://" << terminalSafe(shownAddress(address.host, port))
                 << "/metrics" << std::endl;
-    return server.listen_after_bind() ? exitOK : exitFailure;
+    for (;;) {
+        ::pause();  // until a signal ends the process
+    }
 }
 
 }  // namespace tessly::cli

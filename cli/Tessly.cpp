@@ -34,6 +34,12 @@ std::string checkInterval(const std::string& text) {
     return {};
 }
 
+// The address of `export --listen`; an empty one is refused too, not taken for no --listen.
+std::string checkListenAddress(const std::string& text) {
+    if (parseListenAddress(text)) return {};
+    return "the address must be PORT, HOST:PORT or [IPV6]:PORT, not '" + text + "'";
+}
+
 // "tessly control autostart": the deepest command that was recognised before the error.
 std::string commandPath(const CLI::App& app) {
     std::string path = app.get_name();
@@ -117,11 +123,13 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
                                   "Replace this regular file atomically instead of printing "
                                   "(for node_exporter's textfile collector); - prints");
     std::string listen;
-    exportCommand
-        ->add_option("--listen", listen,
-                     "Serve /metrics over HTTP on [HOST:]PORT (HOST 127.0.0.1 unless named; "
-                     "[::1]:PORT for IPv6; PORT 0 picks a free one) for a Prometheus server")
-        ->excludes(outputOption);
+    auto* listenOption =
+        exportCommand
+            ->add_option("--listen", listen,
+                         "Serve /metrics over HTTP on [HOST:]PORT (HOST 127.0.0.1 unless named; "
+                         "[::1]:PORT for IPv6; PORT 0 picks a free one) for a Prometheus server")
+            ->check(checkListenAddress)
+            ->excludes(outputOption);
 
     try {
         app.parse(argc, argv);
@@ -150,14 +158,9 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
                            force ? WhilePublishing::startAnyway : WhilePublishing::refuse);
     }
     if (exportCommand->parsed()) {
-        if (listen.empty()) return runExport(console, outputFile);
+        if (listenOption->count() == 0) return runExport(console, outputFile);
         const auto address = parseListenAddress(listen);
-        if (!address) {
-            console.err << "tessly: --listen takes PORT, HOST:PORT or [IPV6]:PORT, not "
-                        << terminalSafe(listen) << "\n";
-            return exitUsage;
-        }
-        return runMetricsServer(console, *address);
+        return address ? runMetricsServer(console, *address) : exitUsage;  // refused while parsing
     }
     return exitUsage;  // require_subcommand makes this unreachable
 }

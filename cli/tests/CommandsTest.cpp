@@ -97,7 +97,10 @@ TEST_F(Commands, ACommandLineThatCannotBeUnderstoodGetsAHint) {
         {{"watch", "--interval", "nan"}, "watch "},
         {{"control", "autostart", "maybe"}, "control autostart "},
         {{"simulate", "toaster"}, "simulate "},
-        {{"export", "--format", "json"}, "export "}};
+        {{"export", "--format", "json"}, "export "},
+        {{"export", "--format", "prometheus", "--listen", ""}, "export "},
+        {{"export", "--format", "prometheus", "--listen", "::1:80"}, "export "},
+        {{"export", "--format", "prometheus", "--listen", "80", "--output", "x"}, "export "}};
     for (const auto& [args, command] : cases) {
         const auto outcome = run(args);
         EXPECT_EQ(outcome.status, 2);
@@ -278,9 +281,6 @@ TEST_F(Commands, TheMetricsEndpointServesOnlyACurrentPayload) {
          {"", ":9101", "::1:9101", "[::1]", "[]:1", "65536", "-1", "9101x", "host:", "[::1:80"}) {
         EXPECT_FALSE(parseListenAddress(text)) << text;
     }
-    EXPECT_EQ(run({"export", "--format", "prometheus", "--listen", "::1:80"}).status, 2);
-    EXPECT_EQ(run({"export", "--format", "prometheus", "--listen", "80", "--output", "x"}).status,
-              2);
 }
 
 // The real agent over a simulated machine; it refuses to start beside a publishing agent unless

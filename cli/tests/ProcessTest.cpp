@@ -1,6 +1,7 @@
 // The built tessly executable: `watch` writing lines into a pipe, and `watch` in a real
 // pseudo-terminal, where it must redraw in place and give the terminal back on q and on Ctrl-C;
-// `export --listen` scraped over loopback, by hand and by a real Prometheus server.
+// `export --listen` scraped over loopback, by hand (crowds, slow and hostile clients included) and
+// by a real Prometheus server.
 // HOME and XDG_CONFIG_HOME point into a scratch directory. The waits below only bound a failure;
 // nothing is timed.
 
@@ -16,8 +17,8 @@
 #include <unistd.h>
 
 #include <arpa/inet.h>
-#include <httplib.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <TesslyKit/SensorBridge.h>
@@ -25,7 +26,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -197,9 +200,11 @@ TEST_F(TesslyProcess, WatchInATerminalGivesItBackOnQAndCtrlC) {
 namespace tessly::cli::testing {
 namespace {
 
-// A connected TCP socket to 127.0.0.1:port, or -1.
+// A connected TCP socket to 127.0.0.1:port, or -1. Connecting, and each send, give up after 10 s.
 int connectTo(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval wait{.tv_sec = 10, .tv_usec = 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -209,6 +214,53 @@ int connectTo(int port) {
         return -1;
     }
     return fd;
+}
+
+// Reads `fd` into `text` until the peer closes it (true), or `wait` passes first (false).
+bool readToClose(int fd, std::string& text, std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+        char buffer[4096];
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0) return true;  // closed, or reset after what was sent
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+// Sends `request` on a fresh loopback connection: everything the server answered before it
+// closed the connection, or nothing when it was still open after `wait`.
+std::optional<std::string> roundTrip(int port, std::string_view request,
+                                     std::chrono::milliseconds wait = 10s) {
+    const int fd = connectTo(port);
+    if (fd < 0) return std::nullopt;
+    (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string text;
+    const bool closed = readToClose(fd, text, wait);
+    ::close(fd);
+    return closed ? std::optional(text) : std::nullopt;
+}
+
+constexpr std::string_view scrape =
+    "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+
+bool answeredCurrent(const std::optional<std::string>& reply) {
+    return reply && reply->starts_with("HTTP/1.1 200 ") &&
+           reply->ends_with("tessly_exporter_up 1\n");
+}
+
+// A line of /proc/PID/status in KiB: "VmRSS", "VmHWM" (the peak).
+long memoryKiB(pid_t pid, std::string_view field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with(field) && line.size() > field.size()) {
+            return std::stol(line.substr(field.size() + 1));
+        }
+    }
+    return -1;
 }
 
 // A loopback port nobody listens on now.
@@ -245,39 +297,53 @@ class Exporter : public TesslyProcess {
         ASSERT_NE(at, text.npos) << text;
         port = std::stoi(text.substr(at + 10));
     }
-
-    httplib::Result get(const std::string& path = "/metrics") {
-        httplib::Client client("127.0.0.1", port);
-        client.set_read_timeout(10, 0);
-        return client.Get(path.c_str());
-    }
 };
 
-// Scrapes are answered while the payload is being replaced, beside a client that says nothing
-// and after one that sends a request line of 1 MiB; a second exporter on the same port says
-// why it cannot start.
+// Scrapes are answered while 50 clients say nothing, 8 send their head a byte a second and the
+// payload is being replaced; a head beyond the bound is refused and its connection closed; four
+// heads of a million headers each leave the exporter's memory as it was; a second exporter on the
+// same port says why it cannot start.
 TEST_F(Exporter, ServesEveryScrapeWhateverOtherClientsDo) {
     SensorBridge::write(
         {.thermal = ThermalReading{.cpuTemperatureC = 48.5}, .sampledAt = wallNow()});
     start();
     ASSERT_GT(port, 0);
-    const auto first = get();
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->status, 200);
-    EXPECT_NE(first->body.find("tessly_temperature_celsius{sensor=\"cpu\"} 48.5\n"),
-              std::string::npos)
-        << first->body;
+    const auto first = roundTrip(port, scrape);
+    ASSERT_TRUE(answeredCurrent(first)) << first.value_or("no answer");
+    EXPECT_NE(first->find("tessly_temperature_celsius{sensor=\"cpu\"} 48.5\n"), std::string::npos);
 
-    const int silent = connectTo(port);
-    ASSERT_GE(silent, 0);
-    const int huge = connectTo(port);
-    ASSERT_GE(huge, 0);
-    const std::string line = "GET /" + std::string(1 << 20, 'a') + " HTTP/1.1\r\n\r\n";
-    (void)!::send(huge, line.data(), line.size(), MSG_NOSIGNAL);
-    char reply[64] = {};
-    (void)!::recv(huge, reply, sizeof reply - 1, 0);
-    EXPECT_FALSE(std::string_view(reply).starts_with("HTTP/1.1 200")) << reply;
-    ::close(huge);
+    std::vector<int> others;
+    for (int i = 0; i < 58; ++i) {
+        others.push_back(connectTo(port));
+        ASSERT_GE(others.back(), 0);
+    }
+    std::atomic<bool> trickling = true;
+    std::thread trickler([&] {
+        for (std::string_view head = "GET /metrics HTTP/1.1\r\nX-Slow: "; trickling;
+             head = "a", std::this_thread::sleep_for(1s)) {
+            for (std::size_t i = 50; i < others.size(); ++i)
+                (void)!::send(others[i], head.data(), head.size(), MSG_NOSIGNAL);
+        }
+    });
+    const auto beside = roundTrip(port, scrape, 2s);
+    EXPECT_TRUE(answeredCurrent(beside)) << beside.value_or("not answered within 2 s");
+
+    const auto large = roundTrip(
+        port, "GET /metrics HTTP/1.1\r\nX-Large: " + std::string(16 * 1024, 'a') + "\r\n\r\n");
+    ASSERT_TRUE(large.has_value()) << "the connection stayed open";
+    EXPECT_TRUE(large->starts_with("HTTP/1.1 431 ") || large->starts_with("HTTP/1.1 400 "))
+        << *large;
+
+    const long before = memoryKiB(pid, "VmRSS");
+    std::string flood = "GET /metrics HTTP/1.1\r\n";
+    for (int i = 0; i < 1'000'000; ++i)
+        flood += "a: b\r\n";
+    std::vector<std::thread> flooders;
+    for (int i = 0; i < 4; ++i)
+        flooders.emplace_back([&] { EXPECT_TRUE(roundTrip(port, flood + "\r\n").has_value()); });
+    for (auto& flooder : flooders)
+        flooder.join();
+    EXPECT_LE(memoryKiB(pid, "VmHWM") - before, 4 * 1024) << "KiB, from " << before << " KiB";
 
     std::atomic<bool> writing = true;
     std::thread writer([&] {
@@ -287,16 +353,15 @@ TEST_F(Exporter, ServesEveryScrapeWhateverOtherClientsDo) {
         }
     });
     int answered = 0;
-    for (int i = 0; i < 200; ++i) {
-        const auto scrape = get();
-        answered +=
-            scrape && scrape->status == 200 && scrape->body.ends_with("tessly_exporter_up 1\n") &&
-            scrape->body.find("tessly_temperature_celsius{sensor=\"cpu\"} ") != std::string::npos;
-    }
+    for (int i = 0; i < 200; ++i)
+        answered += answeredCurrent(roundTrip(port, scrape));
     writing = false;
     writer.join();
+    trickling = false;
+    trickler.join();
     EXPECT_EQ(answered, 200);
-    ::close(silent);
+    for (const int fd : others)
+        ::close(fd);
 
     const pid_t serving = pid;
     const int second =
@@ -312,6 +377,70 @@ TEST_F(Exporter, ServesEveryScrapeWhateverOtherClientsDo) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_EQ(said, "tessly: cannot listen on 127.0.0.1:" + std::to_string(port) +
                         ": Address already in use\n");
+}
+
+// Requests sent together on one connection are answered in their order; HEAD gets the headers
+// of the GET alone; a method that is not served gets 405 with Allow.
+TEST_F(Exporter, AnswersPipelinedRequestsInOrder) {
+    start();
+    const auto replies = roundTrip(port,
+                                   "GET /metrics HTTP/1.1\r\nHost: a\r\n\r\n"
+                                   "GET /nothing HTTP/1.1\r\nHost: a\r\n\r\n"
+                                   "HEAD /metrics HTTP/1.1\r\nHost: a\r\n"
+                                   "Connection: close\r\n\r\n");
+    ASSERT_TRUE(replies.has_value());
+    const auto get = replies->find("HTTP/1.1 200 ");
+    const auto missing = replies->find("HTTP/1.1 404 ");
+    const auto head = replies->rfind("HTTP/1.1 200 ");
+    EXPECT_TRUE(get == 0 && get < missing && missing < head && head != std::string::npos)
+        << *replies;
+    const std::string getReply = replies->substr(0, missing);
+    const std::string length =
+        "Content-Length: " + std::to_string(getReply.size() - getReply.find("\r\n\r\n") - 4) +
+        "\r\n";
+    const std::string headReply = replies->substr(head);
+    EXPECT_NE(getReply.find(length), std::string::npos) << *replies;
+    EXPECT_TRUE(headReply.find(length) != std::string::npos && headReply.ends_with("\r\n\r\n"))
+        << *replies;
+
+    const auto post = roundTrip(port, "POST /metrics HTTP/1.1\r\nContent-Length: 1000000\r\n\r\n");
+    ASSERT_TRUE(post.has_value());
+    EXPECT_TRUE(post->starts_with("HTTP/1.1 405 ") &&
+                post->find("\r\nAllow: GET, HEAD\r\n") != std::string::npos)
+        << *post;
+}
+
+// A thousand clients that connect at once are all answered within 10 s, none left waiting in the
+// listen queue.
+TEST_F(Exporter, AnswersAThousandClientsConnectingAtOnce) {
+    constexpr std::size_t clients = 1000;
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_max < clients + 64) {
+        GTEST_SKIP() << "the hard limit of open files is " << limit.rlim_max;
+    }
+    const rlimit saved = limit;
+    limit.rlim_cur = limit.rlim_max;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    start();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    std::vector<int> sockets;
+    for (std::size_t i = 0; i < clients && std::chrono::steady_clock::now() < deadline; ++i) {
+        sockets.push_back(connectTo(port));
+        (void)!::send(sockets.back(), scrape.data(), scrape.size(), MSG_NOSIGNAL);
+    }
+    std::size_t answered = 0;
+    for (const int fd : sockets) {
+        std::string reply;
+        answered += fd >= 0 &&
+                    readToClose(fd, reply,
+                                std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    deadline - std::chrono::steady_clock::now())) &&
+                    reply.starts_with("HTTP/1.1 200 ") && reply.ends_with("tessly_exporter_up 0\n");
+        ::close(fd);
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(answered, clients) << "answered within 10 s";
 }
 
 // A real Prometheus server scrapes the endpoint every second: the series is there with the
@@ -363,11 +492,15 @@ TEST_F(Exporter, PrometheusScrapesTheCurrentPayloadAndDropsAStaleOne) {
             SensorBridge::write(
                 {.thermal = ThermalReading{.cpuTemperatureC = 61.5}, .sampledAt = wallNow()});
         }
-        httplib::Client client("127.0.0.1", webPort);
         const auto reply =
-            client.Get("/api/v1/query?query=tessly_temperature_celsius%7Bsensor%3D%22cpu%22%7D");
-        if (!reply || reply->status != 200) return std::string("no answer");
-        const auto json = nlohmann::json::parse(reply->body, nullptr, false);
+            roundTrip(webPort,
+                      "GET /api/v1/query?query=tessly_temperature_celsius%7Bsensor%3D%22cpu%22%7D "
+                      "HTTP/1.0\r\n\r\n");
+        const auto body = reply ? reply->find("\r\n\r\n") : std::string::npos;
+        if (!reply || !reply->starts_with("HTTP/1.0 200 ") || body == std::string::npos) {
+            return std::string("no answer");
+        }
+        const auto json = nlohmann::json::parse(reply->substr(body + 4), nullptr, false);
         const auto& result = json["data"]["result"];
         if (!result.is_array()) return std::string("no result");
         return result.empty() ? std::string() : result[0]["value"][1].get<std::string>();
