@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 #include <TesslyKit/Records.h>
 
@@ -155,6 +156,40 @@ std::string fitToWidth(std::string_view text, int width) {
         ++i;
     }
     return fitted;
+}
+
+std::vector<std::string> wrapToWidth(std::string_view text, int width) {
+    std::vector<std::string> lines;
+    const int room = std::max(width, 1);
+    std::string line;
+    int used = 0;
+    while (!text.empty()) {
+        const std::size_t blank = text.find(' ');
+        std::string_view word = text.substr(0, blank);
+        text.remove_prefix(blank == std::string_view::npos ? text.size() : blank + 1);
+        if (word.empty()) continue;
+        const int length = displayWidth(word);
+        if (used > 0 && used + 1 + length > room) {
+            lines.push_back(std::move(line));
+            line.clear();
+            used = 0;
+        }
+        // A word wider than the line is cut into pieces of the line's width.
+        while (used == 0 && displayWidth(word) > room) {
+            std::string piece = fitToWidth(word, room);
+            word.remove_prefix(piece.size());
+            lines.push_back(std::move(piece));
+        }
+        if (word.empty()) continue;
+        if (used > 0) {
+            line += ' ';
+            ++used;
+        }
+        line += word;
+        used += displayWidth(word);
+    }
+    if (used > 0 || lines.empty()) lines.push_back(std::move(line));
+    return lines;
 }
 
 }  // namespace tessly::cli

@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <optional>
@@ -61,6 +63,23 @@ OutputTarget outputTarget(const std::filesystem::path& path) {
 
 }  // namespace
 
+std::string shellWord(std::string_view program) {
+    const bool plain = !program.empty() && std::all_of(program.begin(), program.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+               std::string_view("/._+-,:@%=").find(c) != std::string_view::npos;
+    });
+    if (plain) return std::string(program);
+    std::string quoted = "'";
+    for (const char c : program) {
+        if (c == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
 bool holdsNoReadings(const SensorsPayload& payload) noexcept {
     if (payload.fan) return false;
     if (!payload.thermal) return true;
@@ -83,7 +102,8 @@ int runRead(Console& console, Output output) {
         console.out << *text << "\n";
     } else {
         console.out << payloadText(*payload, now);
-        if (holdsNoReadings(*payload)) console.out << sensorlessHint(console.sysfsRoot);
+        if (holdsNoReadings(*payload))
+            console.out << sensorlessHint(console.sysfsRoot, console.program);
     }
     return exitOK;
 }

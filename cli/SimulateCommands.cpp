@@ -57,7 +57,7 @@ int runSimulate(Console& console, std::string_view machineName, WhilePublishing 
                 << std::flush;
     // Marked as simulated in the build metadata, which does not change the version's precedence.
     Simulation simulation(std::move(*machine), console.host, console.clock, console.err,
-                          std::string(versionText()) + "+sim");
+                          std::string(versionText()) + std::string(simulatedSuffix));
     if (const auto failure = simulation.run()) {
         console.err << "tessly simulate: " << terminalSafe(*failure) << "\n";
         return exitFailure;

@@ -202,7 +202,7 @@ bool quitKeyPressed() {
 }  // namespace
 
 int runWatch(Console& console, double interval) {
-    WatchView view(interval, sensorlessHint(console.sysfsRoot));
+    WatchView view(interval, sensorlessHint(console.sysfsRoot, console.program));
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     // Off a terminal the default actions of the signals are right: nothing to restore.
     std::optional<SignalPipe> signals;

@@ -105,6 +105,10 @@ std::vector<std::string> WatchView::screen(int width) const {
     }
     header += "every " + shortestNumber(interval_) + " s · q or Ctrl-C quits";
     lines.push_back(header);
+    if (payload && payload->helperVersion && payload->helperVersion->ends_with(simulatedSuffix)) {
+        lines.push_back(markText("SIMULATED") +
+                        " these readings come from 'tessly simulate', not from this machine");
+    }
 
     if (status_.state == PayloadStatus::State::current && status_.age) {
         lines.push_back(*status_.age < 0
@@ -173,10 +177,12 @@ std::vector<std::string> WatchView::screen(int width) const {
     }
     if (!anyRow && payload) {
         lines.emplace_back("The payload holds no temperatures and no fans.");
+        // The explanation is prose: wrapped at blanks to the screen, never cut mid-word.
         std::string_view hint = sensorlessHint_;
         while (!hint.empty()) {
             const auto end = hint.find('\n');
-            lines.emplace_back(hint.substr(0, end));
+            for (auto& wrapped : wrapToWidth(hint.substr(0, end), width))
+                lines.push_back(std::move(wrapped));
             hint.remove_prefix(end == std::string_view::npos ? hint.size() : end + 1);
         }
     }

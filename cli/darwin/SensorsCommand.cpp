@@ -2,12 +2,15 @@
 // build does not hold.
 
 #include "cli/Commands.h"
+#include "cli/Format.h"
 
 namespace tessly::cli {
 
-std::string sensorlessHint(const std::string& /*sysfsRoot*/) {
+std::string sensorlessHint(const std::string& /*sysfsRoot*/, std::string_view program) {
+    const std::string tessly = terminalSafe(shellWord(program));
     return "No sensors: the SMC and the temperature services gave the agent nothing on this "
-           "Mac.\n'tessly simulate' publishes a simulated machine to try the rest with.\n";
+           "Mac.\nTo try the rest on a simulated machine: " +
+           tessly + " control stop; " + tessly + " simulate\n";
 }
 
 int runSensors(Console& console, Output /*output*/, const std::string& /*sysfsRoot*/) {

@@ -82,7 +82,7 @@ void printTable(Console& console, const std::vector<hwmon::SensorReportEntry>& e
 
 }  // namespace
 
-std::string sensorlessHint(const std::string& sysfsRoot) {
+std::string sensorlessHint(const std::string& sysfsRoot, std::string_view program) {
     const auto reader = hwmon::ConfinedFileReader::within(sysfsRoot);
     if (reader) {
         for (const auto& entry : hwmon::reportSensors(sysfsRoot, payloadField, *reader)) {
@@ -90,11 +90,15 @@ std::string sensorlessHint(const std::string& sysfsRoot) {
         }
     }
     const std::string root = terminalSafe(sysfsRoot == "/" ? "" : sysfsRoot);
+    const std::string tessly = terminalSafe(shellWord(program));
     return "No sensors: " + root +
            "/class/hwmon holds none that the agent reads on this machine, as in most containers "
            "and virtual machines.\n"
-           "'tessly sensors' lists what was found there; 'tessly simulate' publishes a simulated "
-           "machine to try the rest with.\n";
+           "To list what was found there: " +
+           tessly +
+           " sensors\n"
+           "To try the rest on a simulated machine: " +
+           tessly + " control stop; " + tessly + " simulate\n";
 }
 
 int runSensors(Console& console, Output output, const std::string& sysfsRoot) {

@@ -12,6 +12,7 @@
 
 #include "CliTestSupport.h"
 #include "agent/PublisherLock.h"
+#include "cli/Format.h"
 #include "cli/MetricsServer.h"
 #include "cli/PayloadText.h"
 #include "cli/Prometheus.h"
@@ -69,20 +70,36 @@ TEST_F(Commands, APayloadWithoutReadingsExplainsASensorlessMachine) {
     fs::create_directories(dir / "sys/class/hwmon/hwmon0");
     writeFile(dir / "sys/class/hwmon/hwmon0/name", "acpitz\n");
     writeFile(dir / "sys/class/hwmon/hwmon0/temp1_input", "40000\n");
-    const std::string hint =
-        "No sensors: " + sys +
-        "/class/hwmon holds none that the agent reads on this machine, as in most containers and "
-        "virtual machines.\n'tessly sensors' lists what was found there; 'tessly simulate' "
-        "publishes a simulated machine to try the rest with.\n";
+    const std::string why = "No sensors: " + sys +
+                            "/class/hwmon holds none that the agent reads on this machine, as in "
+                            "most containers and virtual machines.";
+    const std::string hint = why +
+                             "\nTo list what was found there: tessly sensors\nTo try the rest on "
+                             "a simulated machine: tessly control stop; tessly simulate\n";
     EXPECT_EQ(run({"read"}).out, bare + hint);
-    WatchView view(1, sensorlessHint(sys));
+    // Commands are named as they can be typed: a path started by, quoted where a shell needs it.
+    EXPECT_NE(
+        sensorlessHint(sys, "/opt/my tools/tessly")
+            .find(
+                "machine: '/opt/my tools/tessly' control stop; '/opt/my tools/tessly' simulate\n"),
+        std::string::npos);
+    EXPECT_EQ(shellWord("it's"), "'it'\\''s'");
+    EXPECT_EQ(shellWord("build/release/bin/tessly"), "build/release/bin/tessly");
+
+    WatchView view(1, sensorlessHint(sys, "tessly"));
     view.update(payloadStatus(kNewYear), kNewYear);
-    const auto screen = view.screen(200);
-    EXPECT_EQ(screen[screen.size() - 2],
-              "No sensors: " + sys +
-                  "/class/hwmon holds none that the agent reads on this "
-                  "machine, as in most containers and virtual machines.");
+    EXPECT_EQ(view.screen(200).rbegin()[2], why);
     EXPECT_EQ(view.sensorlessNote(), "The payload holds no temperatures and no fans.\n" + hint);
+    // On a narrow screen the explanation wraps at blanks: every word whole, every line fits.
+    std::string rejoined;
+    for (const auto& line : view.screen(40)) {
+        EXPECT_LE(displayWidth(line), 40) << line;
+        if (line.starts_with("No sensors") || !rejoined.empty()) {
+            rejoined += (rejoined.empty() ? "" : " ") + line;
+        }
+        if (line.ends_with("machines.")) break;
+    }
+    EXPECT_EQ(rejoined, why);
 
     writeFile(dir / "sys/class/hwmon/hwmon0/name", "coretemp\n");
     EXPECT_EQ(run({"read"}).out, bare);

@@ -70,6 +70,26 @@ TEST(FormatTest, TablesAlignByTerminalColumns) {
     EXPECT_EQ(fitToWidth("\x1b[7mabcdef\x1b[0m", 3), "\x1b[7mabc\x1b[0m");
 }
 
+// Lines break at blanks, never mid-word unless a word is wider than the line; widths count
+// columns, not bytes.
+TEST(FormatTest, TextWrapsAtBlanksToTheWidth) {
+    using Lines = std::vector<std::string>;
+    const std::tuple<std::string_view, int, Lines> cases[] = {
+        {"No sensors: none here", 80, {"No sensors: none here"}},
+        {"No sensors: none here", 10, {"No", "sensors:", "none here"}},
+        {"No sensors: none here", 8, {"No", "sensors:", "none", "here"}},
+        {"ab cd", 5, {"ab cd"}},
+        {"ab cd", 4, {"ab", "cd"}},
+        {"°C °C °C", 5, {"°C °C", "°C"}},
+        {"abcdefgh ij", 3, {"abc", "def", "gh", "ij"}},
+        {"  spaced   out  ", 20, {"spaced out"}},
+        {"", 10, {""}},
+        {"word", 0, {"w", "o", "r", "d"}},
+    };
+    for (const auto& [text, width, lines] : cases)
+        EXPECT_EQ(wrapToWidth(text, width), lines) << text << " at " << width;
+}
+
 TEST(PayloadTextTest, ThePayloadForPeopleAndForLogs) {
     SensorsPayload payload = fullPayload(kNewYear - 0.5);
     EXPECT_EQ(payloadText(payload, kNewYear),
@@ -119,6 +139,14 @@ TEST(WatchViewTest, ScreensFollowThePayloadAndMarkWhatIsNotCurrent) {
               "fan=1320 fans=1320,1276 age=42.5 STALE");
     for (const auto& line : view.screen(30))
         EXPECT_LE(displayWidth(line), 30) << line;
+
+    // A simulated machine says so under the header.
+    SensorsPayload simulated = fullPayload(kNewYear);
+    simulated.helperVersion = "1.4.0+sim";
+    view.update(look(PayloadStatus::State::current, simulated, kNewYear), kNewYear);
+    EXPECT_EQ(view.screen(120).at(1),
+              "\x1b[7m SIMULATED \x1b[0m these readings come from "
+              "'tessly simulate', not from this machine");
 
     SensorsPayload ahead = fullPayload(kNewYear);
     ahead.helperVersion = "9\x1b[2J";

@@ -17,6 +17,10 @@ inline constexpr int exitOK = 0;
 inline constexpr int exitFailure = 1;
 inline constexpr int exitUsage = 2;
 
+// What `tessly simulate` appends to the version it publishes ("0.1.0+sim"), by which readers tell
+// a simulated payload from a real one.
+inline constexpr std::string_view simulatedSuffix = "+sim";
+
 // The version text of this build of tessly.
 std::string_view versionText() noexcept;
 
@@ -46,6 +50,11 @@ bool holdsNoReadings(const SensorsPayload& payload) noexcept;
 // What to tell someone whose payload holds no readings, in lines: why, and what to do. Empty where
 // this machine has sensors that feed the payload (the reason then lies elsewhere). Each OS says it
 // its own way; on Linux, from the sensors found under `sysfsRoot`.
-std::string sensorlessHint(const std::string& sysfsRoot);
+// `program` is the command as the user can type it (Console::program).
+std::string sensorlessHint(const std::string& sysfsRoot, std::string_view program);
+
+// The command `program` as it can be typed into a shell: as it is when it holds nothing a shell
+// would act on, else in single quotes.
+std::string shellWord(std::string_view program);
 
 }  // namespace tessly::cli

@@ -22,6 +22,9 @@ struct Console {
     AppHost& host;
     // This machine's sysfs, where `read` and `watch` look for why a payload holds no readings.
     std::string sysfsRoot = "/sys";
+    // The command as people can type it again, for the texts that suggest a command: "tessly"
+    // when it was found through PATH, else the path it was started by.
+    std::string program = "tessly";
 };
 
 }  // namespace tessly::cli

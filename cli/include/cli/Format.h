@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/TerminalText.h"
 
@@ -45,5 +46,10 @@ std::string padLeft(std::string_view text, int width);
 
 // The text cut to at most `width` columns, keeping escape sequences whole.
 std::string fitToWidth(std::string_view text, int width);
+
+// One line of text (no line feeds) broken at blanks into lines of at most `width` columns (at
+// least 1); a word wider than a line is cut. Runs of blanks collapse; one empty line for blank
+// text. Text with escape sequences is not for this: fitToWidth keeps those whole, this does not.
+std::vector<std::string> wrapToWidth(std::string_view text, int width);
 
 }  // namespace tessly::cli
