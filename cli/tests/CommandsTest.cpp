@@ -107,6 +107,17 @@ TEST_F(Commands, ACommandLineThatCannotBeUnderstoodGetsAHint) {
         EXPECT_TRUE(outcome.err.ends_with("Run 'tessly " + command + "--help' for usage.\n"))
             << outcome.err;
     }
+    // A word that names no command: the nearest one, where one is near.
+    for (const auto& [args, said] : std::initializer_list<std::pair<Args, std::string>>{
+             {{"raed"}, "unknown command 'raed'; did you mean 'tessly read'?\nRun 'tessly"},
+             {{"control", "stpo"},
+              "unknown control command 'stpo'; did you mean 'tessly control stop'?\n"
+              "Run 'tessly control"},
+             {{"xyzzy"}, "unknown command 'xyzzy'\nRun 'tessly"}}) {
+        const auto outcome = run(args);
+        EXPECT_EQ(std::to_string(outcome.status) + outcome.err,
+                  "2tessly: " + said + " --help' for usage.\n");
+    }
     EXPECT_EQ(run({"--version"}).out, "tessly " + std::string(versionText()) + "\n");
     EXPECT_NE(run({"control", "stop", "--help"}).out.find("Usage: tessly control stop"),
               std::string::npos);
@@ -349,7 +360,7 @@ TEST_F(Commands, TextFromFilesAndTheSystemReachesTheTerminalEscaped) {
     SensorBridge::write(payload);
     SensorBridge::writeControl({.autostart = true});
     for (const Args& args : {Args{"read"}, Args{"control", "show"}, Args{"simulate", "--force"},
-                             Args{"read", "--bogus" + hostile},
+                             Args{"read", "--bogus" + hostile}, Args{"control", hostile},
                              Args{"sensors", "--sysfs", "/nonexistent" + hostile}}) {
         const auto outcome = run(args);
         EXPECT_TRUE(isTerminalSafe(outcome.out + outcome.err)) << ::testing::PrintToString(outcome);

@@ -70,6 +70,17 @@ TEST(FormatTest, TablesAlignByTerminalColumns) {
     EXPECT_EQ(fitToWidth("\x1b[7mabcdef\x1b[0m", 3), "\x1b[7mabc\x1b[0m");
 }
 
+// A mistyped command name suggests the one meant (a swap is one edit), and nothing where no name
+// is near enough to be meant; the first of equally near ones.
+TEST(FormatTest, ClosestWordSuggestsOnlyANearName) {
+    const std::vector<std::string> names{"read", "watch", "sensors", "simulate", "show", "stop"};
+    const std::pair<std::string_view, std::optional<std::string>> cases[] = {
+        {"raed", "read"}, {"stpo", "stop"},     {"sensor", "sensors"},   {"smiulatte", "simulate"},
+        {"stow", "show"}, {"rd", std::nullopt}, {"wtch3", std::nullopt}, {"", std::nullopt}};
+    for (const auto& [word, closest] : cases)
+        EXPECT_EQ(closestWord(word, names), closest) << word;
+}
+
 TEST(PayloadTextTest, ThePayloadForPeopleAndForLogs) {
     SensorsPayload payload = fullPayload(kNewYear - 0.5);
     EXPECT_EQ(payloadText(payload, kNewYear),
