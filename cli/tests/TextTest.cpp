@@ -11,6 +11,7 @@
 #include "cli/Format.h"
 #include "cli/PayloadText.h"
 #include "cli/Prometheus.h"
+#include "cli/Sparkline.h"
 #include "cli/TextTable.h"
 #include "cli/WatchView.h"
 
@@ -79,6 +80,17 @@ TEST(FormatTest, ClosestWordSuggestsOnlyANearName) {
         {"stow", "show"}, {"rd", std::nullopt}, {"wtch3", std::nullopt}, {"", std::nullopt}};
     for (const auto& [word, closest] : cases)
         EXPECT_EQ(closestWord(word, names), closest) << word;
+}
+
+TEST(SparklineTest, ScalesBetweenTheValuesAndPutsAStoppedFanAtTheBottom) {
+    const std::tuple<std::vector<std::optional<double>>, double, std::string_view> cases[] = {
+        {{0, 7, std::nullopt, 3.5}, 0, "▁█ ▅"},
+        {{45, 45.1, 44.9}, 2, "▅▅▄"},  // noise on a steady value stays flat
+        {{0, 0, 0}, 200, "▁▁▁"},       // fans off all along
+        {{0, 50, 0}, 200, "▁▃▁"},      // a fan starting up, then stopping
+    };
+    for (const auto& [values, span, line] : cases)
+        EXPECT_EQ(sparkline(values, span, 0.0), line) << ::testing::PrintToString(values);
 }
 
 TEST(PayloadTextTest, ThePayloadForPeopleAndForLogs) {
