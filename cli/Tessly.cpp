@@ -121,8 +121,13 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
     std::string sysfsRoot = "/sys";
     auto* sensors = app.add_subcommand(
         "sensors", "List every sensor file the agent finds and what it feeds (Linux)");
+    sensors->footer(
+        "Exit status: 0 when sensors were found; 1 when none was (no hwmon or power_supply "
+        "sensor file, nor an NVIDIA GPU on this machine's own /sys), so that scripts can tell a "
+        "machine without sensors, or when ROOT is not a directory; 2 bad usage.");
     sensors->add_flag("--json", sensorsJSON, "Print the list as JSON");
     sensors->add_option("--sysfs", sysfsRoot, "Read this copy of a machine's /sys instead")
+        ->type_name("ROOT")
         ->capture_default_str();
 
     std::vector<std::string> machineNames;

@@ -408,8 +408,10 @@ TEST_F(Commands, SensorsReportsAnotherMachinesSysfsAndStaysInsideIt) {
         EXPECT_EQ(text.find("99.0"), std::string::npos);
         EXPECT_TRUE(isTerminalSafe(text));
     }
-    EXPECT_EQ(run({"sensors", "--sysfs", "/"}).out,
-              "No sensor files under /class/hwmon or /class/power_supply.\n");
+    const auto none = run({"sensors", "--sysfs", "/"});
+    EXPECT_EQ(none.out, "No sensor files under /class/hwmon or /class/power_supply.\n");
+    EXPECT_EQ(std::pair(none.status, run({"sensors", "--json", "--sysfs", "/"}).status),
+              std::pair(1, 1));
     EXPECT_EQ(run({"sensors", "--sysfs", (dir / "nothing").string()}).status, 1);
 }
 #endif
