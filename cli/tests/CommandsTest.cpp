@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
+
 #include "CliTestSupport.h"
 #include "agent/PublisherLock.h"
 #include "cli/MetricsServer.h"
@@ -291,6 +293,23 @@ TEST_F(Commands, TheMetricsEndpointServesOnlyACurrentPayload) {
     for (const char* text :
          {"", ":9101", "::1:9101", "[::1]", "[]:1", "65536", "-1", "9101x", "host:", "[::1:80"}) {
         EXPECT_FALSE(parseListenAddress(text)) << text;
+    }
+}
+
+// Prometheus's own linter has nothing to say about the exposition of a full payload, nor about
+// the answer without a current one.
+TEST_F(Commands, TheExpositionPassesPromtoolsLint) {
+    if (::access("/usr/bin/promtool", X_OK) != 0)
+        GTEST_SKIP() << "promtool is not installed (Debian package prometheus, see scripts/setup)";
+    SensorsPayload full = fullPayload(kNewYear - 0.5);
+    full.thermal->memoryTemperatureC = 40;
+    SensorBridge::write(full);
+    for (const double now : {kNewYear, kNewYear + 3600}) {
+        writeFile(dir / "in.prom", metricsResponse("GET", "/metrics", now).body);
+        const std::string lint = "/usr/bin/promtool check metrics <'" + (dir / "in.prom").string() +
+                                 "' >'" + (dir / "out").string() + "' 2>&1";
+        const int status = std::system(lint.c_str());
+        EXPECT_EQ(std::to_string(status) + readFile(dir / "out"), "0") << readFile(dir / "in.prom");
     }
 }
 

@@ -162,9 +162,9 @@ TEST(PrometheusTest, TheExpositionHoldsWhatThePayloadHoldsEscaped) {
     for (const auto line :
          {"# TYPE tessly_temperature_celsius gauge\n",
           "tessly_temperature_celsius{sensor=\"cpu\"} 48.5\n",
-          "tessly_fan_speed_rpm{fan=\"1\"} 1275.5\n", "tessly_fan_count 2\n",
-          "tessly_fan_min_rpm 1000\n", "tessly_sample_timestamp_seconds 1767225600.5\n",
-          "tessly_sample_age_seconds 0.25\n",
+          "tessly_fan_speed_rpm{fan=\"1\"} 1275.5\n", "tessly_fans 2\n",
+          "tessly_fan_min_speed_rpm 1000\n", "tessly_fan_max_speed_rpm 4900\n",
+          "tessly_sample_timestamp_seconds 1767225600.5\n", "tessly_sample_age_seconds 0.25\n",
           "tessly_agent_info{version=\"1.4\\\"\\\\\\nx\"} 1\n"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
