@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 #include <TesslyKit/Records.h>
@@ -190,6 +191,44 @@ std::vector<std::string> wrapToWidth(std::string_view text, int width) {
     }
     if (used > 0 || lines.empty()) lines.push_back(std::move(line));
     return lines;
+}
+
+std::size_t editDistance(std::string_view a, std::string_view b) {
+    // Three rows of the optimal-string-alignment table: two rows back for a swap.
+    std::vector<std::size_t> before(b.size() + 1), previous(b.size() + 1), current(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        previous[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        current[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t substitution = a[i - 1] == b[j - 1] ? 0 : 1;
+            current[j] =
+                std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + substitution});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                current[j] = std::min(current[j], before[j - 2] + 1);
+        }
+        std::swap(before, previous);
+        std::swap(previous, current);
+    }
+    return previous[b.size()];
+}
+
+std::optional<std::string> closestWord(std::string_view word,
+                                       std::span<const std::string> candidates) {
+    std::optional<std::string> closest;
+    std::size_t closestDistance = 0;
+    for (const auto& candidate : candidates) {
+        const std::size_t nearEnough = candidate.size() <= 5 ? 1 : 2;
+        const std::size_t apart = word.size() > candidate.size() ? word.size() - candidate.size()
+                                                                 : candidate.size() - word.size();
+        if (apart > nearEnough) continue;
+        const std::size_t distance = editDistance(word, candidate);
+        if (distance <= nearEnough && (!closest || distance < closestDistance)) {
+            closest = candidate;
+            closestDistance = distance;
+        }
+    }
+    return closest;
 }
 
 }  // namespace tessly::cli

@@ -94,11 +94,11 @@ std::string prometheusText(const SensorsPayload& payload, double now) {
         }
         addFamily(text, "tessly_fan_speed_rpm",
                   "Current speed of each fan, in revolutions per minute.", speeds);
-        addFamily(text, "tessly_fan_count", "Number of fans.",
+        addFamily(text, "tessly_fans", "Number of fans.",
                   {{"", static_cast<double>(fan->fanCount)}});
-        addFamily(text, "tessly_fan_min_rpm",
+        addFamily(text, "tessly_fan_min_speed_rpm",
                   "Lowest minimum speed of any fan, in revolutions per minute.", one(fan->minRPM));
-        addFamily(text, "tessly_fan_max_rpm",
+        addFamily(text, "tessly_fan_max_speed_rpm",
                   "Highest maximum speed of any fan, in revolutions per minute.", one(fan->maxRPM));
     }
 

@@ -16,7 +16,8 @@ bool usable(const std::optional<double>& value) {
 
 }  // namespace
 
-std::string sparkline(std::span<const std::optional<double>> values, double minimumSpan) {
+std::string sparkline(std::span<const std::optional<double>> values, double minimumSpan,
+                      std::optional<double> floor) {
     double lowest = 0;
     double highest = 0;
     bool any = false;
@@ -27,7 +28,8 @@ std::string sparkline(std::span<const std::optional<double>> values, double mini
         any = true;
     }
     const double span = std::max(highest - lowest, std::isfinite(minimumSpan) ? minimumSpan : 0.0);
-    const double bottom = (lowest + highest) / 2 - span / 2;
+    double bottom = (lowest + highest) / 2 - span / 2;
+    if (floor && std::isfinite(*floor) && lowest >= *floor) bottom = std::max(bottom, *floor);
 
     std::string line;
     for (const auto& value : values) {

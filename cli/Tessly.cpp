@@ -8,7 +8,9 @@
 #include <CLI/CLI.hpp>
 #pragma GCC diagnostic pop
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,15 +42,42 @@ std::string checkListenAddress(const std::string& text) {
     return "the address must be PORT, HOST:PORT or [IPV6]:PORT, not '" + text + "'";
 }
 
-// "tessly control autostart": the deepest command that was recognised before the error.
-std::string commandPath(const CLI::App& app) {
-    std::string path = app.get_name();
+// The deepest command that was recognised before the error.
+const CLI::App& deepestCommand(const CLI::App& app) {
     const CLI::App* current = &app;
-    while (!current->get_subcommands().empty()) {
+    while (!current->get_subcommands().empty())
         current = current->get_subcommands().front();
-        path += " " + current->get_name();
-    }
+    return *current;
+}
+
+// "tessly control autostart": the names from the program down to `command`.
+std::string commandPath(const CLI::App& command) {
+    std::string path = command.get_name();
+    for (const CLI::App* parent = command.get_parent(); parent; parent = parent->get_parent())
+        path = parent->get_name() + " " + path;
     return path;
+}
+
+// Where `command` needs one of its subcommands and was given a word that names none ("tessly
+// raed", "tessly control stpo"), what to say: the word, made safe, and the nearest name.
+std::optional<std::string> unknownCommandText(const CLI::App& command) {
+    if (command.get_require_subcommand_min() == 0) return std::nullopt;
+    // What the parser left over, in order; options are a different mistake.
+    const auto leftOver = command.remaining();
+    const auto word = std::find_if(leftOver.begin(), leftOver.end(),
+                                   [](const std::string& w) { return !w.starts_with('-'); });
+    if (word == leftOver.end()) return std::nullopt;
+    std::vector<std::string> names;
+    for (const CLI::App* sub : command.get_subcommands([](const CLI::App*) { return true; }))
+        names.push_back(sub->get_name());
+    const std::string path = commandPath(command);
+    const auto space = path.find(' ');
+    std::string text = "unknown " +
+                       (space == std::string::npos ? "" : path.substr(space + 1) + " ") +
+                       "command '" + terminalSafe(*word) + "'";
+    if (const auto closest = closestWord(*word, names))
+        text += "; did you mean '" + path + " " + *closest + "'?";
+    return text;
 }
 
 }  // namespace
@@ -92,8 +121,13 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
     std::string sysfsRoot = "/sys";
     auto* sensors = app.add_subcommand(
         "sensors", "List every sensor file the agent finds and what it feeds (Linux)");
+    sensors->footer(
+        "Exit status: 0 when sensors were found; 1 when none was (no hwmon or power_supply "
+        "sensor file, nor an NVIDIA GPU on this machine's own /sys), so that scripts can tell a "
+        "machine without sensors, or when ROOT is not a directory; 2 bad usage.");
     sensors->add_flag("--json", sensorsJSON, "Print the list as JSON");
     sensors->add_option("--sysfs", sysfsRoot, "Read this copy of a machine's /sys instead")
+        ->type_name("ROOT")
         ->capture_default_str();
 
     std::vector<std::string> machineNames;
@@ -136,8 +170,10 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
     } catch (const CLI::Success& e) {  // --help, --version
         return app.exit(e, console.out, console.err);
     } catch (const CLI::Error& e) {
-        console.err << "tessly: " << terminalSafe(e.what()) << "\n"
-                    << "Run '" << commandPath(app) << " --help' for usage.\n";
+        const CLI::App& command = deepestCommand(app);
+        console.err << "tessly: " << unknownCommandText(command).value_or(terminalSafe(e.what()))
+                    << "\n"
+                    << "Run '" << commandPath(command) << " --help' for usage.\n";
         return exitUsage;
     }
 

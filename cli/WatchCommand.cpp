@@ -3,6 +3,14 @@
 // for the duration of a Ctrl-Z); elsewhere it writes one line per refresh so the output can be
 // piped and logged.
 //
+// A terminal that cannot or must not be sent escape sequences (TERM=dumb or no TERM at all, or
+// NO_COLOR set and not empty) gets no escape sequence at all: one plain line per refresh, the form
+// of the pipe, while q and Ctrl-C still end it. A dumb terminal (an editor's shell buffer, a serial
+// console) cannot move the cursor, so a screen written out anew each time would only scroll a
+// dozen lines past per refresh and bury the readings; one line each leaves a scrollback in which
+// every refresh reads at a glance and lines up with the one before. Whoever sets NO_COLOR asks for
+// text without terminal styling, and gets the same lines.
+//
 // Signals are turned into bytes on a pipe that the loop polls, so the terminal is restored by the
 // loop itself, never inside a signal handler. A signal that ends the view is raised again once
 // the terminal is restored, so the caller sees the process end by that signal, as it expects.
@@ -20,6 +28,7 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -131,9 +140,23 @@ class SignalPipe {
 
 // ---- the terminal ---------------------------------------------------------------------------
 
+// Whether the terminal on standard output may be sent escape sequences.
+bool escapesAllowed() {
+    const char* term = std::getenv("TERM");
+    const char* noColor = std::getenv("NO_COLOR");
+    return term != nullptr && *term != '\0' && std::string_view(term) != "dumb" &&
+           (noColor == nullptr || *noColor == '\0');
+}
+
+// How the view is drawn on a terminal.
+enum class Style {
+    fullScreen,  // the alternate screen, redrawn in place
+    plainLines,  // one line per refresh, no escape sequence
+};
+
 class Screen {
   public:
-    Screen() : keys_(::isatty(STDIN_FILENO) == 1) { enter(); }
+    explicit Screen(Style style) : style_(style), keys_(::isatty(STDIN_FILENO) == 1) { enter(); }
     Screen(const Screen&) = delete;
     Screen& operator=(const Screen&) = delete;
     ~Screen() { leave(); }
@@ -148,19 +171,26 @@ class Screen {
             raw.c_cc[VTIME] = 0;
             restoreModes_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
         }
-        writeAll(STDOUT_FILENO, enterScreen);
+        if (style_ == Style::fullScreen) writeAll(STDOUT_FILENO, enterScreen);
         entered_ = true;
     }
 
     void leave() {
         if (!entered_) return;
-        writeAll(STDOUT_FILENO, leaveScreen);
+        if (style_ == Style::fullScreen) writeAll(STDOUT_FILENO, leaveScreen);
         if (restoreModes_) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
         restoreModes_ = false;
         entered_ = false;
     }
 
     bool readsKeys() const { return keys_; }
+    Style style() const { return style_; }
+
+    // The screen again, as it was, after the terminal changed size or the process continued: a
+    // full screen is drawn anew; plain lines already written stay as they are.
+    void redraw(const WatchView& view) const {
+        if (style_ == Style::fullScreen) draw(view);
+    }
 
     void draw(const WatchView& view) const {
         winsize size{};
@@ -183,6 +213,7 @@ class Screen {
     }
 
   private:
+    Style style_;
     bool keys_;
     bool entered_ = false;
     bool restoreModes_ = false;
@@ -210,18 +241,18 @@ int runWatch(Console& console, double interval) {
     if (terminal) {
         signals.emplace(
             std::vector<int>{SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGWINCH, SIGTSTP, SIGCONT});
-        screen.emplace();
+        screen.emplace(escapesAllowed() ? Style::fullScreen : Style::plainLines);
     }
 
     int endingSignal = 0;
     bool quit = false;
-    bool noted = false;  // off a terminal the sensorless note goes to standard error, once
+    bool noted = false;  // in lines, the sensorless note goes to standard error, once
     bool keys = screen && screen->readsKeys();
     double next = console.clock.monotonicNow();
     while (!quit && endingSignal == 0) {
         const double now = console.clock.wallNow();
         view.update(payloadStatus(now), now);
-        if (screen) {
+        if (screen && screen->style() == Style::fullScreen) {
             screen->draw(view);
         } else {
             if (!writeAll(STDOUT_FILENO, view.line() + "\n")) return exitFailure;  // reader gone
@@ -252,12 +283,12 @@ int runWatch(Console& console, double interval) {
             if (signals && (fds[0].revents & POLLIN) != 0) {
                 for (const int signalNumber : signals->take()) {
                     if (signalNumber == SIGWINCH || signalNumber == SIGCONT) {
-                        screen->draw(view);
+                        screen->redraw(view);
                     } else if (signalNumber == SIGTSTP) {
                         screen->leave();
                         signals->suspendNow();  // returns when the shell continues the process
                         screen->enter();
-                        screen->draw(view);
+                        screen->redraw(view);
                     } else {
                         endingSignal = signalNumber;
                     }

@@ -26,7 +26,7 @@ constexpr std::string_view plainVideo = "\x1b[0m";
 struct Series {
     std::string_view label;
     double minimumSpan;  // so that noise on a steady value stays flat
-    bool isFan;
+    bool isFan;          // a speed: 0 (stopped) is the bottom of its sparkline
 };
 
 constexpr std::array<Series, 6> seriesList{{
@@ -153,7 +153,8 @@ std::vector<std::string> WatchView::screen(int width) const {
         }
         if (columns > 0) {
             rows.add({std::string(series.label), value,
-                      sparkline(buckets(i, columns), series.minimumSpan)});
+                      sparkline(buckets(i, columns), series.minimumSpan,
+                                series.isFan ? std::optional<double>(0.0) : std::nullopt)});
         } else {
             rows.add({std::string(series.label), value});
         }

@@ -132,7 +132,9 @@ int runSensors(Console& console, Output output, const std::string& sysfsRoot) {
     } else {
         printTable(console, entries);
     }
-    return exitOK;
+    // No sensor at all is a failure, as for the usual sensor tools: a script learns it from the
+    // status, whatever the form of the output.
+    return entries.empty() ? exitFailure : exitOK;
 }
 
 }  // namespace tessly::cli

@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
+
 #include "CliTestSupport.h"
 #include "agent/PublisherLock.h"
 #include "cli/Format.h"
@@ -123,6 +125,17 @@ TEST_F(Commands, ACommandLineThatCannotBeUnderstoodGetsAHint) {
         EXPECT_EQ(outcome.status, 2);
         EXPECT_TRUE(outcome.err.ends_with("Run 'tessly " + command + "--help' for usage.\n"))
             << outcome.err;
+    }
+    // A word that names no command: the nearest one, where one is near.
+    for (const auto& [args, said] : std::initializer_list<std::pair<Args, std::string>>{
+             {{"raed"}, "unknown command 'raed'; did you mean 'tessly read'?\nRun 'tessly"},
+             {{"control", "stpo"},
+              "unknown control command 'stpo'; did you mean 'tessly control stop'?\n"
+              "Run 'tessly control"},
+             {{"xyzzy"}, "unknown command 'xyzzy'\nRun 'tessly"}}) {
+        const auto outcome = run(args);
+        EXPECT_EQ(std::to_string(outcome.status) + outcome.err,
+                  "2tessly: " + said + " --help' for usage.\n");
     }
     EXPECT_EQ(run({"--version"}).out, "tessly " + std::string(versionText()) + "\n");
     EXPECT_NE(run({"control", "stop", "--help"}).out.find("Usage: tessly control stop"),
@@ -300,6 +313,23 @@ TEST_F(Commands, TheMetricsEndpointServesOnlyACurrentPayload) {
     }
 }
 
+// Prometheus's own linter has nothing to say about the exposition of a full payload, nor about
+// the answer without a current one.
+TEST_F(Commands, TheExpositionPassesPromtoolsLint) {
+    if (::access("/usr/bin/promtool", X_OK) != 0)
+        GTEST_SKIP() << "promtool is not installed (Debian package prometheus, see scripts/setup)";
+    SensorsPayload full = fullPayload(kNewYear - 0.5);
+    full.thermal->memoryTemperatureC = 40;
+    SensorBridge::write(full);
+    for (const double now : {kNewYear, kNewYear + 3600}) {
+        writeFile(dir / "in.prom", metricsResponse("GET", "/metrics", now).body);
+        const std::string lint = "/usr/bin/promtool check metrics <'" + (dir / "in.prom").string() +
+                                 "' >'" + (dir / "out").string() + "' 2>&1";
+        const int status = std::system(lint.c_str());
+        EXPECT_EQ(std::to_string(status) + readFile(dir / "out"), "0") << readFile(dir / "in.prom");
+    }
+}
+
 // The real agent over a simulated machine; it refuses to start beside a publishing agent unless
 // forced, obeys stop requests and only reports what it would do with the login item.
 TEST_F(Commands, SimulateRunsTheAgentOverASimulatedMachine) {
@@ -366,7 +396,7 @@ TEST_F(Commands, TextFromFilesAndTheSystemReachesTheTerminalEscaped) {
     SensorBridge::write(payload);
     SensorBridge::writeControl({.autostart = true});
     for (const Args& args : {Args{"read"}, Args{"control", "show"}, Args{"simulate", "--force"},
-                             Args{"read", "--bogus" + hostile},
+                             Args{"read", "--bogus" + hostile}, Args{"control", hostile},
                              Args{"sensors", "--sysfs", "/nonexistent" + hostile}}) {
         const auto outcome = run(args);
         EXPECT_TRUE(isTerminalSafe(outcome.out + outcome.err)) << ::testing::PrintToString(outcome);
@@ -414,8 +444,10 @@ TEST_F(Commands, SensorsReportsAnotherMachinesSysfsAndStaysInsideIt) {
         EXPECT_EQ(text.find("99.0"), std::string::npos);
         EXPECT_TRUE(isTerminalSafe(text));
     }
-    EXPECT_EQ(run({"sensors", "--sysfs", "/"}).out,
-              "No sensor files under /class/hwmon or /class/power_supply.\n");
+    const auto none = run({"sensors", "--sysfs", "/"});
+    EXPECT_EQ(none.out, "No sensor files under /class/hwmon or /class/power_supply.\n");
+    EXPECT_EQ(std::pair(none.status, run({"sensors", "--json", "--sysfs", "/"}).status),
+              std::pair(1, 1));
     EXPECT_EQ(run({"sensors", "--sysfs", (dir / "nothing").string()}).status, 1);
 }
 #endif

@@ -56,15 +56,18 @@ class TesslyProcess : public ::testing::Test, protected tessly::testing::Scratch
         }
     }
 
-    // Replaces the child's image with `tessly <args>` in the scratch environment.
-    [[noreturn]] void execTessly(const std::vector<std::string>& args) {
+    // Replaces the child's image with `tessly <args>` in the scratch environment, with the
+    // terminal's variables `terminal`.
+    [[noreturn]] void execTessly(const std::vector<std::string>& args,
+                                 std::vector<std::string> terminal = {"TERM=xterm"}) {
         std::vector<const char*> argv{TESSLY_CLI_PATH};
         for (const auto& arg : args)
             argv.push_back(arg.c_str());
         argv.push_back(nullptr);
-        const std::vector<std::string> scratch = environment();
-        std::vector<const char*> envp{"TERM=xterm", "PATH=/usr/bin:/bin"};
-        for (const auto& variable : scratch)
+        for (auto& variable : environment())
+            terminal.push_back(std::move(variable));
+        std::vector<const char*> envp{"PATH=/usr/bin:/bin"};
+        for (const auto& variable : terminal)
             envp.push_back(variable.c_str());
         envp.push_back(nullptr);
         ::execve(TESSLY_CLI_PATH, const_cast<char* const*>(argv.data()),
@@ -150,10 +153,16 @@ TEST_F(TesslyProcess, WatchIntoAPipeWritesOneLinePerRefreshAndFollowsThePayload)
 }
 
 // In a terminal, watch redraws in place on the alternate screen and gives the terminal back (its
-// screen, cursor and modes) on q, and on Ctrl-C, then ending by the signal as a shell expects.
+// screen, cursor and modes) on q, and on Ctrl-C, then ending by the signal as a shell expects. A
+// dumb terminal, or a user who wants no colour, gets plain lines without a single escape.
 TEST_F(TesslyProcess, WatchInATerminalGivesItBackOnQAndCtrlC) {
-    for (const auto& [keys, signal] : {std::pair{"q", 0}, std::pair{"\x03", SIGINT}}) {
-        SCOPED_TRACE(signal);
+    using Terminal = std::vector<std::string>;
+    for (const auto& [keys, signal, terminal] : {std::tuple{"q", 0, Terminal{"TERM=xterm"}},
+                                                 {"\x03", SIGINT, Terminal{"TERM=xterm"}},
+                                                 {"q", 0, Terminal{"TERM=dumb"}},
+                                                 {"q", 0, Terminal{"TERM=xterm", "NO_COLOR=1"}}}) {
+        SCOPED_TRACE(terminal.back());
+        const bool plain = terminal.back() != "TERM=xterm";
         int master = -1, slave = -1;
         winsize size{.ws_row = 24, .ws_col = 80, .ws_xpixel = 0, .ws_ypixel = 0};
         ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &size), 0);
@@ -165,25 +174,30 @@ TEST_F(TesslyProcess, WatchInATerminalGivesItBackOnQAndCtrlC) {
             ::ioctl(slave, TIOCSCTTY, 0);
             for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
                 ::dup2(slave, fd);
-            execTessly({"watch", "--interval", "0.1"});
+            execTessly({"watch", "--interval", "0.1"}, terminal);
         }
         std::string text;
-        EXPECT_TRUE(readUntil(master, text, [&] { return count(text, "\x1b[J") >= 2; })) << text;
+        const char* refresh = plain ? "Z no payload: " : "\x1b[J";
+        EXPECT_TRUE(readUntil(master, text, [&] { return count(text, refresh) >= 2; })) << text;
         EXPECT_EQ(::write(master, keys, 1), 1);
         int status = 0;
         EXPECT_TRUE(readUntil(master, text, nullptr, &status)) << "tessly watch did not end";
         EXPECT_TRUE(signal != 0 ? WIFSIGNALED(status) && WTERMSIG(status) == signal
                                 : WIFEXITED(status) && WEXITSTATUS(status) == 0)
             << status;
-
-        // The alternate screen and a hidden cursor before the first frame; every frame from the
-        // top left, clearing what the last one left; the screen, cursor and modes given back.
-        const std::size_t firstFrame = text.find("\x1b[H");
-        ASSERT_NE(firstFrame, std::string::npos) << text;
-        EXPECT_LT(text.find("\x1b[?1049h\x1b[?25l"), firstFrame);
-        EXPECT_EQ(count(text, "\x1b[H"), count(text, "\x1b[J"));
-        EXPECT_NE(text.find("tessly watch · every 0.1 s · q or Ctrl-C quits"), std::string::npos);
-        EXPECT_GT(text.rfind("\x1b[?25h\x1b[?1049l"), text.rfind("\x1b[J"));
+        if (plain) {
+            EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+        } else {
+            // The alternate screen and a hidden cursor before the first frame; every frame from the
+            // top left, clearing what the last one left; the screen, cursor and modes given back.
+            const std::size_t firstFrame = text.find("\x1b[H");
+            ASSERT_NE(firstFrame, std::string::npos) << text;
+            EXPECT_LT(text.find("\x1b[?1049h\x1b[?25l"), firstFrame);
+            EXPECT_EQ(count(text, "\x1b[H"), count(text, "\x1b[J"));
+            EXPECT_NE(text.find("tessly watch · every 0.1 s · q or Ctrl-C quits"),
+                      std::string::npos);
+            EXPECT_GT(text.rfind("\x1b[?25h\x1b[?1049l"), text.rfind("\x1b[J"));
+        }
         termios modes{};
         ASSERT_EQ(::tcgetattr(slave, &modes), 0);
         EXPECT_TRUE((modes.c_lflag & ECHO) != 0 && (modes.c_lflag & ICANON) != 0);

@@ -11,6 +11,7 @@
 #include "cli/Format.h"
 #include "cli/PayloadText.h"
 #include "cli/Prometheus.h"
+#include "cli/Sparkline.h"
 #include "cli/TextTable.h"
 #include "cli/WatchView.h"
 
@@ -90,6 +91,28 @@ TEST(FormatTest, TextWrapsAtBlanksToTheWidth) {
         EXPECT_EQ(wrapToWidth(text, width), lines) << text << " at " << width;
 }
 
+// A mistyped command name suggests the one meant (a swap is one edit), and nothing where no
+// name is near enough to be meant; the first of equally near ones.
+TEST(FormatTest, ClosestWordSuggestsOnlyANearName) {
+    const std::vector<std::string> names{"read", "watch", "sensors", "simulate", "show", "stop"};
+    const std::pair<std::string_view, std::optional<std::string>> cases[] = {
+        {"raed", "read"}, {"stpo", "stop"},     {"sensor", "sensors"},   {"smiulatte", "simulate"},
+        {"stow", "show"}, {"rd", std::nullopt}, {"wtch3", std::nullopt}, {"", std::nullopt}};
+    for (const auto& [word, closest] : cases)
+        EXPECT_EQ(closestWord(word, names), closest) << word;
+}
+
+TEST(SparklineTest, ScalesBetweenTheValuesAndPutsAStoppedFanAtTheBottom) {
+    const std::tuple<std::vector<std::optional<double>>, double, std::string_view> cases[] = {
+        {{0, 7, std::nullopt, 3.5}, 0, "▁█ ▅"},
+        {{45, 45.1, 44.9}, 2, "▅▅▄"},  // noise on a steady value stays flat
+        {{0, 0, 0}, 200, "▁▁▁"},       // fans off all along
+        {{0, 50, 0}, 200, "▁▃▁"},      // a fan starting up, then stopping
+    };
+    for (const auto& [values, span, line] : cases)
+        EXPECT_EQ(sparkline(values, span, 0.0), line) << ::testing::PrintToString(values);
+}
+
 TEST(PayloadTextTest, ThePayloadForPeopleAndForLogs) {
     SensorsPayload payload = fullPayload(kNewYear - 0.5);
     EXPECT_EQ(payloadText(payload, kNewYear),
@@ -114,7 +137,8 @@ TEST(PayloadTextTest, ThePayloadForPeopleAndForLogs) {
                   " does not exist (is the agent running?)");
 }
 
-// A minute of samples, then the agent stops: the screen marks it stale and the sparklines drain.
+// A minute of samples, then the agent stops: the screen marks it stale and the sparklines
+// drain.
 TEST(WatchViewTest, ScreensFollowThePayloadAndMarkWhatIsNotCurrent) {
     WatchView view(1.0);
     for (int t = 0; t < 60; ++t) {
@@ -167,9 +191,9 @@ TEST(PrometheusTest, TheExpositionHoldsWhatThePayloadHoldsEscaped) {
     for (const auto line :
          {"# TYPE tessly_temperature_celsius gauge\n",
           "tessly_temperature_celsius{sensor=\"cpu\"} 48.5\n",
-          "tessly_fan_speed_rpm{fan=\"1\"} 1275.5\n", "tessly_fan_count 2\n",
-          "tessly_fan_min_rpm 1000\n", "tessly_sample_timestamp_seconds 1767225600.5\n",
-          "tessly_sample_age_seconds 0.25\n",
+          "tessly_fan_speed_rpm{fan=\"1\"} 1275.5\n", "tessly_fans 2\n",
+          "tessly_fan_min_speed_rpm 1000\n", "tessly_fan_max_speed_rpm 4900\n",
+          "tessly_sample_timestamp_seconds 1767225600.5\n", "tessly_sample_age_seconds 0.25\n",
           "tessly_agent_info{version=\"1.4\\\"\\\\\\nx\"} 1\n"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }

@@ -2,6 +2,8 @@
 // Text helpers shared by the commands: numbers, ages, UTC times and column layout. Pure functions
 // of their arguments (no locale, no time zone), so their output is the same everywhere.
 
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,5 +53,16 @@ std::string fitToWidth(std::string_view text, int width);
 // least 1); a word wider than a line is cut. Runs of blanks collapse; one empty line for blank
 // text. Text with escape sequences is not for this: fitToWidth keeps those whole, this does not.
 std::vector<std::string> wrapToWidth(std::string_view text, int width);
+// The fewest single-byte insertions, deletions, substitutions and swaps of two neighbouring bytes
+// that turn `a` into `b` ("raed" is 1 from "read"). Takes time in proportion to the product of
+// the lengths.
+std::size_t editDistance(std::string_view a, std::string_view b);
+
+// The candidate that `word` most likely misspells: the one nearest by editDistance, the first of
+// equally near ones, and only where it is near enough to be meant (1 edit for names of up to 5
+// bytes, 2 for longer ones); nothing otherwise. Candidates that cannot be near enough by their
+// length alone are never compared, so a long word costs little.
+std::optional<std::string> closestWord(std::string_view word,
+                                       std::span<const std::string> candidates);
 
 }  // namespace tessly::cli
