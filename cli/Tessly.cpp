@@ -130,6 +130,23 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
         ->type_name("ROOT")
         ->capture_default_str();
 
+    std::string captureDirectory;
+    std::string captureRoot = "/sys";
+    auto* capture = app.add_subcommand(
+        "capture",
+        "Copy this machine's sensor files into a new directory, to send with a report of "
+        "readings that look wrong (Linux)");
+    capture->add_option("DIR", captureDirectory, "A new or empty directory to copy into")
+        ->required();
+    capture->add_option("--sysfs", captureRoot, "Copy from this copy of a machine's /sys")
+        ->group("");  // for tests
+    capture->footer(
+        "Copies the hwmon chips and power supplies under /sys/class (names, labels, values and "
+        "limits as they read now; no serial numbers) into DIR, which 'tessly sensors --sysfs DIR' "
+        "reads as it reads this machine. Pack DIR into one file (the command says how) and attach "
+        "it to your report with what you expected to read.\n\n" +
+        app.get_footer());
+
     std::vector<std::string> machineNames;
     for (const auto& machine : sim::SimulatedMachine::catalog()) {
         machineNames.emplace_back(machine.name);
@@ -188,6 +205,7 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
     if (sensors->parsed()) {
         return runSensors(console, sensorsJSON ? Output::json : Output::text, sysfsRoot);
     }
+    if (capture->parsed()) return runCapture(console, captureDirectory, captureRoot);
     if (simulate->parsed()) {
         if (listMachines) return runSimulateList(console);
         return runSimulate(console, machine,

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "thermal/TemperatureCategory.h"
+
 namespace tessly::hwmon {
 namespace {
 
@@ -22,7 +24,9 @@ TemperatureContribution temperatureContribution(std::string_view chip, std::stri
                                                 std::span<const std::string> chipLabels,
                                                 bool supplyReportsTemperature) noexcept {
     using enum TemperatureUse;
-    if (isOneOf(chip, memoryChips)) return {memoryKey, {}};
+    if (isOneOf(chip, memoryChips) || socZoneOf(chip) == SocZone::memory) {
+        return {memoryKey, {}};
+    }
     if ((chip == "k10temp" || chip == "zenpower") && label == "Tctl" &&
         contains(chipLabels, "Tdie")) {
         return {leftOut, "Tctl carries an offset on some CPUs; the chip reports Tdie"};

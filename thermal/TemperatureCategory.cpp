@@ -70,6 +70,22 @@ std::optional<TemperatureCategory> hwmonCategory(std::string_view productName) n
     // A system battery's own hwmon chip carries the supply's name (BAT0, BAT1, ...); peripheral
     // batteries (hid_*_battery, hidpp_battery_*) do not start so and stay out.
     if (chip.starts_with("BAT")) return battery;
+    // A SoC thermal zone that no exact rule names; a memory zone is a memory key instead (see
+    // HwmonContribution.h).
+    const auto zone = socZoneOf(chip);
+    if (zone == SocZone::cpu) return cpu;
+    if (zone == SocZone::gpu) return gpu;
+    return std::nullopt;
+}
+
+std::optional<SocZone> socZoneOf(std::string_view chip) noexcept {
+    constexpr std::string_view suffix = "_thermal";
+    if (!chip.ends_with(suffix)) return std::nullopt;
+    const std::string_view zone = chip.substr(0, chip.size() - suffix.size());
+    if (contains(zone, "gpu")) return SocZone::gpu;
+    if (contains(zone, "mdm") || contains(zone, "modem")) return std::nullopt;
+    if (contains(zone, "cpu") || contains(zone, "core")) return SocZone::cpu;
+    if (contains(zone, "ddr") || contains(zone, "mem")) return SocZone::memory;
     return std::nullopt;
 }
 

@@ -450,6 +450,37 @@ TEST_F(Commands, SensorsReportsAnotherMachinesSysfsAndStaysInsideIt) {
               std::pair(1, 1));
     EXPECT_EQ(run({"sensors", "--sysfs", (dir / "nothing").string()}).status, 1);
 }
+
+// What `capture` copies, `sensors` reads back as it reads the machine; it says what it copied and
+// how to send it, and never writes into a directory that holds anything.
+TEST_F(Commands, CaptureMakesACopyThatSensorsReadsAsTheMachine) {
+    const fs::path sys = dir / "sys", copy = dir / "my machine";
+    writeFile(sys / "class/hwmon/hwmon0/name", "bigcore0_thermal\n");
+    writeFile(sys / "class/hwmon/hwmon0/temp1_input", "47157\n");
+    writeFile(sys / "class/power_supply/BAT0/type", "Battery\n");
+    writeFile(sys / "class/power_supply/BAT0/temp", "305\n");
+    const auto captured = run({"capture", copy.string(), "--sysfs", sys.string()});
+    EXPECT_EQ(captured.status, 0) << captured.err;
+    EXPECT_TRUE(captured.out.starts_with("Copied 1 hwmon chip and 1 power supply (4 files) from " +
+                                         sys.string()))
+        << captured.out;
+    EXPECT_NE(captured.out.find("tessly sensors --sysfs '" + copy.string() + "'\n"),
+              std::string::npos);
+    EXPECT_NE(captured.out.find("tar -czf 'my machine.tar.gz' -C " + dir.path().string() +
+                                " 'my machine'\n"),
+              std::string::npos)
+        << captured.out;
+    auto readBack = run({"sensors", "--json", "--sysfs", copy.string()}).out;
+    for (std::size_t at; (at = readBack.find(copy.string())) != std::string::npos;)
+        readBack.replace(at, copy.string().size(), sys.string());
+    EXPECT_EQ(readBack, run({"sensors", "--json", "--sysfs", sys.string()}).out);
+    EXPECT_NE(readBack.find("cpuTemperatureC"), std::string::npos);
+
+    const auto again = run({"capture", copy.string(), "--sysfs", sys.string()});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.err, "tessly capture: " + copy.string() +
+                             " is not empty; name a new or empty directory\n");
+}
 #endif
 
 }  // namespace

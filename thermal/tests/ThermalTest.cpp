@@ -78,6 +78,70 @@ TEST(TemperatureCategoryTest, AChipContributesWhatItsOtherInputsLeave) {
     EXPECT_FALSE(hwmon::supplyContribution("Mains", std::nullopt, true).presented);
 }
 
+// SoC thermal zones under the names the kernel's device trees give them (hwmon writes '-' as
+// '_'): what each zone's chip feeds, as discovery and the sampler decide it.
+TEST(TemperatureCategoryTest, SocThermalZonesFeedWhatTheirNamesSay) {
+    constexpr std::string_view cpu = "cpuTemperatureC", gpu = "gpuTemperatureC",
+                               memory = "a memory key", nothing = "nothing";
+    const std::vector<std::string> one{"temp1"};
+    const auto feeds = [&](std::string_view chip) {
+        if (hwmon::temperatureContribution(chip, "temp1", one, false).use ==
+            hwmon::TemperatureUse::memoryKey) {
+            return memory;
+        }
+        return payloadFieldOf(SensorNaming::hwmon, std::string(chip) + " temp1").value_or(nothing);
+    };
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        // Rockchip RK3588, vendor kernel; mainline names bigcore2 and package.
+        {"soc_thermal", cpu},
+        {"bigcore0_thermal", cpu},
+        {"bigcore1_thermal", cpu},
+        {"bigcore2_thermal", cpu},
+        {"littlecore_thermal", cpu},
+        {"center_thermal", nothing},
+        {"gpu_thermal", gpu},
+        {"npu_thermal", nothing},
+        {"package_thermal", nothing},
+        // Qualcomm: MSM8916, SC7180/SC7280.
+        {"cpu0_1_thermal", cpu},
+        {"cpu2_3_thermal", cpu},
+        {"cpu0_thermal", cpu},
+        {"cpu11_thermal", cpu},
+        {"cpuss0_thermal", cpu},
+        {"gpuss0_thermal", gpu},
+        {"gpuss1_thermal", gpu},
+        {"ddr_thermal", memory},
+        {"mem_thermal", memory},
+        {"modem_thermal", nothing},
+        {"modem0_thermal", nothing},
+        {"mdm_core_thermal", nothing},
+        {"camera_thermal", nothing},
+        {"aoss0_thermal", nothing},
+        {"q6_hvx_thermal", nothing},
+        {"video_thermal", nothing},
+        {"pm8916_thermal", nothing},
+        // Allwinner, Amlogic, NXP i.MX and Layerscape.
+        {"cpu_thermal", cpu},
+        {"ve_thermal", nothing},
+        {"core_thermal", cpu},
+        {"ddr_ctrler_thermal", memory},
+        // MediaTek MT8186/MT8195, Samsung Exynos (whose GPU zone, g3d, names no GPU).
+        {"cpu_little0_thermal", cpu},
+        {"cpu_big0_thermal", cpu},
+        {"gpu1_thermal", gpu},
+        {"adsp_thermal", nothing},
+        {"cpucl2_thermal", cpu},
+        {"g3d_thermal", nothing},
+        // Not zones: only the "_thermal" suffix, in the kernel's lower case, makes one.
+        {"_thermal", nothing},
+        {"cpu_thermal_zone", nothing},
+        {"CPU_thermal", nothing},
+        {"memory", nothing},
+    };
+    for (const auto& [chip, field] : cases)
+        EXPECT_EQ(feeds(chip), field) << chip;
+}
+
 class ThermalSamplerTest : public ::testing::Test {
   protected:
     sim::ScriptedTemperatureServices services;

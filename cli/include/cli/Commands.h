@@ -42,6 +42,8 @@ int runControlStop(Console& console);
 int runSimulateList(Console& console);
 int runSimulate(Console& console, std::string_view machine, WhilePublishing whilePublishing);
 int runSensors(Console& console, Output output, const std::string& sysfsRoot);
+// Copies the hwmon chips and power supplies under `sysfsRoot` into the new or empty `directory`.
+int runCapture(Console& console, const std::string& directory, const std::string& sysfsRoot);
 // Reads the terminal's own descriptors: standard input for keys, standard output for the view.
 int runWatch(Console& console, double interval);
 

@@ -85,6 +85,8 @@ TEST(MachinesTest, EachPublishesWhatItsChipsMean) {
     const std::tuple<std::string_view, ThermalReading, std::optional<FanReading>> cases[] = {
         {"thinkpad-t420", {.cpuTemperatureC = 69.0}, fans({3855})},  // acpitz left out
         {"raspberry-pi4", {.cpuTemperatureC = 62.322}, std::nullopt},
+        // The cores' zones, not the hotter center and NPU.
+        {"rockchip-rk3588", {.cpuTemperatureC = 48.064, .gpuTemperatureC = 45.343}, std::nullopt},
         {"amd-epyc-2socket", {.cpuTemperatureC = 29.75}, std::nullopt},  // Tctl beside Tdie
         {"amd-fx-ga970a",
          {.cpuTemperatureC = 14.5, .gpuTemperatureC = 38.0},

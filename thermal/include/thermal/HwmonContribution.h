@@ -34,7 +34,7 @@ struct TemperatureContribution {
 //                      on some CPUs);
 //   nvme:              only Composite where the drive has one;
 //   BAT*:              left out where the power supply of that name gives the temperature;
-//   jc42, spd5118, ddr_thermal: memory keys;
+//   jc42, spd5118, ddr_thermal and the SoC thermal zones socZoneOf calls memory: memory keys;
 //   every other input: a service (the sampler decides whether it feeds anything).
 TemperatureContribution temperatureContribution(std::string_view chip, std::string_view label,
                                                 std::span<const std::string> chipLabels,
