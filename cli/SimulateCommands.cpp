@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "agent/PublisherLock.h"
 #include "cli/Commands.h"
 #include "cli/Format.h"
 #include "cli/PayloadText.h"
@@ -48,6 +49,19 @@ int runSimulate(Console& console, std::string_view machineName, WhilePublishing 
                     << durationText(status.age.value_or(0))
                     << " old): an agent or another simulation is running. Stop it with 'tessly "
                        "control stop' (or wait until its payload is stale), or pass --force.\n";
+        return exitFailure;
+    }
+
+    // A simulation publishes as an agent does, so it holds the agent's lock while it runs: a real
+    // agent started meanwhile leaves, and `tessly control stop` waits for the simulation to end.
+    // Where an agent holds the lock already, its payload may be stale (a tick stuck in a driver)
+    // but it still runs.
+    const PublisherLock lock = PublisherLock::acquire();
+    if (lock.outcome() == PublisherLock::Outcome::heldElsewhere &&
+        whilePublishing == WhilePublishing::refuse) {
+        console.err << "tessly: an agent or another simulation is running (it holds the lock on "
+                    << terminalSafe(status.file.parent_path().string())
+                    << "). Stop it with 'tessly control stop', or pass --force.\n";
         return exitFailure;
     }
 

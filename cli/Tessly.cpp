@@ -155,7 +155,7 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
     bool listMachines = false;
     bool force = false;
     auto* simulate = app.add_subcommand(
-        "simulate", "Run the agent over a simulated machine, publishing into the real container");
+        "simulate", "Run the agent over a simulated machine, publishing where the agent does");
     simulate->add_option("MACHINE", machine, "The machine to simulate (see --list)")
         ->check(CLI::IsMember(machineNames))
         ->capture_default_str();

@@ -339,9 +339,23 @@ TEST_F(Commands, SimulateRunsTheAgentOverASimulatedMachine) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(refused.err.starts_with("tessly: fresh payloads are being published already"));
 
+    // An agent that holds the lock runs, whatever its payload shows.
+    clock.advance(60);
+    {
+        const PublisherLock agent = PublisherLock::acquire();
+        EXPECT_TRUE(run({"simulate"})
+                        .err.starts_with("tessly: an agent or another simulation is "
+                                         "running (it holds the lock on "));
+    }
+
     SensorBridge::writeControl({.autostart = true});
-    // The hand-driven host launches the agent and returns: one payload, one timer.
+    // The hand-driven host launches the agent and returns: one payload, one timer. It holds the
+    // agents' lock meanwhile.
+    bool locked = false;
+    host.onSchedule = [&] { locked = PublisherLock::probe() == PublisherLock::Holder::agent; };
     const auto forced = run({"simulate", "intel-desktop", "--force"});
+    EXPECT_TRUE(locked);
+    host.onSchedule = nullptr;
     EXPECT_EQ(forced.status, 0);
     EXPECT_EQ(withoutHome(forced.err),
               "tessly simulate: intel-desktop publishing to " + sensorsText +
