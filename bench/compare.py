@@ -686,8 +686,11 @@ def write_results(path, r, elapsed):
         "control.json opened, read and closed; one pread per value from files kept open, the "
         "temperatures every 2 s as the agent's throttle; the payload formatted by hand; a fixed "
         "temporary written, closed and renamed), each run as `unshare -m --propagation private` "
-        "+ `mount --bind TREE /sys`, with HOME and XDG_CONFIG_HOME in a temporary directory "
-        "holding `control.json` with autostart false. "
+        "+ `mount --bind TREE /sys`, with HOME, XDG_CONFIG_HOME, XDG_STATE_HOME (holding "
+        "`control.json` with autostart false) and XDG_RUNTIME_DIR (mode 0700, where the payload "
+        "goes) all in one temporary directory: the HOME on tmpfs is the agent's default on a "
+        "desktop, the payload in the per-user tmpfs, and the HOME on ext4 its fallback without "
+        "one, the payload on disk. "
         f"{args.repeats} agents and {args.repeats} floors per tree and HOME ran at once, started "
         "staggered over one second. The HOME on tmpfs separates what the file system does on "
         "every replace of sensors.json from what the program does.")
