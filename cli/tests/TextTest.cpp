@@ -19,7 +19,7 @@ namespace tessly::cli::testing {
 namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-const fs::path file = "/h/Library/Group Containers/group.app.tessly.sensors/sensors.json";
+const fs::path file = "/run/user/1000/tessly/sensors.json";
 
 PayloadStatus look(PayloadStatus::State state, std::optional<SensorsPayload> payload, double now) {
     PayloadStatus status;

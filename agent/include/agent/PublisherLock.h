@@ -43,7 +43,7 @@ class PublisherLock {
     ~PublisherLock();
 
     Outcome outcome() const noexcept { return outcome_; }
-    // Why no lock was taken, for people ("/home/u/.../group.app.tessly.sensors: Not a
+    // Why no lock was taken, for people ("/run/user/1000/tessly: Not a
     // directory"); empty unless the outcome is unavailable.
     const std::string& reason() const noexcept { return reason_; }
 
