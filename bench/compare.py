@@ -34,6 +34,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # that a row's HOME file system is the one the payload is written to.
 CONTAINER = "run/tessly"
 CONTROL = ".local/state/tessly"
+# Where an agent from before the XDG places (a --before commit) keeps both files.
+OLD_CONTAINER = "Library/Group Containers/group.app.tessly.sensors"
 FIXTURE = "intel-raptorlake"
 TREES = [("3-chip", 1), ("60-chip", 20)]
 PROGRAMS = ["agent", "floor"]  # "before" joins them when an earlier agent is measured too
@@ -126,6 +128,15 @@ def temp_env(home):
 # ---- the agent and the floor in a private mount namespace ---------------------------------------
 
 
+def before_has_xdg_places(program):
+    """Whether an agent binary publishes into the XDG places (its --help names them)."""
+    try:
+        text = subprocess.run([program, "--help"], capture_output=True, text=True).stdout
+    except OSError:
+        return True
+    return "XDG_RUNTIME_DIR" in text
+
+
 class Run:
     """One agent or floor process over one tree, with its own temporary HOME."""
 
@@ -141,6 +152,8 @@ class Run:
         os.makedirs(self.home)
         self.trace = os.path.join(work, "traces", self.name) if traced else None
         self.payload = os.path.join(self.home, CONTAINER, "sensors.json")
+        if kind == "before" and not before_has_xdg_places(program[0]):
+            self.payload = os.path.join(self.home, OLD_CONTAINER, "sensors.json")
         self.proc = None
         self.t0 = None
         self.cpu = []  # (CPU seconds, payload sampledAt), once a tick over the window
@@ -151,6 +164,8 @@ class Run:
 
     def start(self, log_file):
         control = os.path.join(self.home, CONTROL)
+        if self.payload.startswith(os.path.join(self.home, OLD_CONTAINER)):
+            control = os.path.join(self.home, OLD_CONTAINER)
         os.makedirs(control, exist_ok=True)
         # The agent must never register a real login item: autostart is false from the start.
         with open(os.path.join(control, "control.json"), "w") as f:
