@@ -268,37 +268,51 @@ def cpu_stats(run):
 
 
 SYSCALL = re.compile(r"^(?:\d+\s+)?([a-z_0-9]+)\(")
+PID = re.compile(r"^(\d+)\s+")
 RENAME = re.compile(r'^(?:\d+\s+)?rename\w*\(.*"(?:[^"]*/)?sensors\.json"')
 
 
 def parse_trace(path, ticks):
-    """The traced ticks after the launch (cut after each rename onto sensors.json): syscall names,
-    and whether the tick rediscovered (listed a directory)."""
+    """The traced ticks after the launch (cut after each rename onto sensors.json): the syscall
+    names of the main thread, which runs every tick, whether the tick rediscovered (listed a
+    directory), and how many calls the other threads and their children made meanwhile (the NVML
+    worker and its trial load of the library, which no tick waits for)."""
     segments = [[]]
     nvml = [False]
+    others = [0]
+    main = None
     with open(path) as f:
         for line in f:
             m = SYSCALL.match(line)
             if not m:
                 continue
-            segments[-1].append(m.group(1))
+            pid = PID.match(line)
+            pid = pid.group(1) if pid else None
+            if main is None:
+                main = pid
             nvml[-1] = nvml[-1] or "libnvidia-ml" in line
+            if pid != main:
+                others[-1] += 1
+                continue
+            segments[-1].append(m.group(1))
             if RENAME.match(line):
                 segments.append([])
                 nvml.append(False)
+                others.append(0)
     # Without the launch and the tick the kill cut short.
-    complete, nvml = segments[1:-1], nvml[1:-1]
+    complete, nvml, others = segments[1:-1], nvml[1:-1], others[1:-1]
     if len(complete) < ticks:
         raise SystemExit(f"{path}: only {len(complete)} ticks traced, {ticks} wanted")
     return [{"names": names, "syscalls": len(names), "preads": names.count("pread64"),
-             "discovery": "getdents64" in names, "nvml": looked,
-             "setup": "timerfd_create" in names or looked}
-            for names, looked in zip(complete, nvml)]
+             "discovery": "getdents64" in names, "nvml": looked, "others": beside,
+             "setup": "timerfd_create" in names or looked or "clone3" in names or "clone" in names}
+            for names, looked, beside in zip(complete, nvml, others)]
 
 
 def trace_summary(tick_list, ticks):
-    """Steady ticks (the first `ticks` without a rediscovery, and without the timer's one-time
-    setup right after the launch's payload) and the first rediscovery."""
+    """Steady ticks (the first `ticks` without a rediscovery, and without the one-time set-ups:
+    the timer's right after the launch's payload, and the NVML worker's start and its look for the
+    library) and the first rediscovery."""
     steady = [t for t in tick_list if not t["discovery"] and not t["setup"]][:ticks]
     overhead = [t["syscalls"] - t["preads"] for t in steady]
     names = {}
@@ -319,6 +333,9 @@ def trace_summary(tick_list, ticks):
         "discovery_syscalls": None,
         "amortised_syscalls": mean_syscalls,
         "nvml": [(i, t["syscalls"] - t["preads"]) for i, t in nvml],
+        "thread_start": [(i + 1, t["syscalls"] - t["preads"]) for i, t in enumerate(tick_list)
+                         if "clone3" in t["names"] or "clone" in t["names"]],
+        "others": [(i + 1, t["others"]) for i, t in enumerate(tick_list) if t["others"]],
     }
     if found:
         # The launch discovered too, so the first rediscovery's tick number is the period.
@@ -718,7 +735,8 @@ def write_results(path, r, elapsed):
         "tick ÷ median tick: over the intervals between two CPU readings that held exactly one "
         "tick. RSS: VmRSS at the end of the window.")
     add("- Syscalls: a second pass of the same runs under `strace -f`; the trace is cut into "
-        "ticks after each rename onto `sensors.json`, the launch left out. A steady tick is one "
+        "ticks after each rename onto `sensors.json`, the launch left out; a tick's calls are the "
+        "main thread's, which runs the ticks (other threads' are counted apart). A steady tick is one "
         f"that lists no directory (no rediscovery); the first {args.ticks} steady ticks are "
         "counted. Values read = the tick's `pread64` calls. The launch discovers too, so the "
         "first rediscovery's tick number is the rediscovery period.")
@@ -947,6 +965,19 @@ def findings(r):
             "installed here): "
             + ", ".join(f"{n} syscalls besides the value reads on tick {i}" for i, n in looks)
             + ", which is not counted as a steady tick.")
+    started = r.traces[small]["agent"][0].get("thread_start")
+    if started:
+        out.append(
+            "The NVML worker thread is started once, on the second sample's tick: "
+            + ", ".join(f"{n} syscalls besides the value reads on tick {i}" for i, n in started)
+            + ", which is not counted as a steady tick.")
+    beside = r.traces[small]["agent"][0].get("others")
+    if beside:
+        out.append(
+            "Threads beside the ticks' own (the NVML worker, and the child that loads the library "
+            "first) made "
+            + ", ".join(f"{n} syscalls during tick {i}" for i, n in beside)
+            + "; no tick waits for them, so they are counted apart from the ticks.")
     for program in [p for p in PROGRAMS if p != "floor"]:
         discovered = [(l, r.traces[l][program][0]) for l in trees
                       if r.traces[l][program][0]["discovery_tick"]]
