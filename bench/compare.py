@@ -958,19 +958,17 @@ def findings(r):
         out.append(
             "Syscall goal: the table of syscalls per steady tick below shows where each call "
             "goes.")
-    looks = r.traces[small]["agent"][0]["nvml"]
-    if looks:
-        out.append(
-            "NVIDIA's library is looked for where the dynamic linker keeps libraries (it is not "
-            "installed here): "
-            + ", ".join(f"{n} syscalls besides the value reads on tick {i}" for i, n in looks)
-            + ", which is not counted as a steady tick.")
-    started = r.traces[small]["agent"][0].get("thread_start")
-    if started:
-        out.append(
-            "The NVML worker thread is started once, on the second sample's tick: "
-            + ", ".join(f"{n} syscalls besides the value reads on tick {i}" for i, n in started)
-            + ", which is not counted as a steady tick.")
+    # One-time work of the agent's own ticks, each left out of the steady ticks.
+    trace = r.traces[small]["agent"][0]
+    for key, what in [("nvml", "NVIDIA's library is looked for where the dynamic linker keeps "
+                               "libraries (it is not installed here)"),
+                      ("thread_start", "The NVML worker thread is started once, on the second "
+                                       "sample's tick")]:
+        if trace.get(key):
+            out.append(f"{what}: "
+                       + ", ".join(f"{n} syscalls besides the value reads on tick {i}"
+                                   for i, n in trace[key])
+                       + ", which is not counted as a steady tick.")
     beside = r.traces[small]["agent"][0].get("others")
     if beside:
         out.append(

@@ -4,7 +4,6 @@
 #include <TesslyKit/SensorBridge.h>
 #include <TesslyKit/SharedContainer.h>
 
-#include <algorithm>
 #include <optional>
 #include <string>
 

@@ -32,6 +32,11 @@ struct ContainerPlaces {
 // the process environment, so it must not race with setenv. Never throws.
 const ContainerPlaces* containerPlaces(std::string_view groupID) noexcept;
 
+// The looked-up directory that holds the exchange file `fileName`: control.json's own directory
+// for it, the payload's for every other file (sensors.json and its temporaries). Null where
+// there is no location. Valid as the pointers of SharedContainer::lookUpDirectory().
+const std::filesystem::path* directoryOf(std::string_view fileName) noexcept;
+
 // Where macOS names no container: "<home>/Library/Group Containers/<groupID>".
 inline std::filesystem::path fallbackContainer(const std::filesystem::path& home,
                                                std::string_view groupID) {

@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "Container.h"
 #include "ContainerFiles.h"
 
 namespace tessly {
@@ -21,8 +22,7 @@ namespace {
 template <class Status>
 bool locateAndRead(Status& status, std::string_view fileName, std::string& bytes) {
     using State = typename Status::State;
-    const auto* container = fileName == "control.json" ? SharedContainer::lookUpControlDirectory()
-                                                       : SharedContainer::lookUpDirectory();
+    const auto* container = detail::directoryOf(fileName);
     if (container == nullptr) return false;  // noContainer, the status's initial state
     status.file = *container / fileName;
     detail::FileContent content = detail::readSmallRegularFile(status.file);

@@ -10,6 +10,7 @@
 #include <new>
 #include <system_error>
 
+#include "Container.h"
 #include "ContainerFiles.h"
 
 namespace tessly::SensorBridge {
@@ -19,16 +20,10 @@ namespace {
 constexpr std::string_view sensorsFileName = "sensors.json";
 constexpr std::string_view controlFileName = "control.json";
 
-// The directory that holds `fileName`.
-const std::filesystem::path* directoryOf(std::string_view fileName) {
-    return fileName == controlFileName ? SharedContainer::lookUpControlDirectory()
-                                       : SharedContainer::lookUpDirectory();
-}
-
 template <class Record>
 WriteOutcome store(const Record& record, std::string_view fileName, Durability durability) {
     using State = WriteOutcome::State;
-    const auto* container = directoryOf(fileName);
+    const auto* container = detail::directoryOf(fileName);
     if (container == nullptr) return {State::noContainer};
     // The container is created, with any missing parents, by every write; an error (a regular
     // file in the way, say) is ignored and the write then fails. It is created only when a write
@@ -47,7 +42,7 @@ WriteOutcome store(const Record& record, std::string_view fileName, Durability d
 }
 
 std::optional<std::string> load(std::string_view fileName) {
-    const auto* container = directoryOf(fileName);
+    const auto* container = detail::directoryOf(fileName);
     if (container == nullptr) return std::nullopt;
     return std::move(detail::readSmallRegularFile(*container / fileName).bytes);
 }

@@ -49,10 +49,18 @@ const std::filesystem::path* lookUpControlDirectory() noexcept {
 }
 
 std::size_t removeStaleTemporaries(std::string_view fileName, double minAgeSeconds) noexcept {
-    const auto* directory =
-        fileName == "control.json" ? lookUpControlDirectory() : lookUpDirectory();
+    const auto* directory = detail::directoryOf(fileName);
     if (!directory) return 0;
     return detail::removeStaleTemporaries(*directory, fileName, minAgeSeconds);
 }
 
 }  // namespace tessly::SharedContainer
+
+namespace tessly::detail {
+
+const std::filesystem::path* directoryOf(std::string_view fileName) noexcept {
+    return fileName == "control.json" ? SharedContainer::lookUpControlDirectory()
+                                      : SharedContainer::lookUpDirectory();
+}
+
+}  // namespace tessly::detail
