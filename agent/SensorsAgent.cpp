@@ -23,30 +23,36 @@ constexpr double leftoverTemporaryAge = 60.0;
 
 }  // namespace
 
-SensorsAgent::SensorsAgent(ThermalSampler thermal, FanSampler fan, Services services)
+SensorsAgent::SensorsAgent(ThermalSampler thermal, std::unique_ptr<FanSource> fans,
+                           Services services)
     : thermal_(std::move(thermal)),
-      fan_(std::move(fan)),
+      fans_(std::move(fans)),
       services_(std::move(services)),
       launchedAt_(services_.clock.wallNow()) {}
 
 void SensorsAgent::applicationDidFinishLaunching() {
     SharedContainer::removeStaleTemporaries("sensors.json", leftoverTemporaryAge);
 
-    applyControl();
-    sampleAndWrite();
+    tick();
 
     std::weak_ptr<SensorsAgent> weakAgent = weak_from_this();
     timer_ = services_.app.scheduleRepeatingTimer(tickInterval, [weakAgent] {
         const auto agent = weakAgent.lock();
-        if (!agent) return;
-        agent->applyControl();
-        agent->sampleAndWrite();
+        if (agent) agent->tick();
     });
     // Without its timer the agent would publish one payload and then fall silent while its
     // process lives on; it says so and ends with a failure instead.
     if (!timer_) {
         services_.log.writeLine(timerFailureLine);
         services_.app.terminateWithFailure();
+    }
+}
+
+void SensorsAgent::tick() noexcept {
+    try {
+        applyControl();
+        sampleAndWrite();
+    } catch (const std::bad_alloc&) {  // nothing published; the last payload stays
     }
 }
 
@@ -82,7 +88,7 @@ void SensorsAgent::applyControl() {
 
 void SensorsAgent::sampleAndWrite() {
     if (auto reading = thermal_.sample()) lastThermal_ = std::move(reading);
-    auto fan = fan_.sample();
+    auto fan = fans_ ? fans_->readFans() : std::nullopt;
 
     SensorsPayload payload;
     payload.thermal = lastThermal_;
@@ -98,23 +104,21 @@ void SensorsAgent::notePublishing(const SensorBridge::WriteOutcome& outcome) {
     if (outcome.state == State::notEncodable) return;
     const bool failing = outcome.state != State::written;
     if (failing == publishFailing_) return;
+    // Recorded first: should the line be lost for want of memory, it is not repeated.
     publishFailing_ = failing;
-    try {
-        const auto* container = SharedContainer::lookUpDirectory();
-        const std::string file =
-            container ? (*container / "sensors.json").string() : std::string("sensors.json");
-        std::string line;
-        if (!failing) {
-            line = std::string(publishResumedPrefix) + file;
-        } else if (outcome.state == State::noContainer) {
-            line = std::string(publishFailurePrefix) + "sensors.json: no home directory is known";
-        } else {
-            line = std::string(publishFailurePrefix) + file + ": " +
-                   std::generic_category().message(outcome.error);
-        }
-        services_.log.writeLine(line);
-    } catch (const std::bad_alloc&) {  // the line is lost; the state is kept, so nothing repeats
+    const auto* container = SharedContainer::lookUpDirectory();
+    const std::string file =
+        container ? (*container / "sensors.json").string() : std::string("sensors.json");
+    std::string line;
+    if (!failing) {
+        line = std::string(publishResumedPrefix) + file;
+    } else if (outcome.state == State::noContainer) {
+        line = std::string(publishFailurePrefix) + "sensors.json: no home directory is known";
+    } else {
+        line = std::string(publishFailurePrefix) + file + ": " +
+               std::generic_category().message(outcome.error);
     }
+    services_.log.writeLine(line);
 }
 
 const std::optional<std::string>& SensorsAgent::version() {

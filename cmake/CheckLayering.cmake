@@ -4,18 +4,27 @@ cmake_minimum_required(VERSION 3.25)
 # target does not link; this also refuses a link added to make an upward include compile, which
 # would close a cycle. TesslyKit (exchange/) depends on no folder, and no folder reaches into
 # exchange/src. Run as a test: cmake -DSOURCE_DIR=<repo> -P CheckLayering.cmake
-set(folders base smc thermal agent platform/sim platform/linux platform/darwin cli)
+set(folders base thermal fans agent platform/sim platform/linux platform/darwin cli)
 set(below_base "")
-set(below_smc base)
-set(below_thermal smc base)
-set(below_agent thermal smc base)
-set(below_platform/sim agent thermal smc base)
-set(below_platform/linux agent thermal smc base)
-set(below_platform/darwin agent thermal smc base)
-set(below_cli platform/sim platform/linux platform/darwin agent thermal smc base)
+set(below_thermal base)
+set(below_fans base)
+set(below_agent thermal fans base)
+set(below_platform/sim agent thermal fans base)
+set(below_platform/linux agent thermal fans base)
+set(below_platform/darwin agent thermal fans base)
+set(below_cli platform/sim platform/linux platform/darwin agent thermal fans base)
+# Headers of platform/darwin's own libraries are included by their library's name: the SMC
+# ("smc/...") and the HID event system ("hid/..."). Nothing but platform/darwin may include them,
+# so the SMC's protocol, codec and keys cannot reach Linux or the simulated machines.
+set(darwin_prefixes smc hid)
 
 function(folder_of path out)
   set(found "")
+  foreach(prefix IN LISTS darwin_prefixes)
+    if(path MATCHES "^${prefix}/")
+      set(found platform/darwin)
+    endif()
+  endforeach()
   foreach(folder IN LISTS folders ITEMS exchange)
     if(path MATCHES "^${folder}/")
       set(found ${folder})

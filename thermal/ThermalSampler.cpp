@@ -2,154 +2,97 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <new>
 #include <utility>
-
-#include "smc/SMCValues.h"
-#include "thermal/TemperatureCategory.h"
 
 namespace tessly {
 namespace {
 
-// The kept values of one category, reduced as they arrive, so a walk allocates nothing. Callers
-// add only finite values above 0.
-class Reduction {
+// Small enough that no realistic number of values at the largest double overflows the scaled
+// sum, large enough that any value that matters next to an overflowing sum stays normal.
+constexpr double sumScale = 0x1p-64;
+
+std::size_t slot(TemperatureCategory category) noexcept {
+    return static_cast<std::size_t>(category);
+}
+
+// The readings of two sources, one after the other.
+class JoinedSource final : public TemperatureSource {
   public:
-    void add(double value) noexcept {
-        if (count_ == 0 || value > maximum_) maximum_ = value;
-        sum_ += value;
-        scaledSum_ += value * sumScale;
-        ++count_;
-    }
+    JoinedSource(std::unique_ptr<TemperatureSource> first,
+                 std::unique_ptr<TemperatureSource> second) noexcept
+        : first_(std::move(first)), second_(std::move(second)) {}
 
-    std::optional<double> maximum() const noexcept {
-        if (count_ == 0) return std::nullopt;
-        return maximum_;
-    }
-
-    // The values summed in arrival order and divided by their count. Should that sum overflow,
-    // the mean comes from the same sum taken over values scaled down by an exact power of two,
-    // bounded by the largest value (which no mean exceeds), so finite inputs give a finite mean.
-    std::optional<double> mean() const noexcept {
-        if (count_ == 0) return std::nullopt;
-        const auto n = static_cast<double>(count_);
-        if (std::isfinite(sum_)) return sum_ / n;
-        return std::min(scaledSum_ / n / sumScale, maximum_);
+    bool readTemperatures(TemperatureTally& tally) override {
+        const bool first = first_->readTemperatures(tally);
+        const bool second = second_->readTemperatures(tally);
+        return first || second;
     }
 
   private:
-    // Small enough that no realistic number of values at the largest double overflows the scaled
-    // sum, large enough that any value that matters next to an overflowing sum stays normal.
-    static constexpr double sumScale = 0x1p-64;
-
-    std::size_t count_ = 0;
-    double maximum_ = 0.0;
-    double sum_ = 0.0;
-    double scaledSum_ = 0.0;
+    std::unique_ptr<TemperatureSource> first_, second_;
 };
-
-// A memory key's temperature in degrees Celsius: the first 4 bytes of a "flt " value as a
-// little-endian IEEE 754 single, widened. Nothing when the key cannot be read, has another type
-// or holds fewer than 4 bytes. The value itself is not judged here.
-std::optional<double> readFloatKey(const SMCBridge& smc, std::string_view key) noexcept {
-    const auto value = smc.readKey(key);
-    if (!value || !value->hasType(smc::typeFlt)) return std::nullopt;
-    const auto celsius = smc::decodeFlt(value->bytes());
-    if (!celsius) return std::nullopt;
-    return static_cast<double>(*celsius);
-}
 
 }  // namespace
 
-ThermalSampler::ThermalSampler(std::unique_ptr<TemperatureServices> services,
-                               std::unique_ptr<SMCDriver> smcDriver, Clock& clock) noexcept
-    : client_(std::move(services)), clock_(&clock), smc_(std::move(smcDriver)) {}
+void TemperatureTally::Reduction::add(double value) noexcept {
+    if (count_ == 0 || value > maximum_) maximum_ = value;
+    sum_ += value;
+    scaledSum_ += value * sumScale;
+    ++count_;
+}
 
-std::optional<ThermalReading> ThermalSampler::sample() noexcept {
+// The values summed in arrival order and divided by their count. Should that sum overflow, the
+// mean comes from the same sum taken over values scaled down by an exact power of two, bounded by
+// the largest value (which no mean exceeds), so finite inputs give a finite mean.
+double TemperatureTally::Reduction::mean() const noexcept {
+    const auto n = static_cast<double>(count_);
+    if (std::isfinite(sum_)) return sum_ / n;
+    return std::min(scaledSum_ / n / sumScale, maximum_);
+}
+
+void TemperatureTally::add(TemperatureCategory category, double celsius) noexcept {
+    if (!std::isfinite(celsius) || !(celsius > 0.0)) return;
+    if (slot(category) < std::size(reductions_)) reductions_[slot(category)].add(celsius);
+}
+
+ThermalReading TemperatureTally::reading() const noexcept {
+    const auto highest = [this](TemperatureCategory c) -> std::optional<double> {
+        const auto& r = reductions_[slot(c)];
+        if (r.empty()) return std::nullopt;
+        return r.maximum();
+    };
+    const auto mean = [this](TemperatureCategory c) -> std::optional<double> {
+        const auto& r = reductions_[slot(c)];
+        if (r.empty()) return std::nullopt;
+        return r.mean();
+    };
+    using enum TemperatureCategory;
+    ThermalReading reading;
+    reading.cpuTemperatureC = highest(cpu);
+    reading.gpuTemperatureC = highest(gpu);
+    reading.memoryTemperatureC = highest(memory);
+    reading.batteryTemperatureC = mean(battery);
+    reading.storageTemperatureC = mean(storage);
+    return reading;
+}
+
+std::unique_ptr<TemperatureSource> joinTemperatureSources(
+    std::unique_ptr<TemperatureSource> first, std::unique_ptr<TemperatureSource> second) {
+    if (!first) return second;
+    if (!second) return first;
+    return std::make_unique<JoinedSource>(std::move(first), std::move(second));
+}
+
+std::optional<ThermalReading> ThermalSampler::sample() {
     const double now = clock_->monotonicNow();
     if (previousTimestamp_ && now - *previousTimestamp_ < minimumInterval) return std::nullopt;
     // Stamped before any platform call, so a call that then fails still counts for the throttle.
     previousTimestamp_ = now;
 
-    if (!client_) return std::nullopt;
-    const auto services = client_->copyServices();
-    if (!services) return std::nullopt;
-    const SensorNaming naming = client_->naming();
-
-    Reduction cpu, gpu, battery, storage;
-    for (std::size_t i = 0, n = services->count(); i < n; ++i) {
-        const auto name = services->productName(i);
-        if (!name) continue;
-        const auto kind = categoryAt(i, *name, naming);
-        if (!kind) continue;
-        const auto celsius = services->temperature(i);
-        if (!celsius || !std::isfinite(*celsius) || !(*celsius > 0.0)) continue;
-        switch (*kind) {
-            case TemperatureCategory::cpu:
-                cpu.add(*celsius);
-                break;
-            case TemperatureCategory::gpu:
-                gpu.add(*celsius);
-                break;
-            case TemperatureCategory::battery:
-                battery.add(*celsius);
-                break;
-            case TemperatureCategory::storage:
-                storage.add(*celsius);
-                break;
-        }
-    }
-
-    ThermalReading reading;
-    reading.cpuTemperatureC = cpu.maximum();
-    reading.gpuTemperatureC = gpu.maximum();
-    reading.memoryTemperatureC = readMemoryTemperature();
-    reading.batteryTemperatureC = battery.mean();
-    reading.storageTemperatureC = storage.mean();
-    return reading;
-}
-
-std::optional<TemperatureCategory> ThermalSampler::categoryAt(std::size_t index,
-                                                              std::string_view name,
-                                                              SensorNaming naming) noexcept {
-    if (index < classified_.size() && classified_[index].known && classified_[index].name == name) {
-        return classified_[index].category;
-    }
-    const auto category = categoryOf(naming, name);
-    try {
-        if (index >= classified_.size()) classified_.resize(index + 1);
-        // A failed assignment leaves the name as it was, still paired with its category.
-        auto& kept = classified_[index];
-        kept.name = name;
-        kept.category = category;
-        kept.known = true;
-    } catch (const std::bad_alloc&) {  // kept nowhere: the next listing classifies it again
-    }
-    return category;
-}
-
-std::optional<double> ThermalSampler::readMemoryTemperature() noexcept {
-    if (!smc_.isOpen()) return std::nullopt;
-    if (!memoryKeysProbed_) probeMemoryKeys();
-
-    // Only finite values compete: an infinite maximum would make the reading unpublishable for
-    // as long as the key reports it.
-    double highest = 0.0;
-    for (std::size_t i = 0; i < memoryKeyCount_; ++i) {
-        const auto celsius = readFloatKey(smc_, memoryKeys_[i]);
-        if (celsius && std::isfinite(*celsius) && highest < *celsius) highest = *celsius;
-    }
-    if (highest > 0.0) return highest;
-    return std::nullopt;
-}
-
-void ThermalSampler::probeMemoryKeys() noexcept {
-    // Marked first: the probe runs once in the sampler's life, whatever it finds.
-    memoryKeysProbed_ = true;
-    for (const std::string_view key : smc::memoryKeys) {
-        if (readFloatKey(smc_, key)) memoryKeys_[memoryKeyCount_++] = key;
-    }
+    if (!source_) return std::nullopt;
+    TemperatureTally tally;
+    if (!source_->readTemperatures(tally)) return std::nullopt;
+    return tally.reading();
 }
 
 }  // namespace tessly

@@ -18,7 +18,7 @@
 #include "agent/SystemLog.h"
 #include "agent/VersionSource.h"
 #include "base/Clock.h"
-#include "smc/FanSampler.h"
+#include "fans/FanSource.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly {
@@ -43,16 +43,16 @@ class SensorsAgent final : public AppDelegate, public std::enable_shared_from_th
     // The seconds between two ticks.
     static constexpr double tickInterval = 1.0;
 
-    // The platform's samplers and services, in the order the agent is built: the thermal
-    // sampler first, then the fan sampler, then the launch time. Only an entry point, which
-    // links the platform, calls this.
+    // The platform's sensors and services, in the order the agent is built: the thermal sampler
+    // first, then the fan source, then the launch time. Only an entry point, which links the
+    // platform, calls this.
     SensorsAgent()
         : thermal_(),
-          fan_(),
+          fans_(FanSource::Default()),
           services_(Services::Default()),
           launchedAt_(services_.clock.wallNow()) {}
-    // Injected samplers and services (tests, simulated machines).
-    SensorsAgent(ThermalSampler thermal, FanSampler fan, Services services);
+    // An injected sampler, fan source (null: no fans) and services (tests, simulated machines).
+    SensorsAgent(ThermalSampler thermal, std::unique_ptr<FanSource> fans, Services services);
 
     SensorsAgent(const SensorsAgent&) = delete;
     SensorsAgent& operator=(const SensorsAgent&) = delete;
@@ -68,6 +68,9 @@ class SensorsAgent final : public AppDelegate, public std::enable_shared_from_th
     bool hasTimer() const noexcept { return timer_ != nullptr; }
 
   private:
+    // One tick: applyControl, then sampleAndWrite. A tick whose memory runs out is dropped
+    // whole where it stands; the next tick starts afresh.
+    void tick() noexcept;
     void applyControl();
     void sampleAndWrite();
     const std::optional<std::string>& version();
@@ -76,7 +79,7 @@ class SensorsAgent final : public AppDelegate, public std::enable_shared_from_th
     void notePublishing(const SensorBridge::WriteOutcome& outcome);
 
     ThermalSampler thermal_;
-    FanSampler fan_;
+    std::unique_ptr<FanSource> fans_;
     std::shared_ptr<RepeatingTimer> timer_;
     std::optional<ThermalReading> lastThermal_;
     Services services_;
