@@ -17,15 +17,9 @@
 #include "platform/linux/ConfinedFileReader.h"
 #include "platform/linux/NvidiaGPUs.h"
 #include "platform/linux/SensorReport.h"
-#include "thermal/TemperatureCategory.h"
-#include "thermal/ThermalSampler.h"
 
 namespace tessly::cli {
 namespace {
-
-std::optional<std::string_view> payloadField(std::string_view productName) noexcept {
-    return payloadFieldOf(SensorNaming::hwmon, productName);
-}
 
 std::string errorText(int error) {
     return hwmon::ioErrorText(error);
@@ -85,7 +79,7 @@ void printTable(Console& console, const std::vector<hwmon::SensorReportEntry>& e
 std::string sensorlessHint(const std::string& sysfsRoot, std::string_view program) {
     const auto reader = hwmon::ConfinedFileReader::within(sysfsRoot);
     if (reader) {
-        for (const auto& entry : hwmon::reportSensors(sysfsRoot, payloadField, *reader)) {
+        for (const auto& entry : hwmon::reportSensors(sysfsRoot, *reader)) {
             if (!entry.feeds.empty()) return {};
         }
     }
@@ -115,10 +109,10 @@ int runSensors(Console& console, Output output, const std::string& sysfsRoot) {
         return exitFailure;
     }
 
-    auto entries = hwmon::reportSensors(root, payloadField, *reader);
+    auto entries = hwmon::reportSensors(root, *reader);
     // NVML speaks for the machine running this, not for a copy of another machine's /sys.
     if (root == "/sys") {
-        auto gpus = hwmon::reportNvidiaSensors(payloadField);
+        auto gpus = hwmon::reportNvidiaSensors();
         entries.insert(entries.end(), std::make_move_iterator(gpus.begin()),
                        std::make_move_iterator(gpus.end()));
     }

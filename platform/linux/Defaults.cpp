@@ -1,41 +1,42 @@
-// The Linux platform defaults: the machine's hwmon sensors under /sys, rediscovered on the
-// device events the application's loop receives, and NVIDIA GPUs through NVML where NVIDIA's
-// driver is installed.
-#include "platform/linux/HwmonSensors.h"
-#include "platform/linux/NvidiaGPUs.h"
-
+// The Linux platform defaults: the machine's sensors under /sys, discovered once for temperatures
+// and fans alike and again on the device events the application's loop receives, and NVIDIA GPUs
+// through NVML where NVIDIA's driver is installed.
 #include <memory>
 #include <new>
-#include "smc/SMCDriver.h"
-#include "thermal/TemperatureServices.h"
+
+#include "fans/FanSource.h"
+#include "platform/linux/NvidiaGPUs.h"
+#include "platform/linux/SysfsSensors.h"
+#include "thermal/TemperatureSource.h"
 
 namespace tessly {
 namespace {
 
-// This machine's /sys, walked once for the temperature services and both SMC drivers whenever
-// they discover at the same moment. Null when its memory cannot be had: each walks alone then.
-std::shared_ptr<hwmon::SharedScan> machineScan() noexcept {
-    try {
-        static const auto scan = std::make_shared<hwmon::SharedScan>(
-            "/sys", hwmon::FileReader::Default(), &hwmon::DeviceChanges::machine());
-        return scan;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+// This machine's /sys: one discovery feeds the temperature source and the fan source.
+std::shared_ptr<hwmon::SysfsSensors> machineSensors() {
+    static const auto sensors =
+        std::make_shared<hwmon::SysfsSensors>("/sys", hwmon::FileReader::Default(),
+                                              Clock::Default(), &hwmon::DeviceChanges::machine());
+    return sensors;
 }
 
 }  // namespace
 
-std::unique_ptr<SMCDriver> SMCDriver::Default() noexcept {
-    return hwmon::openHwmonSMCDriver("/sys", hwmon::FileReader::Default(), Clock::Default(),
-                                     &hwmon::DeviceChanges::machine(), machineScan());
+std::unique_ptr<TemperatureSource> TemperatureSource::Default() noexcept {
+    try {
+        return joinTemperatureSources(hwmon::temperatureSourceOf(machineSensors()),
+                                      hwmon::makeNvidiaTemperatureSource(Clock::Default()));
+    } catch (const std::bad_alloc&) {  // the agent starts without temperatures
+        return nullptr;
+    }
 }
 
-std::unique_ptr<TemperatureServices> TemperatureServices::Default() noexcept {
-    return joinTemperatureServices(
-        hwmon::makeHwmonTemperatureServices("/sys", hwmon::FileReader::Default(), Clock::Default(),
-                                            &hwmon::DeviceChanges::machine(), machineScan()),
-        hwmon::makeNvidiaTemperatureServices(Clock::Default()));
+std::unique_ptr<FanSource> FanSource::Default() noexcept {
+    try {
+        return hwmon::fanSourceOf(machineSensors());
+    } catch (const std::bad_alloc&) {  // the agent starts without fans
+        return nullptr;
+    }
 }
 
 }  // namespace tessly

@@ -48,12 +48,12 @@ constexpr unsigned maximumGpus = 64;
 // A reading older than this is left out of a listing. The sampler lists at most every 2.0 s and
 // the worker reads every second, so only a worker held in a call lets a reading grow this old.
 constexpr double freshFor = 2.0;
-// The worker's cadence, kept up while the services were listed within keepReadingFor.
+// The worker's cadence, kept up while the source was read within keepReadingFor.
 constexpr auto readEvery = 1s;
 constexpr auto keepReadingFor = 5s;
 // How long the trial load of the library in a child process may run before it is killed.
 constexpr auto trialLoadLimit = 10s;
-// How long destroying the services waits for the worker to close NVML and leave.
+// How long destroying the source waits for the worker to close NVML and leave.
 constexpr auto leaveWait = 500ms;
 
 struct Nvml {
@@ -183,23 +183,23 @@ TrialLoad trialLoad(const std::string& library) noexcept {
 // One GPU's latest reading.
 struct Reading {
     std::optional<double> celsius;
-    double takenAt = 0.0;  // when its call began, on the services' monotonic timeline
+    double takenAt = 0.0;  // when its call began, on the source's monotonic timeline
     bool taken = false;
 };
 
-// What the services and their worker share, under `mutex`. The worker holds it through a
-// shared_ptr of its own, so that it outlives the services when the worker is left in a call.
+// What the source and their worker share, under `mutex`. The worker holds it through a
+// shared_ptr of its own, so that it outlives the source when the worker is left in a call.
 struct Exchange {
     explicit Exchange(std::string name) : library(std::move(name)) {}
 
     const std::string library;
     std::mutex mutex;
     std::condition_variable wake;      // for the worker: a round asked for, or stop
-    std::condition_variable finished;  // for the services: a round ended, or the worker left
+    std::condition_variable finished;  // for the source: a round ended, or the worker left
 
-    // Written by the services, on the thread that lists them.
+    // Written by the source, on the thread that lists them.
     bool stop = false;
-    double listedAt = 0.0;                // the services' clock at the last listing or request,
+    double listedAt = 0.0;                // the source's clock at the last listing or request,
     Steady::time_point listedAtSteady{};  // and this process's steady clock at that moment
     std::uint64_t asked = 0;              // rounds asked for at once, counted
 
@@ -210,8 +210,8 @@ struct Exchange {
     bool left = false;                                      // the worker has returned
     std::atomic<bool> unusable{false};  // no library, or a refused one: nothing, ever
 
-    // Now on the services' monotonic timeline, as the worker tells it: the clock's value at the
-    // last listing carried forward by the steady clock. The worker never calls the services'
+    // Now on the source's monotonic timeline, as the worker tells it: the clock's value at the
+    // last listing carried forward by the steady clock. The worker never calls the source's
     // clock, which is called from one thread at a time. With the system clock the two agree (its
     // monotonic time is the steady clock's); a clock that leaps ahead between listings, as a
     // test's does, only makes the worker's readings look older on it, never younger.
@@ -262,7 +262,7 @@ class Worker {
     };
 
     // Waits until a round is asked for, or is due by the cadence while there are GPUs and the
-    // services were listed lately; false once told to stop.
+    // the source was read lately; false once told to stop.
     bool awaitRound(std::unique_lock<std::mutex>& lock, Steady::time_point nextRound) {
         for (;;) {
             if (x_.stop) return false;
@@ -322,7 +322,7 @@ class Worker {
         if (!nvml_ && !libraryMissing_) {
             const TrialLoad trial = trialLoad(x_.library);
             lock.lock();
-            const bool stop = x_.stop;  // not loaded for services that are gone
+            const bool stop = x_.stop;  // not loaded for a source that is gone
             lock.unlock();
             if (stop) return;
             switch (trial) {
@@ -396,46 +396,25 @@ void work(std::shared_ptr<Exchange> exchange) noexcept {
     Worker(*exchange).run();
 }
 
-// The fresh readings of one listing, with the names of the discovery they came from.
-class NvidiaServiceList final : public TemperatureServiceList {
+class NvidiaTemperatureSource final : public TemperatureSource {
   public:
-    std::size_t count() const noexcept override { return count_; }
-
-    std::optional<std::string_view> productName(std::size_t index) noexcept override {
-        if (index >= count_) return std::nullopt;
-        return (*names_)[index_[index]];
-    }
-
-    std::optional<double> temperature(std::size_t index) noexcept override {
-        if (index >= count_) return std::nullopt;
-        return celsius_[index];
-    }
-
-    std::shared_ptr<const std::vector<std::string>> names_;
-    std::size_t count_ = 0;
-    std::array<std::uint8_t, maximumGpus> index_{};
-    std::array<std::optional<double>, maximumGpus> celsius_{};
-};
-
-class NvidiaTemperatureServices final : public TemperatureServices {
-  public:
-    NvidiaTemperatureServices(Clock& clock, std::string library, NvmlStart start)
+    NvidiaTemperatureSource(Clock& clock, std::string library, NvmlStart start)
         : clock_(clock),
           exchange_(std::make_shared<Exchange>(std::move(library))),
-          startsAtOnce_(start == NvmlStart::firstListing),
+          startsAtOnce_(start == NvmlStart::firstReading),
           started_(startsAtOnce_) {}
 
-    NvidiaTemperatureServices(const NvidiaTemperatureServices&) = delete;
-    NvidiaTemperatureServices& operator=(const NvidiaTemperatureServices&) = delete;
+    NvidiaTemperatureSource(const NvidiaTemperatureSource&) = delete;
+    NvidiaTemperatureSource& operator=(const NvidiaTemperatureSource&) = delete;
 
     // The worker is told to stop and given a moment to close NVML. One held in a driver call (a
     // GPU that fell off the bus can hold it for seconds, or for good) cannot be interrupted, and
     // waiting for it would stop the agent's tick, or its exit, with it: it is detached instead,
     // and finishes alone when the call returns, closing NVML and leaving. That is safe because
     // everything it touches (the library handle, NVML's handles, the exchange) it owns itself,
-    // through its shared_ptr; nothing of these services. Should the process end first, the call
+    // through its shared_ptr; nothing of this source. Should the process end first, the call
     // ends with it.
-    ~NvidiaTemperatureServices() override {
+    ~NvidiaTemperatureSource() override {
         if (!worker_.joinable()) return;
         Exchange& x = *exchange_;
         bool left = false;
@@ -452,26 +431,21 @@ class NvidiaTemperatureServices final : public TemperatureServices {
         }
     }
 
-    SensorNaming naming() const noexcept override { return SensorNaming::hwmon; }
-
-    std::unique_ptr<TemperatureServiceList> copyServices() noexcept override {
+    // Each GPU's latest reading at most freshFor old is a GPU temperature. False, with nothing
+    // added, when no GPU has one (also on the first call, which starts nothing).
+    bool readTemperatures(TemperatureTally& tally) noexcept override {
         if (!started_) {
             started_ = true;
-            return nullptr;
+            return false;
         }
-        if (exchange_->unusable.load(std::memory_order_acquire)) return nullptr;
-        try {
-            auto list = std::make_unique<NvidiaServiceList>();
-            if (!request(list.get(), false) || list->count_ == 0) return nullptr;
-            return list;
-        } catch (const std::bad_alloc&) {
-            return nullptr;
-        }
+        if (exchange_->unusable.load(std::memory_order_acquire)) return false;
+        std::size_t added = 0;
+        return request(&tally, &added, false) && added > 0;
     }
 
     bool await(double limitSeconds) noexcept {
         if (!startsAtOnce_ && !worker_.joinable()) return false;
-        const auto target = request(nullptr, true);
+        const auto target = request(nullptr, nullptr, true);
         if (!target) return false;
         Exchange& x = *exchange_;
         std::unique_lock lock(x.mutex);
@@ -503,11 +477,12 @@ class NvidiaTemperatureServices final : public TemperatureServices {
         return false;
     }
 
-    // Tells the worker the time on the services' clock, fills `list` (where given) with the
-    // readings at most freshFor old, and asks for a round at once when `now` is set or a GPU has
-    // no such reading. The number of that request (or of the last one); nothing when no worker
-    // can run.
-    std::optional<std::uint64_t> request(NvidiaServiceList* list, bool now) noexcept {
+    // Tells the worker the time on the source's clock, adds the readings at most freshFor old to
+    // `tally` (where given, counting them in `added`), and asks for a round at once when `now` is
+    // set or a GPU has no such reading. The number of that request (or of the last one); nothing
+    // when no worker can run.
+    std::optional<std::uint64_t> request(TemperatureTally* tally, std::size_t* added,
+                                         bool now) noexcept {
         if (!startWorker()) return std::nullopt;
         const double time = clock_.monotonicNow();
         Exchange& x = *exchange_;
@@ -515,16 +490,17 @@ class NvidiaTemperatureServices final : public TemperatureServices {
         x.listedAt = time;
         x.listedAtSteady = Steady::now();
         bool complete = x.names != nullptr;
-        for (std::size_t i = 0; list != nullptr && x.names && i < x.names->size(); ++i) {
+        for (std::size_t i = 0; tally != nullptr && x.names && i < x.names->size(); ++i) {
             const Reading& reading = x.readings[i];
             if (!reading.taken || time - reading.takenAt > freshFor) {
                 complete = false;
                 continue;
             }
-            list->index_[list->count_] = static_cast<std::uint8_t>(i);
-            list->celsius_[list->count_++] = reading.celsius;
+            if (reading.celsius) {
+                tally->add(TemperatureCategory::gpu, *reading.celsius);
+                ++*added;
+            }
         }
-        if (list != nullptr && list->count_ > 0) list->names_ = x.names;
         if (now || !complete) {
             ++x.asked;
             x.wake.notify_one();
@@ -541,31 +517,25 @@ class NvidiaTemperatureServices final : public TemperatureServices {
 
 }  // namespace
 
-std::unique_ptr<TemperatureServices> makeNvidiaTemperatureServices(Clock& clock,
-                                                                   std::string library,
-                                                                   NvmlStart start) noexcept {
-    try {
-        return std::make_unique<NvidiaTemperatureServices>(clock, std::move(library), start);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+std::unique_ptr<TemperatureSource> makeNvidiaTemperatureSource(Clock& clock, std::string library,
+                                                               NvmlStart start) {
+    return std::make_unique<NvidiaTemperatureSource>(clock, std::move(library), start);
 }
 
-bool awaitNvidiaReading(TemperatureServices& services, double limitSeconds) noexcept {
-    auto* nvidia = dynamic_cast<NvidiaTemperatureServices*>(&services);
+bool awaitNvidiaReading(TemperatureSource& source, double limitSeconds) noexcept {
+    auto* nvidia = dynamic_cast<NvidiaTemperatureSource*>(&source);
     return nvidia != nullptr && nvidia->await(limitSeconds);
 }
 
-std::vector<SensorReportEntry> reportNvidiaSensors(PayloadFieldOf fieldOf, std::string library,
-                                                   double limitSeconds) noexcept {
+std::vector<SensorReportEntry> reportNvidiaSensors(std::string library, double limitSeconds) {
     std::vector<SensorReportEntry> entries;
-    try {
-        NvidiaTemperatureServices services(Clock::Default(), std::move(library),
-                                           NvmlStart::firstListing);
+    {
+        NvidiaTemperatureSource source(Clock::Default(), std::move(library),
+                                           NvmlStart::firstReading);
         // A GPU whose call has not returned by then is listed without a value; when NVML did not
         // even start, there is nothing to list.
-        services.await(limitSeconds);
-        const auto readings = services.readings();
+        source.await(limitSeconds);
+        const auto readings = source.readings();
         for (std::size_t i = 0; i < readings.size(); ++i) {
             const auto& [name, celsius] = readings[i];
             const auto space = name.find(' ');
@@ -573,16 +543,10 @@ std::vector<SensorReportEntry> reportNvidiaSensors(PayloadFieldOf fieldOf, std::
             entry.path = "NVML GPU " + std::to_string(i);
             entry.chip = name.substr(0, space);
             entry.label = space == std::string::npos ? std::string() : name.substr(space + 1);
-            if (const auto field = fieldOf != nullptr ? fieldOf(name) : std::nullopt) {
-                entry.feeds = *field;
-            } else {
-                entry.whyIgnored = "not a CPU, GPU, storage or battery sensor";
-            }
+            entry.feeds = payloadField(TemperatureCategory::gpu);
             entry.value = celsius;
             entries.push_back(std::move(entry));
         }
-    } catch (const std::bad_alloc&) {
-        // What was gathered before memory ran out is still true.
     }
     return entries;
 }

@@ -1,11 +1,8 @@
 #include "platform/linux/SensorPlan.h"
 
 #include <algorithm>
-#include <map>
 
-#include "smc/SMCKeys.h"
-#include "thermal/HwmonContribution.h"
-#include "thermal/TemperatureCategory.h"
+#include "platform/linux/HwmonClassification.h"
 
 namespace tessly::hwmon {
 namespace {
@@ -32,8 +29,7 @@ void leaveOutChip(const ChipScan& chip, SensorPlan& plan) {
     }
 }
 
-void planTemperatures(const ChipScan& chip, unsigned ordinal, bool supplyReportsTemperature,
-                      SensorPlan& plan) {
+void planTemperatures(const ChipScan& chip, bool supplyReportsTemperature, SensorPlan& plan) {
     const std::string& name = *chip.name;
     std::vector<std::string> labels;
     labels.reserve(chip.temps.size());
@@ -44,44 +40,21 @@ void planTemperatures(const ChipScan& chip, unsigned ordinal, bool supplyReports
     for (std::size_t i = 0; i < chip.temps.size(); ++i) {
         const auto& channel = chip.temps[i];
         std::string path = attributePath(chip, SensorType::temp, channel.index, "input");
-        const auto contribution =
-            temperatureContribution(name, labels[i], labels, supplyReportsTemperature);
-        switch (contribution.use) {
-            case TemperatureUse::service:
-                plan.services.push_back(
-                    {name + " " + labels[i], std::move(path), Unit::millidegreeCelsius});
-                break;
-            case TemperatureUse::memoryKey:
-                if (plan.memory.size() < smc::memoryKeys.size()) {
-                    plan.memory.push_back(
-                        {{name, chip.device, ordinal, channel.index}, labels[i], std::move(path)});
-                } else {
-                    plan.leftOut.push_back({std::move(path), name, labels[i],
-                                            "beyond the 21 memory keys", 0,
-                                            Unit::millidegreeCelsius});
-                }
-                break;
-            case TemperatureUse::leftOut:
-                plan.leftOut.push_back({std::move(path), name, labels[i], contribution.reason, 0,
-                                        Unit::millidegreeCelsius});
-                break;
+        const auto use = classifyTemperature(name, labels[i], labels, supplyReportsTemperature);
+        if (use.category) {
+            plan.temperatures.push_back(
+                {*use.category, name, labels[i], std::move(path), Unit::millidegreeCelsius});
+        } else {
+            plan.leftOut.push_back(
+                {std::move(path), name, labels[i], use.reason, 0, Unit::millidegreeCelsius});
         }
     }
 }
 
-void planFans(const ChipScan& chip, unsigned ordinal, SensorPlan& plan) {
-    const std::string& name = *chip.name;
+void planFans(const ChipScan& chip, SensorPlan& plan) {
     for (const auto& channel : chip.fans) {
-        std::string label = channel.displayLabel("fan");
-        std::string path = attributePath(chip, SensorType::fan, channel.index, "input");
-        if (plan.fans.size() >= smc::mostFans) {
-            plan.leftOut.push_back({std::move(path), name, std::move(label),
-                                    "beyond the 110 fans that SMC keys can tell apart", 0,
-                                    Unit::rpm});
-            continue;
-        }
-        PlannedFan fan{
-            {name, chip.device, ordinal, channel.index}, std::move(label), std::move(path), {}, {}};
+        PlannedFan fan{*chip.name, channel.displayLabel("fan"),
+                       attributePath(chip, SensorType::fan, channel.index, "input"), {}, {}};
         if (channel.hasMin) {
             fan.minPath = attributePath(chip, SensorType::fan, channel.index, "min");
         }
@@ -131,26 +104,25 @@ SensorPlan planSensors(const SysfsScan& scan) {
         }
     }
 
-    std::map<std::string, unsigned, std::less<>> chipsSeen;
     for (const auto& chip : scan.chips) {
         if (!chip.name) {
             leaveOutChip(chip, plan);
             continue;
         }
-        const unsigned ordinal = chipsSeen[*chip.name + '\0' + chip.device]++;
         const bool supplyReports =
             std::find(suppliesWithTemperature.begin(), suppliesWithTemperature.end(), *chip.name) !=
             suppliesWithTemperature.end();
-        planTemperatures(chip, ordinal, supplyReports, plan);
-        planFans(chip, ordinal, plan);
+        planTemperatures(chip, supplyReports, plan);
+        planFans(chip, plan);
     }
 
     for (const auto& supply : scan.supplies) {
         const auto contribution =
             supplyContribution(supply.type, supply.scope, supply.hasTemperature);
         if (contribution.presented) {
-            plan.services.push_back({std::string(powerSupplyChip) + " " + supply.name,
-                                     supply.dir + "/temp", Unit::decidegreeCelsius});
+            plan.temperatures.push_back({TemperatureCategory::battery,
+                                         std::string(powerSupplyChip), supply.name,
+                                         supply.dir + "/temp", Unit::decidegreeCelsius});
         } else if (supply.hasTemperature || supply.type == "Battery") {
             const bool file = supply.hasTemperature;
             plan.leftOut.push_back({file ? supply.dir + "/temp" : supply.dir,
@@ -163,21 +135,6 @@ SensorPlan planSensors(const SysfsScan& scan) {
         plan.leftOut.push_back({stray.path, {}, {}, stray.reason, stray.error, std::nullopt});
     }
     return plan;
-}
-
-std::optional<LocatedChannel> locate(const SysfsScan& scan, const ChannelIdentity& identity,
-                                     SensorType type) noexcept {
-    unsigned ordinal = 0;
-    for (const auto& chip : scan.chips) {
-        if (chip.name != identity.chip || chip.device != identity.device) continue;
-        if (ordinal++ != identity.ordinal) continue;
-        const auto& channels = type == SensorType::temp ? chip.temps : chip.fans;
-        for (const auto& channel : channels) {
-            if (channel.index == identity.index) return LocatedChannel{&chip, &channel};
-        }
-        return std::nullopt;
-    }
-    return std::nullopt;
 }
 
 }  // namespace tessly::hwmon

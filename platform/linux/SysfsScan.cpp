@@ -198,20 +198,20 @@ IoResult<SysfsScan> scanSysfs(FileReader& reader, std::string_view sysfsRoot) no
     }
 }
 
-SharedScan::SharedScan(std::string sysfsRoot, FileReader& reader,
-                       const DeviceChanges* changes) noexcept
-    : root_(std::move(sysfsRoot)), reader_(reader), changes_(changes) {}
-
-const IoResult<SysfsScan>& SharedScan::scan(double now) noexcept {
-    const std::uint64_t generation = changes_ != nullptr ? changes_->generation() : 0;
-    if (shared_ && generation == generation_ && now >= takenAt_ && now - takenAt_ < sameMoment) {
-        return last_;
+std::vector<std::string> listSensorEntries(FileReader& reader, std::string_view sysfsRoot) {
+    std::vector<std::string> listing;
+    for (const std::string_view type : {"hwmon", "power_supply"}) {
+        auto entries = reader.listDirectory(std::string(sysfsRoot) + "/class/" + std::string(type));
+        if (!entries) {
+            if (entries.error() != ENOENT) listing.push_back(std::string(type) + "/?");
+            continue;
+        }
+        for (const auto& entry : *entries) {
+            listing.push_back(std::string(type) + "/" + entry);
+        }
     }
-    last_ = scanSysfs(reader_, root_);
-    takenAt_ = now;
-    generation_ = generation;
-    shared_ = last_.value.has_value();
-    return last_;
+    std::sort(listing.begin(), listing.end());
+    return listing;
 }
 
 }  // namespace tessly::hwmon

@@ -1,9 +1,8 @@
 #pragma once
-// What the sensors of one scan are used for: the temperature services in the order they are
-// presented, the memory inputs behind the "TRD*" SMC keys, the fans behind the "F<i>*" keys, and
-// every sensor file left out with the reason. A pure function of the scan.
+// What the sensors of one scan feed: the temperature inputs with their categories, the fans with
+// their limit files, and every sensor file left out with the reason. A pure function of the scan:
+// here, at discovery, each input is classified once.
 
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "platform/linux/SysfsScan.h"
 #include "platform/linux/SysfsText.h"
+#include "thermal/TemperatureCategory.h"
 
 namespace tessly::hwmon {
 
@@ -21,37 +21,20 @@ enum class Unit {
     rpm,                 // hwmon fanN_*
 };
 
-// A file's integer in the unit the samplers receive: degrees Celsius, or revolutions per minute.
+// A file's integer in the domain's unit: degrees Celsius, or revolutions per minute.
 double valueOf(std::int64_t raw, Unit unit) noexcept;
 
-// A kept input across scans. hwmon numbers change when a driver is bound again or a device
-// plugged again, so a chip is known by its name, its device and its place among the chips of
-// that name and device (almost always the only one; where class entries are no links, the
-// device is empty and the place tells same-named chips apart).
-struct ChannelIdentity {
-    std::string chip;
-    std::string device;    // ChipScan::device
-    unsigned ordinal = 0;  // among the chips of that name and device, in hwmon-number order
-    unsigned index = 0;    // N of tempN / fanN
-
-    friend bool operator==(const ChannelIdentity&, const ChannelIdentity&) = default;
-};
-
-struct PlannedService {
-    std::string productName;  // "<chip> <label>", or "power_supply <supply>"
+struct PlannedTemperature {
+    TemperatureCategory category;
+    std::string chip;   // the hwmon chip's name, or "power_supply"
+    std::string label;  // the input's label ("tempN" without one), or the supply's name
     std::string path;
     Unit unit;
 };
 
-struct PlannedMemory {
-    ChannelIdentity identity;
-    std::string label;
-    std::string path;  // its tempN_input
-};
-
 struct PlannedFan {
-    ChannelIdentity identity;
-    std::string label;
+    std::string chip;
+    std::string label;  // "fanN" without one
     std::string inputPath;
     std::optional<std::string> minPath;
     std::optional<std::string> maxPath;
@@ -67,22 +50,16 @@ struct LeftOutFile {
 };
 
 struct SensorPlan {
-    std::vector<PlannedService> services;  // hwmon inputs by chip number and index, then supplies
-    std::vector<PlannedMemory> memory;     // key i = smc::memoryKeys[i], at most all of them
-    std::vector<PlannedFan> fans;  // fan i, by hwmon number then fan index; at most smc::mostFans
+    // hwmon inputs by chip number and index, then power supplies.
+    std::vector<PlannedTemperature> temperatures;
+    std::vector<PlannedFan> fans;  // fan i of the reading: by hwmon number, then fan index
     std::vector<LeftOutFile> leftOut;
 };
 
 SensorPlan planSensors(const SysfsScan& scan);
 
-// The chip and channel of a kept input in a (later) scan, or nothing when the chip or the
-// channel is gone.
-struct LocatedChannel {
-    const ChipScan* chip;
-    const Channel* channel;
-};
-std::optional<LocatedChannel> locate(const SysfsScan& scan, const ChannelIdentity& identity,
-                                     SensorType type) noexcept;
+// The chip name used for a power supply's temperature.
+inline constexpr std::string_view powerSupplyChip = "power_supply";
 
 // Path of one attribute of a channel: "<dir>/temp3_input", "<dir>/fan1_max".
 std::string attributePath(const ChipScan& chip, SensorType type, unsigned index,

@@ -7,13 +7,11 @@
 // file there) in its "device/" directory. A chip whose name cannot be found or read is kept
 // with the reason it is ignored, so that the sensor report can show it.
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/DeviceEvents.h"
 #include "platform/linux/FileReader.h"
 
 namespace tessly::hwmon {
@@ -76,30 +74,11 @@ struct SysfsScan {
 // machine without sensors: an empty scan.
 IoResult<SysfsScan> scanSysfs(FileReader& reader, std::string_view sysfsRoot) noexcept;
 
-// One walk for every reader of the same tree at the same moment. An agent's temperature services
-// and both of its SMC drivers discover together (at launch, after a device event, at the minute
-// walk): the first to ask walks the tree, and the others are given that walk while it is less
-// than `sameMoment` old, no device event has arrived since (`changes`, which may be null) and
-// no reader has found a device gone. A walk that failed is never handed on. Used from one thread.
-class SharedScan {
-  public:
-    static constexpr double sameMoment = 0.5;  // seconds, well inside one tick
-
-    SharedScan(std::string sysfsRoot, FileReader& reader, const DeviceChanges* changes) noexcept;
-
-    // The walk for `now` (monotonic seconds); valid until the next call.
-    const IoResult<SysfsScan>& scan(double now) noexcept;
-    // A reader met a device that is gone: the next call walks again.
-    void deviceGone() noexcept { shared_ = false; }
-
-  private:
-    std::string root_;
-    FileReader& reader_;
-    const DeviceChanges* changes_;
-    IoResult<SysfsScan> last_;
-    double takenAt_ = 0;
-    std::uint64_t generation_ = 0;
-    bool shared_ = false;  // last_ may be handed on
-};
+// The entries of /sys/class/hwmon and /sys/class/power_supply under `sysfsRoot`, as
+// "hwmon/<entry>" and "power_supply/<entry>", sorted, with "hwmon/?" or "power_supply/?" for a
+// directory that exists but cannot be listed. A chip bound again gets a new hwmon number, so a
+// device that came or went changes this listing: what a check that receives no device events
+// compares, at the cost of one open, read and close per directory.
+std::vector<std::string> listSensorEntries(FileReader& reader, std::string_view sysfsRoot);
 
 }  // namespace tessly::hwmon
