@@ -69,10 +69,9 @@ struct SysfsScan {
     std::vector<StrayEntry> stray;     // entries that are not chips, unreadable supply lists, ...
 };
 
-// Walks `sysfsRoot` ("/sys", or a test tree). Nothing, with the errno, when /sys/class/hwmon
-// exists but cannot be listed (or the walk's memory cannot be had); a missing directory is a
-// machine without sensors: an empty scan.
-IoResult<SysfsScan> scanSysfs(FileReader& reader, std::string_view sysfsRoot) noexcept;
+// Walks `sysfsRoot` ("/sys", or a test tree). The errno when /sys/class/hwmon exists but cannot
+// be listed; a missing directory is a machine without sensors: an empty scan.
+IoResult<SysfsScan> scanSysfs(FileReader& reader, std::string_view sysfsRoot);
 
 // The entries of /sys/class/hwmon and /sys/class/power_supply under `sysfsRoot`, as
 // "hwmon/<entry>" and "power_supply/<entry>", sorted, with "hwmon/?" or "power_supply/?" for a
