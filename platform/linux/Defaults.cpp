@@ -14,9 +14,8 @@ namespace {
 
 // This machine's /sys: one discovery feeds the temperature source and the fan source.
 std::shared_ptr<hwmon::SysfsSensors> machineSensors() {
-    static const auto sensors =
-        std::make_shared<hwmon::SysfsSensors>("/sys", hwmon::FileReader::Default(),
-                                              Clock::Default(), &hwmon::DeviceChanges::machine());
+    static const auto sensors = std::make_shared<hwmon::SysfsSensors>(
+        "/sys", hwmon::FileReader::Default(), Clock::Default(), &hwmon::DeviceChanges::machine());
     return sensors;
 }
 

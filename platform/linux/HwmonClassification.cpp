@@ -10,11 +10,11 @@ namespace {
 using enum TemperatureCategory;
 
 constexpr auto chipCategories = std::to_array<std::pair<std::string_view, TemperatureCategory>>({
-    {"coretemp", cpu},   {"k10temp", cpu},      {"zenpower", cpu},     {"k8temp", cpu},
-    {"via_cputemp", cpu}, {"cpu_thermal", cpu}, {"cpu0_thermal", cpu}, {"soc_thermal", cpu},
-    {"amdgpu", gpu},     {"radeon", gpu},       {"nouveau", gpu},      {"i915", gpu},
-    {"xe", gpu},         {"gpu_thermal", gpu},  {"nvme", storage},     {"drivetemp", storage},
-    {"jc42", memory},    {"spd5118", memory},   {"ddr_thermal", memory},
+    {"coretemp", cpu},    {"k10temp", cpu},     {"zenpower", cpu},       {"k8temp", cpu},
+    {"via_cputemp", cpu}, {"cpu_thermal", cpu}, {"cpu0_thermal", cpu},   {"soc_thermal", cpu},
+    {"amdgpu", gpu},      {"radeon", gpu},      {"nouveau", gpu},        {"i915", gpu},
+    {"xe", gpu},          {"gpu_thermal", gpu}, {"nvme", storage},       {"drivetemp", storage},
+    {"jc42", memory},     {"spd5118", memory},  {"ddr_thermal", memory},
 });
 
 bool contains(std::string_view text, std::string_view part) noexcept {

@@ -531,7 +531,7 @@ std::vector<SensorReportEntry> reportNvidiaSensors(std::string library, double l
     std::vector<SensorReportEntry> entries;
     {
         NvidiaTemperatureSource source(Clock::Default(), std::move(library),
-                                           NvmlStart::firstReading);
+                                       NvmlStart::firstReading);
         // A GPU whose call has not returned by then is listed without a value; when NVML did not
         // even start, there is nothing to list.
         source.await(limitSeconds);

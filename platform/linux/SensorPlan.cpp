@@ -53,8 +53,11 @@ void planTemperatures(const ChipScan& chip, bool supplyReportsTemperature, Senso
 
 void planFans(const ChipScan& chip, SensorPlan& plan) {
     for (const auto& channel : chip.fans) {
-        PlannedFan fan{*chip.name, channel.displayLabel("fan"),
-                       attributePath(chip, SensorType::fan, channel.index, "input"), {}, {}};
+        PlannedFan fan{*chip.name,
+                       channel.displayLabel("fan"),
+                       attributePath(chip, SensorType::fan, channel.index, "input"),
+                       {},
+                       {}};
         if (channel.hasMin) {
             fan.minPath = attributePath(chip, SensorType::fan, channel.index, "min");
         }
@@ -120,9 +123,9 @@ SensorPlan planSensors(const SysfsScan& scan) {
         const auto contribution =
             supplyContribution(supply.type, supply.scope, supply.hasTemperature);
         if (contribution.presented) {
-            plan.temperatures.push_back({TemperatureCategory::battery,
-                                         std::string(powerSupplyChip), supply.name,
-                                         supply.dir + "/temp", Unit::decidegreeCelsius});
+            plan.temperatures.push_back({TemperatureCategory::battery, std::string(powerSupplyChip),
+                                         supply.name, supply.dir + "/temp",
+                                         Unit::decidegreeCelsius});
         } else if (supply.hasTemperature || supply.type == "Battery") {
             const bool file = supply.hasTemperature;
             plan.leftOut.push_back({file ? supply.dir + "/temp" : supply.dir,

@@ -20,15 +20,25 @@ std::vector<SensorReportEntry> reportSensors(std::string_view root, FileReader& 
     std::vector<SensorReportEntry> out;
     const auto scan = scanSysfs(reader, root);
     if (!scan) {
-        out.push_back({std::string(root) + "/class/hwmon", {}, {}, {},
-                       "the hwmon directory cannot be read", std::nullopt, scan.error()});
+        out.push_back({std::string(root) + "/class/hwmon",
+                       {},
+                       {},
+                       {},
+                       "the hwmon directory cannot be read",
+                       std::nullopt,
+                       scan.error()});
         return out;
     }
     const SensorPlan plan = planSensors(*scan);
 
     for (const auto& input : plan.temperatures) {
-        out.push_back({input.path, input.chip, input.label, std::string(payloadField(input.category)),
-                       {}, std::nullopt, 0});
+        out.push_back({input.path,
+                       input.chip,
+                       input.label,
+                       std::string(payloadField(input.category)),
+                       {},
+                       std::nullopt,
+                       0});
         readInto(out.back(), reader, input.unit);
     }
     for (std::size_t i = 0; i < plan.fans.size(); ++i) {
@@ -42,8 +52,13 @@ std::vector<SensorReportEntry> reportSensors(std::string_view root, FileReader& 
         if (fan.maxPath) add(*fan.maxPath, "maxRPM");
     }
     for (const auto& left : plan.leftOut) {
-        out.push_back({left.path, left.chip, left.label, {}, std::string(left.reason),
-                       std::nullopt, left.error});
+        out.push_back({left.path,
+                       left.chip,
+                       left.label,
+                       {},
+                       std::string(left.reason),
+                       std::nullopt,
+                       left.error});
         if (left.unit) readInto(out.back(), reader, *left.unit);
     }
     return out;

@@ -44,9 +44,10 @@ std::optional<double> readLimit(FileReader& reader, const std::optional<std::str
 // the new discovery, so only new paths are opened.
 template <typename Kept, typename PathOf>
 std::vector<std::optional<std::size_t>> keptAt(const std::vector<Kept>& kept, PathOf pathOf,
-                                                const std::vector<std::string_view>& paths) {
+                                               const std::vector<std::string_view>& paths) {
     std::unordered_map<std::string_view, std::size_t> before;
-    for (std::size_t i = 0; i < kept.size(); ++i) before.emplace(pathOf(kept[i]), i);
+    for (std::size_t i = 0; i < kept.size(); ++i)
+        before.emplace(pathOf(kept[i]), i);
     std::vector<std::optional<std::size_t>> at;
     at.reserve(paths.size());
     for (const auto path : paths) {
@@ -147,7 +148,8 @@ void SysfsSensors::discover(double now) {
 
     // Nothing below allocates.
     for (std::size_t i = 0; i < temperatures.size(); ++i) {
-        if (keptTemperatures[i]) temperatures[i].file = std::move(temperatures_[*keptTemperatures[i]].file);
+        if (keptTemperatures[i])
+            temperatures[i].file = std::move(temperatures_[*keptTemperatures[i]].file);
     }
     for (std::size_t i = 0; i < fans.size(); ++i) {
         if (keptFans[i]) fans[i] = std::move(fans_[*keptFans[i]]);

@@ -11,8 +11,9 @@
 //
 // No library (looked for once), a library the dynamic loader cannot map (a truncated or corrupt
 // file, refused like a missing one), a failed initialisation, no GPU or a lost GPU is no service,
-// silently: a reading without GPUs lists nothing, never an error for the sources beside this one. A GPU that is lost, or calls that fail as when the driver is updated under a
-// running agent, make NVML start afresh, at most once a minute; until then the GPU gives no value.
+// silently: a reading without GPUs lists nothing, never an error for the sources beside this one. A
+// GPU that is lost, or calls that fail as when the driver is updated under a running agent, make
+// NVML start afresh, at most once a minute; until then the GPU gives no value.
 
 #include <memory>
 #include <string>

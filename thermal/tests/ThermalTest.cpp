@@ -1,0 +1,143 @@
+// Temperatures in the domain's terms: the tally's filter and reductions, the sampler's throttle
+// over a scripted source and a manual clock, and joined sources.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "base/ManualClock.h"
+#include "thermal/ThermalSampler.h"
+
+namespace tessly::testing {
+namespace {
+
+using enum TemperatureCategory;
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double largest = std::numeric_limits<double>::max();
+
+// Hands over fixed readings and counts how often it was read; `lists` false: it cannot list.
+class ScriptedSource final : public TemperatureSource {
+  public:
+    ScriptedSource(std::vector<std::pair<TemperatureCategory, double>> readings, int& reads,
+                   bool lists = true)
+        : readings_(std::move(readings)), reads_(reads), lists_(lists) {}
+
+    bool readTemperatures(TemperatureTally& tally) override {
+        ++reads_;
+        for (const auto& [category, celsius] : readings_)
+            tally.add(category, celsius);
+        return lists_;
+    }
+
+  private:
+    std::vector<std::pair<TemperatureCategory, double>> readings_;
+    int& reads_;
+    bool lists_;
+};
+
+// CPU, GPU and memory report the highest value, battery and storage the mean; only finite
+// values above 0 count, and a dropped value neither wins nor counts.
+TEST(TemperatureTallyTest, CategoriesReduceByMaximumOrMean) {
+    TemperatureTally tally;
+    for (const auto& [category, celsius] :
+         std::initializer_list<std::pair<TemperatureCategory, double>>{{cpu, 50},
+                                                                       {cpu, 60},
+                                                                       {cpu, inf},
+                                                                       {gpu, 42},
+                                                                       {gpu, 47.5},
+                                                                       {memory, 38},
+                                                                       {memory, 41},
+                                                                       {memory, -3},
+                                                                       {battery, 30},
+                                                                       {battery, 33},
+                                                                       {battery, nan},
+                                                                       {battery, 0},
+                                                                       {storage, 33},
+                                                                       {storage, 35}}) {
+        tally.add(category, celsius);
+    }
+    EXPECT_EQ(tally.reading(), (ThermalReading{.cpuTemperatureC = 60,
+                                               .gpuTemperatureC = 47.5,
+                                               .memoryTemperatureC = 41,
+                                               .batteryTemperatureC = 31.5,
+                                               .storageTemperatureC = 34}));
+    EXPECT_EQ(TemperatureTally().reading(), ThermalReading{});
+
+    // Huge values stay finite: the mean of the largest doubles is the largest.
+    TemperatureTally huge;
+    huge.add(storage, largest);
+    huge.add(storage, largest);
+    huge.add(storage, largest);
+    EXPECT_EQ(huge.reading().storageTemperatureC, largest);
+}
+
+// One reading per minimumInterval on the monotonic clock: setting the wall clock neither delays
+// nor hastens it, and a throttled call does not reach the source.
+TEST(ThermalSamplerTest, TheThrottleFollowsTheMonotonicClock) {
+    ManualClock clock;
+    int reads = 0;
+    ThermalSampler sampler(
+        std::make_unique<ScriptedSource>(
+            std::vector<std::pair<TemperatureCategory, double>>{{cpu, 50}}, reads),
+        clock);
+    EXPECT_EQ(sampler.sample()->cpuTemperatureC, 50);
+    clock.advance(1.999);
+    EXPECT_FALSE(sampler.sample());
+    clock.advance(0.001);
+    EXPECT_TRUE(sampler.sample());  // exactly the interval later
+    clock.setWall(clock.wallNow() + 3600);
+    EXPECT_FALSE(sampler.sample());
+    clock.setWall(clock.wallNow() - 7200);
+    clock.advance(2);
+    EXPECT_TRUE(sampler.sample());
+    EXPECT_EQ(reads, 3);
+}
+
+// A source that cannot list gives no reading, and the call still counts for the throttle; a
+// source that lists nothing gives a reading with every field absent.
+TEST(ThermalSamplerTest, AnUnlistableSourceIsNoReadingAndStillCounts) {
+    ManualClock clock;
+    int reads = 0;
+    ThermalSampler failing(
+        std::make_unique<ScriptedSource>(
+            std::vector<std::pair<TemperatureCategory, double>>{{cpu, 50}}, reads, false),
+        clock);
+    EXPECT_FALSE(failing.sample());
+    clock.advance(1);
+    EXPECT_FALSE(failing.sample());
+    EXPECT_EQ(reads, 1);
+
+    ThermalSampler empty(std::make_unique<ScriptedSource>(
+                             std::vector<std::pair<TemperatureCategory, double>>{}, reads),
+                         clock);
+    EXPECT_EQ(empty.sample(), ThermalReading{});
+    EXPECT_FALSE(ThermalSampler(nullptr, clock).sample());
+}
+
+// Joined sources read both and list when either lists.
+TEST(ThermalSamplerTest, JoinedSourcesListWhenEitherLists) {
+    int reads = 0;
+    const auto join = [&](bool first, bool second) {
+        return joinTemperatureSources(
+            std::make_unique<ScriptedSource>(
+                std::vector<std::pair<TemperatureCategory, double>>{{cpu, 50}}, reads, first),
+            std::make_unique<ScriptedSource>(
+                std::vector<std::pair<TemperatureCategory, double>>{{gpu, 40}}, reads, second));
+    };
+    for (const auto& [first, second] :
+         {std::pair{true, true}, {true, false}, {false, true}, {false, false}}) {
+        TemperatureTally tally;
+        EXPECT_EQ(join(first, second)->readTemperatures(tally), first || second);
+        EXPECT_EQ(tally.reading().cpuTemperatureC, 50);
+        EXPECT_EQ(tally.reading().gpuTemperatureC, 40);
+    }
+    EXPECT_EQ(reads, 8);
+    EXPECT_EQ(joinTemperatureSources(nullptr, nullptr), nullptr);
+}
+
+}  // namespace
+}  // namespace tessly::testing
