@@ -22,9 +22,9 @@ class JoinedSource final : public TemperatureSource {
                  std::unique_ptr<TemperatureSource> second) noexcept
         : first_(std::move(first)), second_(std::move(second)) {}
 
-    bool readTemperatures(TemperatureTally& tally) override {
-        const bool first = first_->readTemperatures(tally);
-        const bool second = second_->readTemperatures(tally);
+    bool readTemperatures(TemperatureSink& sink) override {
+        const bool first = first_->readTemperatures(sink);
+        const bool second = second_->readTemperatures(sink);
         return first || second;
     }
 

@@ -433,14 +433,14 @@ class NvidiaTemperatureSource final : public TemperatureSource {
 
     // Each GPU's latest reading at most freshFor old is a GPU temperature. False, with nothing
     // added, when no GPU has one (also on the first call, which starts nothing).
-    bool readTemperatures(TemperatureTally& tally) noexcept override {
+    bool readTemperatures(TemperatureSink& sink) noexcept override {
         if (!started_) {
             started_ = true;
             return false;
         }
         if (exchange_->unusable.load(std::memory_order_acquire)) return false;
         std::size_t added = 0;
-        return request(&tally, &added, false) && added > 0;
+        return request(&sink, &added, false) && added > 0;
     }
 
     bool await(double limitSeconds) noexcept {
@@ -478,10 +478,10 @@ class NvidiaTemperatureSource final : public TemperatureSource {
     }
 
     // Tells the worker the time on the source's clock, adds the readings at most freshFor old to
-    // `tally` (where given, counting them in `added`), and asks for a round at once when `now` is
+    // `sink` (where given, counting them in `added`), and asks for a round at once when `now` is
     // set or a GPU has no such reading. The number of that request (or of the last one); nothing
     // when no worker can run.
-    std::optional<std::uint64_t> request(TemperatureTally* tally, std::size_t* added,
+    std::optional<std::uint64_t> request(TemperatureSink* sink, std::size_t* added,
                                          bool now) noexcept {
         if (!startWorker()) return std::nullopt;
         const double time = clock_.monotonicNow();
@@ -490,14 +490,14 @@ class NvidiaTemperatureSource final : public TemperatureSource {
         x.listedAt = time;
         x.listedAtSteady = Steady::now();
         bool complete = x.names != nullptr;
-        for (std::size_t i = 0; tally != nullptr && x.names && i < x.names->size(); ++i) {
+        for (std::size_t i = 0; sink != nullptr && x.names && i < x.names->size(); ++i) {
             const Reading& reading = x.readings[i];
             if (!reading.taken || time - reading.takenAt > freshFor) {
                 complete = false;
                 continue;
             }
             if (reading.celsius) {
-                tally->add(TemperatureCategory::gpu, *reading.celsius);
+                sink->add(TemperatureCategory::gpu, *reading.celsius);
                 ++*added;
             }
         }

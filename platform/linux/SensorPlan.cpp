@@ -41,9 +41,9 @@ void planTemperatures(const ChipScan& chip, bool supplyReportsTemperature, Senso
         const auto& channel = chip.temps[i];
         std::string path = attributePath(chip, SensorType::temp, channel.index, "input");
         const auto use = classifyTemperature(name, labels[i], labels, supplyReportsTemperature);
-        if (use.category) {
-            plan.temperatures.push_back(
-                {*use.category, name, labels[i], std::move(path), Unit::millidegreeCelsius});
+        if (use.category || use.reason == notASensorWeRead) {
+            plan.temperatures.push_back({use.category, use.reason, name, labels[i], std::move(path),
+                                         Unit::millidegreeCelsius});
         } else {
             plan.leftOut.push_back(
                 {std::move(path), name, labels[i], use.reason, 0, Unit::millidegreeCelsius});
@@ -123,8 +123,11 @@ SensorPlan planSensors(const SysfsScan& scan) {
         const auto contribution =
             supplyContribution(supply.type, supply.scope, supply.hasTemperature);
         if (contribution.presented) {
-            plan.temperatures.push_back({TemperatureCategory::battery, std::string(powerSupplyChip),
-                                         supply.name, supply.dir + "/temp",
+            plan.temperatures.push_back({TemperatureCategory::battery,
+                                         {},
+                                         std::string(powerSupplyChip),
+                                         supply.name,
+                                         supply.dir + "/temp",
                                          Unit::decidegreeCelsius});
         } else if (supply.hasTemperature || supply.type == "Battery") {
             const bool file = supply.hasTemperature;

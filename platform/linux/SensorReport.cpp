@@ -32,13 +32,9 @@ std::vector<SensorReportEntry> reportSensors(std::string_view root, FileReader& 
     const SensorPlan plan = planSensors(*scan);
 
     for (const auto& input : plan.temperatures) {
-        out.push_back({input.path,
-                       input.chip,
-                       input.label,
-                       std::string(payloadField(input.category)),
-                       {},
-                       std::nullopt,
-                       0});
+        out.push_back({input.path, input.chip, input.label,
+                       input.category ? std::string(payloadField(*input.category)) : std::string(),
+                       std::string(input.reason), std::nullopt, 0});
         readInto(out.back(), reader, input.unit);
     }
     for (std::size_t i = 0; i < plan.fans.size(); ++i) {

@@ -13,8 +13,8 @@ class SysfsTemperatures final : public TemperatureSource {
   public:
     explicit SysfsTemperatures(std::shared_ptr<SysfsSensors> sensors) noexcept
         : sensors_(std::move(sensors)) {}
-    bool readTemperatures(TemperatureTally& tally) override {
-        return sensors_->readTemperatures(tally);
+    bool readTemperatures(TemperatureSink& sink) override {
+        return sensors_->readTemperatures(sink);
     }
 
   private:
@@ -63,13 +63,13 @@ SysfsSensors::SysfsSensors(std::string sysfsRoot, FileReader& reader, Clock& clo
                            const DeviceChanges* changes) noexcept
     : root_(std::move(sysfsRoot)), reader_(reader), clock_(clock), schedule_(changes) {}
 
-bool SysfsSensors::readTemperatures(TemperatureTally& tally) {
+bool SysfsSensors::readTemperatures(TemperatureSink& sink) {
     refresh();
     if (!discoveredOnce_) return false;
     for (auto& input : temperatures_) {
         const SensorValue value = input.file.read();
         noteGone(value);
-        if (value.value) tally.add(input.category, valueOf(*value.value, input.unit));
+        if (value.value) sink.add(input.category, valueOf(*value.value, input.unit));
     }
     return true;
 }
@@ -127,7 +127,9 @@ void SysfsSensors::discover(double now) {
     temperatures.reserve(plan.temperatures.size());
     temperaturePaths.reserve(plan.temperatures.size());
     for (const auto& planned : plan.temperatures) {
-        temperatures.push_back({planned.category, planned.unit, SensorFile(reader_, planned.path)});
+        if (!planned.category) continue;
+        temperatures.push_back(
+            {*planned.category, planned.unit, SensorFile(reader_, planned.path)});
         temperaturePaths.push_back(planned.path);
     }
     std::vector<SensorFile> fans;

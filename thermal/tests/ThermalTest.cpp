@@ -26,10 +26,10 @@ class ScriptedSource final : public TemperatureSource {
                    bool lists = true)
         : readings_(std::move(readings)), reads_(reads), lists_(lists) {}
 
-    bool readTemperatures(TemperatureTally& tally) override {
+    bool readTemperatures(TemperatureSink& sink) override {
         ++reads_;
         for (const auto& [category, celsius] : readings_)
-            tally.add(category, celsius);
+            sink.add(category, celsius);
         return lists_;
     }
 

@@ -17,7 +17,7 @@
 #include "base/ManualClock.h"
 #include "platform/linux/DeviceEvents.h"
 #include "platform/linux/EventLoop.h"
-#include "platform/linux/HwmonSensors.h"
+#include "platform/linux/SysfsSensors.h"
 #include "platform/sim/HandDrivenHost.h"
 #include "testing/Scratch.h"
 
@@ -42,12 +42,10 @@ class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
         ASSERT_TRUE(changes_.watching());
         loop_.addRepeatingTimer(0.005, [this] { loop_.quit(); });
 
-        // One walk shared by the services and both drivers, as the agent's defaults have it.
-        const auto scan = std::make_shared<SharedScan>(sys_, reader_, &changes_);
+        // One discovery for temperatures and fans, as the agent's defaults have it.
+        const auto sensors = std::make_shared<SysfsSensors>(sys_, reader_, clock_, &changes_);
         agent_ = std::make_shared<SensorsAgent>(
-            ThermalSampler(makeHwmonTemperatureServices(sys_, reader_, clock_, &changes_, scan),
-                           openHwmonSMCDriver(sys_, reader_, clock_, &changes_, scan), clock_),
-            FanSampler(SMCBridge(openHwmonSMCDriver(sys_, reader_, clock_, &changes_, scan))),
+            ThermalSampler(temperatureSourceOf(sensors), clock_), fanSourceOf(sensors),
             SensorsAgent::Services{host_, loginItems_, log_, clock_, version_});
         host_.setDelegate(agent_.get());
         host_.run();
@@ -67,6 +65,11 @@ class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
     std::string addChip(const char* name, const char* chip, const char* millidegrees) {
         return owned(umockdev_testbed_add_device(testbed_, "hwmon", name, nullptr, "name", chip,
                                                  "temp1_input", millidegrees, nullptr, nullptr));
+    }
+    std::string addFanChip(const char* name) {
+        return owned(umockdev_testbed_add_device(testbed_, "hwmon", name, nullptr, "name",
+                                                 "thinkpad", "fan1_input", "2400", "fan2_input",
+                                                 "1200", nullptr, nullptr));
     }
     void uevent(const std::string& device, const char* action) {
         umockdev_testbed_uevent(testbed_, device.c_str(), action);
@@ -103,22 +106,52 @@ class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
     std::shared_ptr<SensorsAgent> agent_;
 };
 
-// A drive plugged in after launch is published within two ticks and leaves as soon when it is
-// unplugged; without events the sensors are never walked again, however long the agent runs.
-TEST_F(DeviceEventsTest, AChipPluggedInAfterLaunchComesAndGoesWithinTwoTicks) {
+// A drive, a fan chip and a memory module plugged in after launch are published within two
+// ticks and leave as soon when unplugged; without events the sensors are only listed once a
+// minute and never walked again, however long the agent runs.
+TEST_F(DeviceEventsTest, ChipsPluggedInAfterLaunchComeAndGoWithinTwoTicks) {
     EXPECT_EQ(tick().thermal.value_or(ThermalReading{}).cpuTemperatureC, 45.0);
+    EXPECT_FALSE(tick().fan);
     const std::string drive = addChip("hwmon1", "nvme", "38000");
     uevent(drive, "add");
     EXPECT_EQ(storageWithinTwoTicks(38.0), 38.0);
 
-    uevent(drive, "remove");
-    umockdev_testbed_remove_device(testbed_, drive.c_str());
-    EXPECT_EQ(storageWithinTwoTicks(std::nullopt), std::nullopt);
+    const std::string fans = addFanChip("hwmon2");
+    const std::string module = addChip("hwmon3", "spd5118", "41250");
+    uevent(fans, "add");
+    uevent(module, "add");
+    SensorsPayload payload;
+    for (int i = 0; i < 2 && !(payload.fan && payload.thermal->memoryTemperatureC); ++i)
+        payload = tick();
+    EXPECT_EQ(payload.fan.value_or(FanReading{}).rpms, (std::vector<double>{2400, 1200}));
+    EXPECT_EQ(payload.thermal.value_or(ThermalReading{}).memoryTemperatureC, 41.25);
 
+    for (const auto& device : {drive, fans}) {
+        uevent(device, "remove");
+        umockdev_testbed_remove_device(testbed_, device.c_str());
+    }
+    EXPECT_EQ(storageWithinTwoTicks(std::nullopt), std::nullopt);
+    EXPECT_FALSE(tick().fan);
+
+    tick();
     reader_.clearCounts();
     for (int i = 0; i < 130; ++i)
         tick();
-    EXPECT_EQ(reader_.listings(), 0u);
+    EXPECT_EQ(reader_.listings(), 2u * 2u);  // class/hwmon and class/power_supply, twice
+}
+
+// A monitor that receives nothing (a container with a network namespace of its own gets no
+// kernel events): a fan chip and a memory module added after launch appear within a minute.
+TEST_F(DeviceEventsTest, ChipsThatSendNoEventAppearWithinAMinute) {
+    tick();
+    addFanChip("hwmon1");
+    addChip("hwmon2", "jc42", "39500");
+    SensorsPayload payload;
+    for (int i = 0; i < 61 && !payload.fan; ++i)
+        payload = tick();
+    EXPECT_EQ(payload.fan.value_or(FanReading{}).fanCount, 2);
+    EXPECT_EQ(payload.thermal.value_or(ThermalReading{}).memoryTemperatureC, 39.5);
+    EXPECT_TRUE(changes_.watching());
 }
 
 // However many events arrive between two looks, they make one discovery, which opens no sensor

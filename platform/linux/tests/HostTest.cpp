@@ -140,10 +140,10 @@ class PipeEvents final : public hwmon::DeviceEventSource {
     int fd_;
 };
 
-// While events are watched, discovery follows them and never walks on its own; once the source
-// fails, the loop lets it go and discovery walks at once, then once a minute.
-TEST(DeviceWatchTest, DiscoveryFollowsEventsAndWalksEveryMinuteWithoutThem) {
-    using Cadence = hwmon::DiscoverySchedule::Cadence;
+// Discovery follows events as they come; a minute without one brings a listing check, and once
+// the source fails the loop lets it go and the next look discovers.
+TEST(DeviceWatchTest, DiscoveryFollowsEventsAndChecksTheListingAMinuteWithoutThem) {
+    using Due = hwmon::DiscoverySchedule::Due;
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
     EventLoop loop;
@@ -157,23 +157,31 @@ TEST(DeviceWatchTest, DiscoveryFollowsEventsAndWalksEveryMinuteWithoutThem) {
     };
 
     hwmon::DiscoverySchedule schedule(&changes);
-    EXPECT_TRUE(schedule.due(0, Cadence::followDevices));
+    EXPECT_EQ(schedule.due(0), Due::discovery);
     schedule.discovered(0);
     send('n');
-    EXPECT_FALSE(schedule.due(600, Cadence::followDevices));
+    EXPECT_EQ(schedule.due(59), Due::nothing);
     send('c');
     send('c');
-    EXPECT_FALSE(schedule.due(601, Cadence::whenGone));
-    EXPECT_TRUE(schedule.due(601, Cadence::followDevices));
-    schedule.discovered(601);
-    EXPECT_FALSE(schedule.due(602, Cadence::followDevices));
+    EXPECT_EQ(schedule.due(59.5), Due::discovery);
+    schedule.discovered(59.5);
+    EXPECT_EQ(schedule.due(119), Due::nothing);
+    EXPECT_EQ(schedule.due(119.5), Due::listingCheck);
+    schedule.listed(119.5);
+    EXPECT_EQ(schedule.due(179), Due::nothing);
 
     send('x');
     EXPECT_FALSE(changes.watching());
-    EXPECT_TRUE(schedule.due(603, Cadence::followDevices));
-    schedule.discovered(603);
-    EXPECT_FALSE(schedule.due(662, Cadence::followDevices));
-    EXPECT_TRUE(schedule.due(663, Cadence::followDevices));
+    EXPECT_EQ(schedule.due(180), Due::discovery);
+    schedule.discovered(180);
+
+    // A device found gone: one early discovery a minute.
+    schedule.deviceGone();
+    EXPECT_EQ(schedule.due(181), Due::discovery);
+    schedule.discovered(181);
+    schedule.deviceGone();
+    EXPECT_EQ(schedule.due(182), Due::nothing);
+    EXPECT_EQ(schedule.due(241), Due::discovery);
     ::close(pipeFds[1]);
 }
 

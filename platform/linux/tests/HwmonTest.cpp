@@ -1,6 +1,6 @@
 // The Linux sensors from hwmon sysfs trees built in temporary directories: the text of attribute
-// files, what real machines publish, the temperature services and the SMC driver over them, and
-// the report of `tessly sensors`.
+// files, what each chip and input feeds, what real machines publish, one discovery feeding both
+// seams, and the report of `tessly sensors`.
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -17,21 +17,17 @@
 
 #include "SysfsTree.h"
 #include "base/ManualClock.h"
-#include "platform/linux/HwmonSensors.h"
+#include "platform/linux/HwmonClassification.h"
 #include "platform/linux/SensorReport.h"
 #include "platform/linux/SysfsScan.h"
+#include "platform/linux/SysfsSensors.h"
 #include "platform/linux/SysfsText.h"
-#include "smc/FanSampler.h"
-#include "smc/FourCC.h"
-#include "smc/SMCValues.h"
-#include "thermal/TemperatureCategory.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly::hwmon::testing {
 namespace {
 
 using namespace std::string_view_literals;
-using Listing = std::vector<std::pair<std::string, std::optional<double>>>;
 
 TEST(SysfsTextTest, AttributesAreReadAsTheKernelWritesThem) {
     const std::pair<std::string_view, std::optional<std::int64_t>> integers[] = {
@@ -59,15 +55,87 @@ TEST(SysfsTextTest, AttributesAreReadAsTheKernelWritesThem) {
         EXPECT_EQ(parseSensorAttribute(name), std::nullopt) << name;
 }
 
-// Both samplers over a tree, as the agent builds them: each with its own SMC driver.
-struct Samplers {
-    explicit Samplers(SysfsTree& tree)
-        : thermal(makeHwmonTemperatureServices(tree.root(), tree.reader(), clock),
-                  openHwmonSMCDriver(tree.root(), tree.reader(), clock), clock),
-          fans(SMCBridge(openHwmonSMCDriver(tree.root(), tree.reader(), clock))) {}
+// What a chip feeds by its name alone, and what an input feeds beside its chip's other inputs.
+TEST(HwmonClassificationTest, ChipsAndInputsFeedWhatTheirNamesSay) {
+    using enum TemperatureCategory;
+    using Feeds = std::optional<TemperatureCategory>;
+    const std::pair<std::string_view, Feeds> chips[] = {
+        {"coretemp", cpu},
+        {"k10temp", cpu},
+        {"amdgpu", gpu},
+        {"nvme", storage},
+        {"drivetemp", storage},
+        {"BAT0", battery},
+        {"jc42", memory},
+        {"spd5118", memory},
+        {"hidpp_battery_2", std::nullopt},
+        {"k10temp_x", std::nullopt},
+        {"acpitz", std::nullopt},
+        // SoC thermal zones (Rockchip, Qualcomm, Allwinner, MediaTek, Exynos).
+        {"soc_thermal", cpu},
+        {"bigcore0_thermal", cpu},
+        {"littlecore_thermal", cpu},
+        {"cpu0_1_thermal", cpu},
+        {"cpucl2_thermal", cpu},
+        {"core_thermal", cpu},
+        {"gpu_thermal", gpu},
+        {"gpuss0_thermal", gpu},
+        {"gpu1_thermal", gpu},
+        {"ddr_thermal", memory},
+        {"mem_thermal", memory},
+        {"ddr_ctrler_thermal", memory},
+        {"center_thermal", std::nullopt},
+        {"npu_thermal", std::nullopt},
+        {"mdm_core_thermal", std::nullopt},
+        {"modem0_thermal", std::nullopt},
+        {"g3d_thermal", std::nullopt},
+        {"_thermal", std::nullopt},
+        {"cpu_thermal_zone", std::nullopt},
+        {"CPU_thermal", std::nullopt},
+    };
+    for (const auto& [chip, feeds] : chips)
+        EXPECT_EQ(chipCategory(chip), feeds) << chip;
+
+    using Labels = std::vector<std::string>;
+    const Labels zen2{"Tctl", "Tdie"}, zen3{"Tctl", "Tccd1"}, nvme{"Composite", "Sensor 1"},
+        one{"temp1"};
+    const std::tuple<std::string_view, std::string_view, const Labels&, bool, Feeds> inputs[] = {
+        {"k10temp", "Tctl", zen2, false, std::nullopt},
+        {"zenpower", "Tctl", zen2, false, std::nullopt},
+        {"k10temp", "Tdie", zen2, false, cpu},
+        {"k10temp", "Tctl", zen3, false, cpu},  // no Tdie: Tctl is it
+        {"nvme", "Sensor 1", nvme, false, std::nullopt},
+        {"nvme", "temp1", one, false, storage},
+        {"BAT0", "temp1", one, true, std::nullopt},  // its supply gives it
+        {"BAT0", "temp1", one, false, battery},
+        {"acpitz", "temp1", one, false, std::nullopt},
+    };
+    for (const auto& [chip, label, labels, supplyGives, feeds] : inputs) {
+        const auto use = classifyTemperature(chip, label, labels, supplyGives);
+        EXPECT_EQ(use.category, feeds) << chip << ' ' << label;
+        EXPECT_EQ(use.reason.empty(), feeds.has_value()) << chip << ' ' << label;
+    }
+    EXPECT_TRUE(supplyContribution("Battery", "System", true).presented);
+    EXPECT_FALSE(supplyContribution("Battery", "Device", true).presented);  // a mouse
+    EXPECT_FALSE(supplyContribution("Battery", std::nullopt, false).presented);
+    EXPECT_FALSE(supplyContribution("Mains", std::nullopt, true).presented);
+}
+
+// Both seams over one discovery of a tree, as the agent builds them.
+struct Sensors {
+    explicit Sensors(SysfsTree& tree, const DeviceChanges* changes = nullptr)
+        : sysfs(std::make_shared<SysfsSensors>(tree.root(), tree.reader(), clock, changes)),
+          thermal(temperatureSourceOf(sysfs), clock),
+          fans(fanSourceOf(sysfs)) {}
+    ThermalReading temperatures() {
+        TemperatureTally tally;
+        sysfs->readTemperatures(tally);
+        return tally.reading();
+    }
     ManualClock clock;
+    std::shared_ptr<SysfsSensors> sysfs;
     ThermalSampler thermal;
-    FanSampler fans;
+    std::unique_ptr<FanSource> fans;
 };
 
 std::optional<FanReading> fans(std::vector<double> rpms, std::optional<double> min = {},
@@ -102,50 +170,40 @@ TEST(MachinesTest, EachPublishesWhatItsChipsMean) {
     for (const auto& [fixture, thermal, fan] : cases) {
         SCOPED_TRACE(fixture);
         SysfsTree tree = SysfsTree::fixture(fixture);
-        Samplers samplers(tree);
-        EXPECT_EQ(samplers.thermal.sample(), thermal);
-        EXPECT_EQ(samplers.fans.sample(), fan);
+        Sensors sensors(tree);
+        EXPECT_EQ(sensors.thermal.sample(), thermal);
+        EXPECT_EQ(sensors.fans->readFans(), fan);
     }
 }
 
 class HwmonTest : public ::testing::Test {
   protected:
     SysfsTree tree;
-    ManualClock clock;
-
-    std::unique_ptr<TemperatureServices> services() {
-        return makeHwmonTemperatureServices(tree.root(), tree.reader(), clock);
-    }
-    static Listing list(TemperatureServices& services) {
-        Listing out;
-        const auto list = services.copyServices();
-        for (std::size_t i = 0; list && i < list->count(); ++i)
-            out.emplace_back(std::string(list->productName(i).value_or("?")), list->temperature(i));
-        return out;
-    }
-    SMCBridge smc() { return SMCBridge(openHwmonSMCDriver(tree.root(), tree.reader(), clock)); }
-    static std::optional<float> floatKey(const SMCBridge& smc, std::string_view key) {
-        const auto value = smc.readKey(key);
-        return value ? smc::decodeFlt(value->bytes()) : std::nullopt;
-    }
 };
 
-// The choices that need a chip's other inputs are made here (Tctl beside Tdie, BAT* beside a
-// supply that gives the temperature); values come in degrees, a supply's in tenths.
-TEST_F(HwmonTest, ServicesAreNamedChipAndLabelInDegrees) {
+// The choices that need a chip's other inputs are made at discovery (Tctl beside Tdie, BAT*
+// beside a supply that gives the temperature); values come in degrees, a supply's in tenths;
+// memory modules are temperatures like any other.
+TEST_F(HwmonTest, InputsAreClassifiedAtDiscoveryAndReadInDegrees) {
     tree.add(R"(
 [class/hwmon/hwmon0]
 name = k10temp
 temp1_label = Tctl
-temp1_input = 60000
+temp1_input = 90000
 temp2_label = Tdie
 temp2_input = 50000
 [class/hwmon/hwmon1]
 name = BAT0
-temp1_input = 32000
+temp1_input = 99000
 [class/hwmon/hwmon2]
 name = BAT1
 temp1_input = 33000
+[class/hwmon/hwmon3]
+name = jc42
+temp1_input = 41500
+[class/hwmon/hwmon4]
+name = spd5118
+temp1_input = 43250
 [class/power_supply/BAT0]
 type = Battery
 temp = 305
@@ -153,10 +211,11 @@ temp = 305
 type = Battery
 temp ! ENODATA
 )");
-    EXPECT_EQ(list(*services()), (Listing{{"k10temp Tdie", 50.0},
-                                          {"BAT1 temp1", 33.0},  // its supply gives no value
-                                          {"power_supply BAT0", 30.5},
-                                          {"power_supply BAT1", std::nullopt}}));
+    Sensors sensors(tree);
+    // BAT1's supply gives no value, so its chip's stands for it; BAT0's supply stands for its chip.
+    EXPECT_EQ(sensors.temperatures(), (ThermalReading{.cpuTemperatureC = 50.0,
+                                                      .memoryTemperatureC = 43.25,
+                                                      .batteryTemperatureC = (30.5 + 33.0) / 2}));
 }
 
 // A value is one pread of a file kept open; beyond the descriptor budget a file is opened, read
@@ -174,19 +233,17 @@ TEST_F(HwmonTest, ValuesAreOnePreadAndOnlyRegularFilesAreRead) {
     ::close(socketFd);
     const bool device = ::mknod(tree.path("class/hwmon/hwmon0/temp7_input").c_str(), S_IFCHR | 0600,
                                 makedev(1, 3)) == 0;
-    Listing expected{{"coretemp temp1", 40.001},       {"coretemp temp2", 40.002},
-                     {"coretemp temp3", 40.003},       {"coretemp temp4", 40.004},
-                     {"coretemp temp5", std::nullopt}, {"coretemp temp6", std::nullopt}};
-    if (device) expected.emplace_back("coretemp temp7", std::nullopt);
+    const std::size_t inputs = device ? 7 : 6;
 
     tree.reader().keepAtMost(2);
-    const auto hwmon = services();
-    EXPECT_EQ(list(*hwmon), expected);
+    Sensors sensors(tree);
+    EXPECT_EQ(sensors.temperatures().cpuTemperatureC, 40.004);
     tree.reader().clearCounts();
-    EXPECT_EQ(list(*hwmon), expected);
+    EXPECT_EQ(sensors.temperatures().cpuTemperatureC, 40.004);
     EXPECT_EQ(tree.reader().reads(), 4u);
-    EXPECT_EQ(tree.reader().opens(), expected.size() - 2);
+    EXPECT_EQ(tree.reader().opens(), inputs - 2);
     EXPECT_EQ(tree.reader().openFiles(), 2u);
+    EXPECT_EQ(tree.reader().listings(), 0u);  // no discovery between two ticks
 }
 
 // Under a soft limit of 64 descriptors, a hundred sensor files read through the POSIX reader all
@@ -195,21 +252,25 @@ TEST_F(HwmonTest, ValuesAreOnePreadAndOnlyRegularFilesAreRead) {
 int readBeyondTheDescriptorLimit() {
     constexpr int files = 100;
     constexpr std::size_t reserve = 32;
-    SysfsTree tree("[class/hwmon/hwmon0]\nname = coretemp\n");
+    SysfsTree tree("[class/hwmon/hwmon0]\nname = drivetemp\n");
     for (int i = 1; i <= files; ++i)
-        tree.write("class/hwmon/hwmon0/temp" + std::to_string(i) + "_input", "40000");
+        tree.write("class/hwmon/hwmon0/temp" + std::to_string(i) + "_input",
+                   std::to_string(i * 1000));
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = 64;
     ::setrlimit(RLIMIT_NOFILE, &limit);
     ManualClock clock;
-    const auto services = makeHwmonTemperatureServices(tree.root(), FileReader::Default(), clock);
+    SysfsSensors sensors(tree.root(), FileReader::Default(), clock, nullptr);
     for (int round = 0; round < 2; ++round) {
-        const auto list = services->copyServices();
-        int valued = 0;
-        for (std::size_t i = 0; list && i < list->count(); ++i)
-            valued += list->temperature(i) == 40.0;
-        if (valued != files) return std::fprintf(stderr, "%d of %d values\n", valued, files), 1;
+        TemperatureTally tally;
+        sensors.readTemperatures(tally);
+        // The mean of 1..100 is 50.5 only when every file gave its value.
+        if (tally.reading().storageTemperatureC != 50.5) {
+            return std::fprintf(stderr, "mean %f\n",
+                                tally.reading().storageTemperatureC.value_or(0)),
+                   1;
+        }
     }
     std::vector<int> spare;
     for (int fd; spare.size() < reserve && (fd = ::dup(STDERR_FILENO)) >= 0;)
@@ -229,99 +290,70 @@ TEST(DescriptorReserveTest, ManyFilesUnderALowLimitLeaveTheReserveFree) {
     GTEST_FLAG_SET(death_test_style, style);
 }
 
-// New chips show at the discovery a minute after the last; a gone device makes the next listing
-// discover at once, but a file that keeps failing so costs one early discovery a minute.
-TEST_F(HwmonTest, ChipsComeAndGoWithoutADiscoveryStorm) {
+// Without device events, the class directories are listed once a minute and the tree walked
+// only when the listing changed: a fan chip and a memory module that came after launch appear
+// then. A gone device makes the next reading discover at once, but a file that keeps failing so
+// costs one early discovery a minute.
+TEST_F(HwmonTest, ChipsThatComeWithoutEventsAppearWithinAMinute) {
     tree.add("[class/hwmon/hwmon0]\nname = coretemp\ntemp1_input = 40000\n");
-    tree.add("[class/hwmon/hwmon1]\nname = drivetemp\ntemp1_input = 30000\n");
-    const auto hwmon = services();
-    ASSERT_EQ(list(*hwmon).size(), 2u);
-    tree.add("[class/hwmon/hwmon2]\nname = amdgpu\ntemp1_input = 50000\n");
-    clock.advance(59);
-    EXPECT_EQ(list(*hwmon).size(), 2u);
-    clock.advance(1);
-    EXPECT_EQ(list(*hwmon).size(), 3u);
+    Sensors sensors(tree);
+    EXPECT_FALSE(sensors.fans->readFans());
+    const auto walk = tree.reader().listings();  // class/hwmon twice, the chip, power_supply
+    tree.add(
+        "[class/hwmon/hwmon1]\nname = thinkpad\nfan1_input = 2000\nfan1_max = 5000\n"
+        "fan2_input = 1000\nfan2_min = 800\n");
+    tree.add("[class/hwmon/hwmon2]\nname = jc42\ntemp1_input = 41000\n");
+    sensors.clock.advance(59);
+    tree.reader().clearCounts();
+    EXPECT_FALSE(sensors.fans->readFans());
+    EXPECT_EQ(tree.reader().listings(), 0u);
+    sensors.clock.advance(1);
+    EXPECT_EQ(sensors.fans->readFans(), fans({2000, 1000}, 800, 5000));
+    EXPECT_EQ(sensors.temperatures().memoryTemperatureC, 41.0);
 
-    tree.reader().failReads(tree.path("class/hwmon/hwmon1/temp1_input"), ENODEV);
-    const auto listings = tree.reader().listings();
+    tree.reader().failReads(tree.path("class/hwmon/hwmon2/temp1_input"), ENODEV);
+    tree.reader().clearCounts();
     for (int i = 0; i < 5; ++i)
-        list(*hwmon);
-    // One early discovery: class/hwmon, the three chips and class/power_supply.
-    EXPECT_EQ(tree.reader().listings(), listings + 5);
+        sensors.temperatures();
+    // One early discovery: the listing, and a walk of three chips and the supplies.
+    EXPECT_EQ(tree.reader().listings(), walk + 2);
+
+    // The file reads again; it said its device was gone, so a minute on brings a discovery, and
+    // a minute after that with nothing new one listing of each class directory and no walk.
+    tree.reader().clearFaults();
+    sensors.clock.advance(60);
+    sensors.fans->readFans();
+    sensors.clock.advance(60);
+    tree.reader().clearCounts();
+    sensors.fans->readFans();
+    EXPECT_EQ(tree.reader().listings(), 2u);
 }
 
-// The services and both SMC drivers of an agent, given one scan, walk the tree once when they
-// discover together; after a device found gone, a walk that failed or a device event, the tree
-// is walked again.
-TEST_F(HwmonTest, OneWalkServesEveryReaderOfTheTreeAtOnce) {
-    tree.add("[class/hwmon/hwmon0]\nname = jc42\ntemp1_input = 40000\n");
-    tree.add("[class/hwmon/hwmon1]\nname = thinkpad\nfan1_input = 2000\n");
-    ASSERT_TRUE(scanSysfs(tree.reader(), tree.root()).has_value());
-    const std::size_t oneWalk = tree.reader().listings();
-    tree.reader().clearCounts();
-
+// Temperatures and fans share one discovery, and an event makes the next reading discover.
+TEST_F(HwmonTest, OneDiscoveryFeedsBothSeamsAndEventsStartItAgain) {
+    tree.add("[class/hwmon/hwmon0]\nname = thinkpad\nfan1_input = 2000\n");
     DeviceChanges changes;
-    const auto scan = std::make_shared<SharedScan>(tree.root(), tree.reader(), &changes);
-    ThermalSampler thermal(
-        makeHwmonTemperatureServices(tree.root(), tree.reader(), clock, nullptr, scan),
-        openHwmonSMCDriver(tree.root(), tree.reader(), clock, nullptr, scan), clock);
-    FanSampler fans(
-        SMCBridge(openHwmonSMCDriver(tree.root(), tree.reader(), clock, nullptr, scan)));
-    EXPECT_EQ(thermal.sample()->memoryTemperatureC, 40.0);
-    EXPECT_EQ(fans.sample()->rpm, 2000.0);
-    EXPECT_EQ(tree.reader().listings(), oneWalk);
+    changes.startWatching();
+    Sensors sensors(tree, &changes);
+    EXPECT_TRUE(sensors.thermal.sample());
+    const auto walk = tree.reader().listings();
+    EXPECT_EQ(sensors.fans->readFans()->fanCount, 1);
+    EXPECT_EQ(tree.reader().listings(), walk);
 
-    tree.reader().deviceGone(tree.path("class/hwmon/hwmon1"));
-    tree.reader().clearCounts();
-    fans.sample();  // the fan's device is gone: its driver walks again, at the same moment too
-    EXPECT_EQ(tree.reader().listings(), oneWalk);
+    for (int fan = 2; fan <= 150; ++fan) {  // more fans than any key format could name
+        tree.write("class/hwmon/hwmon0/fan" + std::to_string(fan) + "_input",
+                   std::to_string(1000 + fan));
+    }
+    EXPECT_EQ(sensors.fans->readFans()->fanCount, 1);
+    changes.changed();
+    const auto reading = sensors.fans->readFans();
+    EXPECT_EQ(reading->fanCount, 150);
+    EXPECT_EQ(reading->rpms->back(), 1150.0);
+    EXPECT_EQ(tree.reader().listings(), 2 * walk);
 
     tree.reader().failListing(tree.path("class/hwmon"), EIO);
-    clock.advance(1);
-    EXPECT_FALSE(scan->scan(clock.monotonicNow()).has_value());
-    tree.reader().clearFaults();
-    EXPECT_TRUE(scan->scan(clock.monotonicNow()).has_value());
     changes.changed();
-    tree.reader().clearCounts();
-    scan->scan(clock.monotonicNow());
-    EXPECT_EQ(tree.reader().listings(), oneWalk);
-}
-
-// The driver answers the fan and memory keys over the exact protocol; the keys are fixed by the
-// first discovery, 110 fans and 21 memory keys at most.
-TEST_F(HwmonTest, TheSMCDriverAnswersFanAndMemoryKeys) {
-    tree.add(R"(
-[class/hwmon/hwmon0]
-name = thinkpad
-fan1_input = 3855
-fan1_min = 1200
-[class/hwmon/hwmon1]
-name = jc42
-temp1_input = 41500
-)");
-    for (int chip = 2; chip < 130; ++chip) {
-        tree.add("[class/hwmon/hwmon" + std::to_string(chip) +
-                 "]\nname = fanchip\nfan1_input = " + std::to_string(1000 + chip) + "\n");
-    }
-    auto driver = openHwmonSMCDriver(tree.root(), tree.reader(), clock);
-    const auto info = driver->call(SMCKeyData::keyInfoRequest(fourCC("F0Ac")));
-    EXPECT_EQ(info->dataType, fourCC("flt "));
-    EXPECT_EQ(info->dataSize, 4u);
-    EXPECT_EQ(driver->call(SMCKeyData::keyInfoRequest(fourCC("F0Mx")))->result,
-              SMCKeyData::resultKeyNotFound);
-    const SMCBridge bridge(std::move(driver));
-    EXPECT_EQ(bridge.readUInt8("FNum"), 110);
-    EXPECT_EQ(floatKey(bridge, "F0Ac"), 3855.0f);
-    EXPECT_EQ(floatKey(bridge, "F0Mn"), 1200.0f);
-    EXPECT_EQ(floatKey(bridge, "F109Ac"), 1110.0f);
-    EXPECT_EQ(floatKey(bridge, "TRD0"), 41.5f);
-    EXPECT_EQ(bridge.readKey("TRD1"), std::nullopt);
-
-    tree.remove("class/hwmon/hwmon0");
-    tree.reader().deviceGone(tree.path("class/hwmon/hwmon0"));
-    EXPECT_EQ(floatKey(bridge, "F0Ac"), std::nullopt);  // gone: nothing, and no other fan's value
-    EXPECT_EQ(floatKey(bridge, "F1Ac"), 1002.0f);
-    EXPECT_EQ(bridge.readUInt8("FNum"), 110);
+    EXPECT_EQ(sensors.fans->readFans()->fanCount, 150);  // a failed walk keeps the last one
 }
 
 // Every sensor file with what it feeds (or why not) and its value or error.
@@ -341,14 +373,14 @@ fan1_input = 2100
 fan1_max = N/A
 [class/hwmon/hwmon3]
 temp1_input = 30000
+[class/hwmon/hwmon4]
+name = acpitz
+temp1_input = 50000
 )");
     std::ostringstream out;
-    const auto fieldOf = [](std::string_view name) noexcept {
-        return payloadFieldOf(SensorNaming::hwmon, name);
-    };
-    for (const auto& e : reportSensors(tree.root(), fieldOf, tree.reader())) {
+    for (const auto& e : reportSensors(tree.root(), tree.reader())) {
         out << e.path.substr(tree.root().size() + 1) << '|' << e.chip << '|' << e.label << '|'
-            << (e.feeds.empty() ? "-" : e.feeds) << '|'
+            << (e.feeds.empty() ? e.whyIgnored : e.feeds) << '|'
             << (e.value            ? std::to_string(*e.value)
                 : e.readError != 0 ? ioErrorText(e.readError)
                                    : "no value")
@@ -357,10 +389,13 @@ temp1_input = 30000
     EXPECT_EQ(out.str(),
               "class/hwmon/hwmon0/temp1_input|coretemp|Package id 0|cpuTemperatureC|45.000000\n"
               "class/hwmon/hwmon0/temp2_input|coretemp|temp2|cpuTemperatureC|Input/output error\n"
-              "class/hwmon/hwmon1/temp1_input|jc42|temp1|TRD0|40.250000\n"
-              "class/hwmon/hwmon2/fan1_input|thinkpad|fan1|F0Ac|2100.000000\n"
-              "class/hwmon/hwmon2/fan1_max|thinkpad|fan1|F0Mx|no value\n"
-              "class/hwmon/hwmon3/temp1_input||temp1|-|30.000000\n");
+              "class/hwmon/hwmon1/temp1_input|jc42|temp1|memoryTemperatureC|40.250000\n"
+              "class/hwmon/hwmon4/temp1_input|acpitz|temp1|not a CPU, GPU, storage or battery "
+              "sensor|50.000000\n"
+              "class/hwmon/hwmon2/fan1_input|thinkpad|fan1|rpms[0]|2100.000000\n"
+              "class/hwmon/hwmon2/fan1_max|thinkpad|fan1|maxRPM|no value\n"
+              "class/hwmon/hwmon3/temp1_input||temp1|no name file, neither in the hwmon directory "
+              "nor in device/|30.000000\n");
 }
 
 }  // namespace

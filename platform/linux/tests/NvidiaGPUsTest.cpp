@@ -1,5 +1,5 @@
 // NVIDIA GPUs through NVML, against a fake libnvidia-ml.so.1 scripted through the same loaded copy:
-// what the services list and when NVML is started, restarted and left alone, and that a call
+// what the source hands over and when NVML is started, restarted and left alone, and that a call
 // that hangs or a library that cannot be mapped holds up or ends nothing.
 
 #include <dlfcn.h>
@@ -13,11 +13,10 @@
 #include "FakeNvml.h"
 #include "SysfsTree.h"
 #include "base/ManualClock.h"
-#include "platform/linux/HwmonSensors.h"
 #include "platform/linux/NvidiaGPUs.h"
+#include "platform/linux/SysfsSensors.h"
 #include "testing/SanitizedPreload.h"
 #include "testing/Scratch.h"
-#include "thermal/TemperatureCategory.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly::hwmon::testing {
@@ -36,15 +35,23 @@ constexpr int driverNotLoaded = 9;
 // Generous bounds on waits for the worker, so that a fault fails instead of hanging.
 constexpr double workerLimit = 10.0;
 
-using Listing = std::vector<std::pair<std::string, std::optional<double>>>;
+// The GPU temperatures one reading hands over, in GPU order.
+using Listing = std::vector<double>;
 
-Listing listingOf(TemperatureServices& services) {
-    Listing listing;
-    const auto list = services.copyServices();
-    for (std::size_t i = 0; list && i < list->count(); ++i) {
-        listing.emplace_back(std::string(list->productName(i).value_or("")), list->temperature(i));
+class RecordingSink final : public TemperatureSink {
+  public:
+    void add(TemperatureCategory category, double celsius) noexcept override {
+        EXPECT_EQ(category, TemperatureCategory::gpu);
+        listing.push_back(celsius);
     }
-    return listing;
+    Listing listing;
+};
+
+Listing listingOf(TemperatureSource& source) {
+    RecordingSink sink;
+    const bool listed = source.readTemperatures(sink);
+    EXPECT_EQ(listed, !sink.listing.empty());
+    return sink.listing;
 }
 
 bool eventually(const std::function<bool()>& condition) {
@@ -62,12 +69,12 @@ class NvidiaGPUsTest : public ::testing::Test {
         ASSERT_NE(handle_, nullptr) << ::dlerror();
         nvml = reinterpret_cast<FakeNvml* (*)()>(::dlsym(handle_, "fakeNvml"))();
         *script() = {};
-        services = makeNvidiaTemperatureServices(clock, TESSLY_FAKE_NVML, NvmlStart::firstListing);
+        gpus = makeNvidiaTemperatureSource(clock, TESSLY_FAKE_NVML, NvmlStart::firstReading);
     }
     void TearDown() override {
         if (handle_ == nullptr) return;
         script()->hang = false;
-        services.reset();
+        gpus.reset();
         EXPECT_EQ(script()->staleHandleUses, 0);
         ::dlclose(handle_);
     }
@@ -75,13 +82,13 @@ class NvidiaGPUsTest : public ::testing::Test {
     FakeNvmlScript script() { return FakeNvmlScript(*nvml); }
     // The listing once the worker has read every GPU at the clock's time now.
     Listing settledListing() {
-        EXPECT_TRUE(awaitNvidiaReading(*services, workerLimit));
-        return listingOf(*services);
+        EXPECT_TRUE(awaitNvidiaReading(*gpus, workerLimit));
+        return listingOf(*gpus);
     }
 
     FakeNvml* nvml = nullptr;
     ManualClock clock;
-    std::unique_ptr<TemperatureServices> services;
+    std::unique_ptr<TemperatureSource> gpus;
 
   private:
     void* handle_ = nullptr;
@@ -96,38 +103,34 @@ TEST_F(NvidiaGPUsTest, TwoGpusAreGpuTemperaturesOnceTheSecondSampleStartedNvml) 
 name = amdgpu
 temp1_input = 68000
 )");
-    services = makeNvidiaTemperatureServices(clock, TESSLY_FAKE_NVML);
-    TemperatureServices& gpus = *services;
+    gpus = makeNvidiaTemperatureSource(clock, TESSLY_FAKE_NVML);
+    TemperatureSource& source = *gpus;
     ThermalSampler sampler(
-        joinTemperatureServices(makeHwmonTemperatureServices(tree.root(), tree.reader(), clock),
-                                std::exchange(services, nullptr)),
-        nullptr, clock);
+        joinTemperatureSources(temperatureSourceOf(std::make_shared<SysfsSensors>(
+                                   tree.root(), tree.reader(), clock, nullptr)),
+                               std::exchange(gpus, nullptr)),
+        clock);
     EXPECT_EQ(sampler.sample()->gpuTemperatureC, 68.0);
-    EXPECT_FALSE(awaitNvidiaReading(gpus, workerLimit)) << "the launch's listing started NVML";
+    EXPECT_FALSE(awaitNvidiaReading(source, workerLimit)) << "the launch's listing started NVML";
     EXPECT_EQ(script()->inits, 0);
     clock.advance(ThermalSampler::minimumInterval);
     EXPECT_EQ(sampler.sample()->gpuTemperatureC, 68.0);
-    ASSERT_TRUE(awaitNvidiaReading(gpus, workerLimit));
+    ASSERT_TRUE(awaitNvidiaReading(source, workerLimit));
     EXPECT_EQ(script()->inits, 1);
     clock.advance(ThermalSampler::minimumInterval);
     EXPECT_EQ(sampler.sample()->gpuTemperatureC, 71.0);
     script()->gpus[0].celsius = 40;
-    ASSERT_TRUE(awaitNvidiaReading(gpus, workerLimit));
+    ASSERT_TRUE(awaitNvidiaReading(source, workerLimit));
     clock.advance(ThermalSampler::minimumInterval);
     EXPECT_EQ(sampler.sample()->gpuTemperatureC, 68.0);
     EXPECT_EQ(script()->inits, 1);
-    EXPECT_EQ(payloadFieldOf(SensorNaming::hwmon, "nvidia 0 NVIDIA GeForce RTX 4090"),
-              "gpuTemperatureC");
 }
 
-TEST_F(NvidiaGPUsTest, ServicesAreNamedByIndexAndProduct) {
+TEST_F(NvidiaGPUsTest, TheReportNamesEachGpuByIndexAndProduct) {
     script()->gpus = {{"NVIDIA GeForce RTX 4090", 0, 71}, {"NVIDIA RTX A2000", 0, 64}};
-    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 NVIDIA GeForce RTX 4090", 71.0},
-                                         {"nvidia 1 NVIDIA RTX A2000", 64.0}}));
-    services.reset();  // the report starts NVML anew, which would void the services' handles
-    const auto report = reportNvidiaSensors(
-        [](std::string_view n) noexcept { return payloadFieldOf(SensorNaming::hwmon, n); },
-        TESSLY_FAKE_NVML);
+    EXPECT_EQ(settledListing(), (Listing{71.0, 64.0}));
+    gpus.reset();  // the report starts NVML anew, which would void the source's handles
+    const auto report = reportNvidiaSensors(TESSLY_FAKE_NVML);
     ASSERT_EQ(report.size(), 2u);
     EXPECT_EQ(report[1].path, "NVML GPU 1");
     EXPECT_EQ(report[1].chip, "nvidia");
@@ -136,42 +139,37 @@ TEST_F(NvidiaGPUsTest, ServicesAreNamedByIndexAndProduct) {
     EXPECT_EQ(report[1].value, 64.0);
 }
 
-// Values NVML gives that are no temperature are dropped alone; the GPU stays listed.
+// Values NVML gives that are no temperature are dropped alone.
 TEST_F(NvidiaGPUsTest, AFailedOrImplausibleReadingIsNoValue) {
     const std::pair<int, unsigned> readings[] = {
         {0, 0}, {0, 201}, {0, 4'000'000'000u}, {unknownError, 50}, {0, 200}};
     for (const auto& [result, celsius] : readings)
         script()->gpus.push_back({"GPU", result, celsius});
-    const Listing listing = settledListing();
-    ASSERT_EQ(listing.size(), std::size(readings));
-    for (std::size_t i = 0; i + 1 < listing.size(); ++i) {
-        EXPECT_EQ(listing[i].second, std::nullopt) << i;
-    }
-    EXPECT_EQ(listing.back().second, 200.0);
+    EXPECT_EQ(settledListing(), (Listing{200.0}));
 }
 
 // A lost GPU is asked no more; NVML is restarted a minute after it was started, and the GPU is
 // back once NVML finds it again. The other GPU is read throughout.
 TEST_F(NvidiaGPUsTest, ALostGpuIsLeftOutUntilNvmlIsRestarted) {
     script()->gpus = {{"A", 0, 60}, {"B", 0, 70}};
-    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", 70.0}}));
+    EXPECT_EQ(settledListing(), (Listing{60.0, 70.0}));
     script()->gpus[1].result = gpuIsLost;
-    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", std::nullopt}}));
+    EXPECT_EQ(settledListing(), (Listing{60.0}));
     const int calls = script()->gpus[1].temperatureCalls;
     clock.advance(59);
-    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", std::nullopt}}));
+    EXPECT_EQ(settledListing(), (Listing{60.0}));
     EXPECT_EQ(script()->gpus[1].temperatureCalls, calls);
     EXPECT_EQ(script()->inits, 1);
     script()->gpus[1] = {"B", 0, 72};
     clock.advance(1);
-    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 60.0}, {"nvidia 1 B", 72.0}}));
+    EXPECT_EQ(settledListing(), (Listing{60.0, 72.0}));
     EXPECT_EQ(script()->inits, 2);
 }
 
 // An NVML that will not start, or one whose calls all fail, as after a driver update under the
-// running agent: no services, a retry at most once a minute, and the GPUs back once NVML starts
-// again.
-TEST_F(NvidiaGPUsTest, WithoutAWorkingNvmlThereAreNoServicesAndARetryAMinuteLater) {
+// running agent: nothing handed over, a retry at most once a minute, and the GPUs back once NVML
+// starts again.
+TEST_F(NvidiaGPUsTest, WithoutAWorkingNvmlThereIsNothingAndARetryAMinuteLater) {
     script()->gpus = {{"A", 0, 60}};
     script()->initResult = driverNotLoaded;
     EXPECT_EQ(settledListing(), Listing{});
@@ -180,58 +178,58 @@ TEST_F(NvidiaGPUsTest, WithoutAWorkingNvmlThereAreNoServicesAndARetryAMinuteLate
     EXPECT_EQ(script()->inits, 1);
     script()->initResult = 0;
     clock.advance(30);
-    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 60.0}}));
+    EXPECT_EQ(settledListing(), (Listing{60.0}));
 
     // The driver is replaced: every call fails until NVML is started again.
     script()->gpus[0].result = unknownError;
     script()->initResult = driverNotLoaded;
-    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", std::nullopt}}));
+    EXPECT_EQ(settledListing(), Listing{});
     clock.advance(60);
     EXPECT_EQ(settledListing(), Listing{});
     script()->initResult = 0;
     script()->gpus[0] = {"A", 0, 61};
     clock.advance(60);
-    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 61.0}}));
+    EXPECT_EQ(settledListing(), (Listing{61.0}));
     EXPECT_EQ(script()->inits, 4);
 }
 
-// A call that does not return holds up neither a listing, nor the services' end, nor a report. The
-// GPU is left out once its last reading is more than 2 s old on the services' clock, and is back
+// A call that does not return holds up neither a listing, nor the source's end, nor a report. The
+// GPU is left out once its last reading is more than 2 s old on the source's clock, and is back
 // when the worker reads it again; a worker left in a call closes NVML once the call returns.
 TEST_F(NvidiaGPUsTest, AHangingCallHoldsUpNoListingNoEndAndNoReport) {
     script()->gpus = {{"A", 0, 60}};
-    EXPECT_EQ(settledListing(), (Listing{{"nvidia 0 A", 60.0}}));
+    EXPECT_EQ(settledListing(), (Listing{60.0}));
     script()->hang = true;
     clock.advance(2);
-    EXPECT_EQ(listingOf(*services), (Listing{{"nvidia 0 A", 60.0}}));
+    EXPECT_EQ(listingOf(*gpus), (Listing{60.0}));
     clock.advance(0.5);
-    EXPECT_EQ(listingOf(*services), Listing{});
+    EXPECT_EQ(listingOf(*gpus), Listing{});
     ASSERT_TRUE(eventually([&] { return script()->hanging == 1; }));
-    EXPECT_EQ(listingOf(*services), Listing{});
+    EXPECT_EQ(listingOf(*gpus), Listing{});
     EXPECT_EQ(script()->hanging, 1) << "the listing waited for the call";
     script()->hang = false;
-    EXPECT_TRUE(eventually([&] { return listingOf(*services) == Listing{{"nvidia 0 A", 60.0}}; }));
+    EXPECT_TRUE(eventually([&] { return listingOf(*gpus) == Listing{60.0}; }));
 
     script()->hang = true;
     clock.advance(10);
-    EXPECT_EQ(listingOf(*services), Listing{});
+    EXPECT_EQ(listingOf(*gpus), Listing{});
     ASSERT_TRUE(eventually([&] { return script()->hanging == 1; }));
-    services.reset();
-    EXPECT_EQ(script()->hanging, 1) << "the services' end waited for the call";
+    gpus.reset();
+    EXPECT_EQ(script()->hanging, 1) << "the source's end waited for the call";
     EXPECT_EQ(script()->shutdowns, 0);
     script()->hang = false;
     EXPECT_TRUE(eventually([&] { return script()->shutdowns == 1; }));
 
     // A report waits no longer than it is told (5 s in `tessly sensors`).
     script()->hang = true;
-    EXPECT_EQ(reportNvidiaSensors(nullptr, TESSLY_FAKE_NVML, 1.0).size(), 0u);
+    EXPECT_EQ(reportNvidiaSensors(TESSLY_FAKE_NVML, 1.0).size(), 0u);
     EXPECT_EQ(script()->hanging, 1) << "the report waited for the call";
     script()->hang = false;
     EXPECT_TRUE(eventually([&] { return script()->shutdowns == 2; }));
 }
 
 // A library the dynamic loader dies on (cut short by a half-written driver install, or garbled
-// after its headers) is refused like a missing one or one dlopen rejects, by the services and
+// after its headers) is refused like a missing one or one dlopen rejects, by the source and
 // the report alike, and this process lives on.
 TEST_F(NvidiaGPUsTest, ALibraryTheLoaderCannotMapIsRefused) {
     const TempDir dir;
@@ -246,10 +244,10 @@ TEST_F(NvidiaGPUsTest, ALibraryTheLoaderCannotMapIsRefused) {
     for (const auto& [name, bytes] : copies) {
         const std::string path = (dir / name).string();
         if (bytes) writeFile(path, *bytes);
-        const auto gpus = makeNvidiaTemperatureServices(clock, path, NvmlStart::firstListing);
-        EXPECT_TRUE(awaitNvidiaReading(*gpus, workerLimit)) << name;
-        EXPECT_EQ(gpus->copyServices(), nullptr) << name;
-        EXPECT_EQ(reportNvidiaSensors(nullptr, path).size(), 0u) << name;
+        const auto source = makeNvidiaTemperatureSource(clock, path, NvmlStart::firstReading);
+        EXPECT_TRUE(awaitNvidiaReading(*source, workerLimit)) << name;
+        EXPECT_EQ(listingOf(*source), Listing{}) << name;
+        EXPECT_EQ(reportNvidiaSensors(path).size(), 0u) << name;
     }
 }
 

@@ -13,7 +13,6 @@
 #include "platform/linux/ConfinedFileReader.h"
 #include "platform/linux/SensorReport.h"
 #include "platform/linux/SysfsCapture.h"
-#include "thermal/TemperatureCategory.h"
 
 namespace tessly::hwmon::testing {
 namespace {
@@ -24,10 +23,7 @@ namespace fs = std::filesystem;
 std::string report(const std::string& root) {
     const auto reader = ConfinedFileReader::within(root);
     std::ostringstream out;
-    const auto fieldOf = [](std::string_view name) noexcept {
-        return payloadFieldOf(SensorNaming::hwmon, name);
-    };
-    for (const auto& e : reportSensors(root, fieldOf, *reader)) {
+    for (const auto& e : reportSensors(root, *reader)) {
         out << e.path.substr(root.size()) << '|' << e.chip << '|' << e.label << '|' << e.feeds
             << '|' << e.whyIgnored << '|' << e.value.value_or(-1) << '|' << e.readError << '\n';
     }

@@ -17,14 +17,23 @@
 
 namespace tessly {
 
+// Where a source hands over its readings, one at a time.
+class TemperatureSink {
+  public:
+    virtual void add(TemperatureCategory category, double celsius) noexcept = 0;
+
+  protected:
+    ~TemperatureSink() = default;
+};
+
 // The temperatures of one reading, reduced per category as they arrive, so adding allocates
 // nothing: CPU, GPU and memory report the highest value, battery and storage the mean (finite
 // for any finite values).
-class TemperatureTally {
+class TemperatureTally final : public TemperatureSink {
   public:
     // Counts `celsius` for `category` when it is finite and above 0; any other value is no
     // reading (a sensor that reports 0 or a NaN has no temperature to give).
-    void add(TemperatureCategory category, double celsius) noexcept;
+    void add(TemperatureCategory category, double celsius) noexcept override;
 
     // Every category, absent where nothing was counted.
     ThermalReading reading() const noexcept;
@@ -51,10 +60,10 @@ class TemperatureSource {
   public:
     virtual ~TemperatureSource() = default;
 
-    // Adds the current temperature of every sensor that feeds a category to `tally`. False when
+    // Hands the current temperature of every sensor that feeds a category to `sink`. False when
     // the sensors cannot be listed at all: the reading then counts as no reading. Throws nothing
     // but std::bad_alloc.
-    virtual bool readTemperatures(TemperatureTally& tally) = 0;
+    virtual bool readTemperatures(TemperatureSink& sink) = 0;
 
     // A new source over the platform's sensors, or null when the platform has none (creation
     // failed). Defined by each platform.

@@ -24,10 +24,13 @@ enum class Unit {
 // A file's integer in the domain's unit: degrees Celsius, or revolutions per minute.
 double valueOf(std::int64_t raw, Unit unit) noexcept;
 
+// A temperature input, with the category it feeds, or nothing with the reason where its chip
+// feeds none (those are listed among the rest for the report, and never read by the agent).
 struct PlannedTemperature {
-    TemperatureCategory category;
-    std::string chip;   // the hwmon chip's name, or "power_supply"
-    std::string label;  // the input's label ("tempN" without one), or the supply's name
+    std::optional<TemperatureCategory> category;
+    std::string_view reason;  // why it feeds nothing; empty where it feeds a category
+    std::string chip;         // the hwmon chip's name, or "power_supply"
+    std::string label;        // the input's label ("tempN" without one), or the supply's name
     std::string path;
     Unit unit;
 };
@@ -52,6 +55,7 @@ struct LeftOutFile {
 struct SensorPlan {
     // hwmon inputs by chip number and index, then power supplies.
     std::vector<PlannedTemperature> temperatures;
+    // Left out for a reason beyond the chip's name (Tctl beside Tdie, an unreadable chip, ...).
     std::vector<PlannedFan> fans;  // fan i of the reading: by hwmon number, then fan index
     std::vector<LeftOutFile> leftOut;
 };

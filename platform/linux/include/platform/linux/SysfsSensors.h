@@ -34,10 +34,10 @@ class SysfsSensors {
     SysfsSensors(std::string sysfsRoot, FileReader& reader, Clock& clock,
                  const DeviceChanges* changes) noexcept;
 
-    // Adds the current value of every classified temperature input to `tally`, discovering first
+    // Adds the current value of every classified temperature input to `sink`, discovering first
     // where due. False while no discovery has succeeded (/sys/class/hwmon exists but cannot be
     // listed); a machine without the directory has no sensors, and that is a reading.
-    bool readTemperatures(TemperatureTally& tally);
+    bool readTemperatures(TemperatureSink& sink);
 
     // The fans now, discovering first where due: their number, each speed (one pread of
     // fanN_input; a speed that cannot be read counts as 0) and the limits read from fanN_min and
