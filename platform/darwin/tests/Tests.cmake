@@ -30,7 +30,7 @@ if(TESSLY_BUILD_TESTS)
 endif()
 
 # The signing of Tessly Helper.app: a team build's entitlements and embedded profile, a local
-# build's, and the codesign command of each, checked as files.
+# build's after it, and the codesign command of each, checked as files.
 if(TESSLY_BUILD_TESTS)
   add_test(NAME darwin.signing
     COMMAND "${CMAKE_COMMAND}" "-DSOURCE_DIR=${PROJECT_SOURCE_DIR}"
