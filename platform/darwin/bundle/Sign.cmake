@@ -1,7 +1,7 @@
-# Finishes and signs "Tessly Helper.app" after each build: writes its entitlements, embeds the
-# provisioning profile of a team build (and removes one that an earlier team build left), and runs
-# codesign. The same script runs on Linux in a test, on a bundle laid out by hand, with DRY_RUN
-# printing the codesign command instead.
+# Finishes and signs "Tessly Helper.app" (run by the target tessly-helper-signature, see
+# Bundle.cmake): writes its entitlements, embeds the provisioning profile of a team build (and
+# removes one that an earlier team build left), and runs codesign. The same script runs on Linux
+# in a test, on a bundle laid out by hand, with DRY_RUN printing the codesign command instead.
 #
 #   cmake -DBUNDLE=<.app> -DBUNDLE_ID=<id> -DGROUP_ID=<group.…> -DIDENTITY=<codesign identity>
 #         [-DTEAM_ID=<team>] [-DPROFILE=<.provisionprofile>] [-DENTITLEMENTS=<file>] [-DDRY_RUN=ON]
