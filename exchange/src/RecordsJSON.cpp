@@ -11,7 +11,6 @@
 
 #include "NumberText.h"
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -33,12 +32,28 @@ constexpr double twoToThe53 = 9007199254740992.0;
 
 // ---- encoding -------------------------------------------------------------------------------
 
+// A key of the JSON form: a field name, fixed when this file is compiled. Only ASCII letters are
+// accepted (anything else does not compile), so the name between two quotes is already its JSON
+// string and needs no escaping. Text that comes from data is never a key.
+class Key {
+  public:
+    consteval Key(const char* name) : name_(name) {  // NOLINT: implicit, from a literal
+        for (const char* c = name; *c != '\0'; ++c) {
+            if (!((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z'))) {
+                throw "a JSON key of this file is a field name of ASCII letters";
+            }
+        }
+    }
+    std::string_view name() const { return name_; }
+
+  private:
+    std::string_view name_;
+};
+
 // Compact JSON text appended directly, with no document built: keys in declaration order, no
-// spaces. Numbers are written as integers or in their shortest form; strings that are printable
-// ASCII are written as they are, any other through nlohmann's escaping (which also replaces
-// broken UTF-8). The tests hold the output to golden texts and round trips. The agent encodes a
-// payload every second, so this path builds no tree of nodes and, for the payload, calls into
-// nothing that allocates.
+// spaces. Numbers are written as integers or in their shortest form; every string is written by
+// nlohmann's serializer. The tests hold the output to golden texts and round trips. The agent
+// encodes a payload every second, so this path builds no tree of nodes.
 class Writer {
   public:
     explicit Writer(std::string& out) : out_(out) {}
@@ -47,10 +62,10 @@ class Writer {
     void closeObject() { close('}'); }
     void openArray() { open('['); }
     void closeArray() { close(']'); }
-    void key(std::string_view name) {
+    void key(Key name) {
         separate();
         out_ += '"';
-        out_ += name;
+        out_ += name.name();
         out_ += "\":";
         afterKey_ = true;
     }
@@ -82,29 +97,23 @@ class Writer {
         separate();
         out_ += value ? "true" : "false";
     }
-    // UTF-8 as is (no \u escapes beyond the required ones); each byte that starts no UTF-8
-    // sequence, and each sequence cut short, becomes one U+FFFD instead of failing the record.
+    // The string as nlohmann's compact dump writes it: \" \\ \b \t \n \f \r, \u00XX (lower-case
+    // hex) for the other characters below U+0020, everything else as it is (DEL and UTF-8
+    // included, ensure_ascii off). Replace mode: each byte that starts no UTF-8 sequence, and each
+    // sequence cut short, becomes one U+FFFD instead of failing the record. In that mode dump
+    // throws nothing for any bytes (only strict mode throws, type_error 316 on invalid UTF-8), so
+    // what is left to leave here is an allocation failure, which the public calls turn into no
+    // result.
     void string(const std::string& text) {
         separate();
-        const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
-            return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
-        });
-        if (plain) {  // printable ASCII needs no escape
-            out_ += '"';
-            out_ += text;
-            out_ += '"';
-            return;
-        }
         out_ += OrderedJson(text).dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
     }
 
-    bool put(std::string_view name, double value) {
+    bool put(Key name, double value) {
         key(name);
         return number(value);
     }
-    bool put(std::string_view name, const std::optional<double>& value) {
-        return !value || put(name, *value);
-    }
+    bool put(Key name, const std::optional<double>& value) { return !value || put(name, *value); }
 
   private:
     // A comma before every member and element but the first of its object or array.

@@ -16,6 +16,7 @@
 namespace tessly::testing {
 namespace {
 
+using namespace std::string_literals;
 using namespace std::string_view_literals;
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
@@ -127,29 +128,43 @@ TEST(Records, NumbersComeBackExactlyAndOnlyFiniteOnesAreWritten) {
               "{\"sampledAt\":1,\"helperVersion\":\"a\xEF\xBF\xBD\\\"\\n\"}");
 }
 
-// Text comes back as written whatever it holds: backslashes and quotes, each control character
-// (NUL included) alone among printable ones, DEL, and UTF-8 of every length. Each byte that can
-// start no sequence, and each sequence cut short, comes back as one U+FFFD.
-TEST(Records, VersionTextComesBackThroughEveryEscape) {
-    const auto same = [](std::string text) { return std::pair{text, text}; };
-    const std::string bad = "\xEF\xBF\xBD";
-    std::vector<std::pair<std::string, std::string>> cases{
-        same(R"(C:\tessly\"2.0")"),
-        same(R"(C:\tessly\2.0\u0041\)"),
-        same("\x7f"),
-        same("\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xEF\xBF\xBF"),
-        {"a\xFF\\\x80\"", "a" + bad + "\\" + bad + "\""},
-        {"\xC0\xAF\xED\xA0\x80", bad + bad + bad + bad + bad},  // overlong, a surrogate
-        {"\xC3\x28\n\xE2\x82", bad + "(\n" + bad},              // cut short
+// The exact bytes of the version text, and what a reader gets back from them: \" and \\, the
+// short escapes \b \t \n \f \r, \u00XX in lower-case hex for the other characters below U+0020
+// (NUL included), DEL and all other UTF-8 as it is. Each byte that can start no sequence, and
+// each sequence cut short, is written as one U+FFFD, which then reads back as such.
+TEST(Records, VersionTextIsWrittenWithTheStandardEscapesAndComesBack) {
+    struct Case {
+        std::string written, escaped, read;
     };
-    for (char c = 0; c < 0x20; ++c)
-        cases.push_back(same(std::string{'a', c, 'b'}));
-    for (const auto& [written, read] : cases) {
-        const auto text = encodeJSON(SensorsPayload{.sampledAt = 1, .helperVersion = written});
-        ASSERT_TRUE(text) << written;
+    const auto same = [](std::string written, std::string escaped) {
+        return Case{written, std::move(escaped), written};
+    };
+    const std::string bad = "\xEF\xBF\xBD";
+    std::string tenBad;
+    for (int i = 0; i < 10; ++i)
+        tenBad += bad;
+    const std::string unicode = "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBF\xE2\x80\xA8";
+    const Case cases[] = {
+        same("1.4.0+sim", "1.4.0+sim"),
+        same(R"(C:\tessly\"2.0"/\u0041)", R"(C:\\tessly\\\"2.0\"/\\u0041)"),
+        same("\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f"
+             "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f\x20\x7f"s,
+             R"(\u0000\u0001\u0002\u0003\u0004\u0005\u0006\u0007\b\t\n\u000b\f\r\u000e\u000f)"
+             R"(\u0010\u0011\u0012\u0013\u0014\u0015\u0016\u0017\u0018\u0019\u001a\u001b\u001c)"
+             "\\u001d\\u001e\\u001f \x7f"),
+        same(unicode, unicode),
+        {"a\xFF\\\x80\"", "a" + bad + "\\\\" + bad + "\\\"", "a" + bad + "\\" + bad + "\""},
+        // Overlong, a surrogate, beyond U+10FFFF, never a lead byte.
+        {"\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xF5", tenBad, tenBad},
+        {"\xC3\x28\n\xE2\x82", bad + "(\\n" + bad, bad + "(\n" + bad},  // cut short
+    };
+    for (const Case& c : cases) {
+        const auto text = encodeJSON(SensorsPayload{.sampledAt = 1, .helperVersion = c.written});
+        ASSERT_EQ(text, R"({"sampledAt":1,"helperVersion":")" + c.escaped + "\"}") << c.written;
         const auto back = decodeSensorsPayload(*text);
         ASSERT_TRUE(back) << *text;
-        EXPECT_EQ(back->helperVersion, read) << *text;
+        EXPECT_EQ(back->helperVersion, c.read) << *text;
+        EXPECT_EQ(encodeJSON(*back), text);
     }
 }
 

@@ -1,19 +1,22 @@
-# Finishes and signs "Tessly Helper.app" after each build: writes its entitlements, embeds the
-# provisioning profile of a team build, and runs codesign. The same script runs on Linux in a
-# test, on a bundle laid out by hand, with DRY_RUN printing the codesign command instead.
+# Finishes and signs "Tessly Helper.app" (run by the target tessly-helper-signature, see
+# Bundle.cmake): writes its entitlements, embeds the provisioning profile of a team build (and
+# removes one that an earlier team build left), and runs codesign. The same script runs on Linux
+# in a test, on a bundle laid out by hand, with DRY_RUN printing the codesign command instead.
 #
 #   cmake -DBUNDLE=<.app> -DBUNDLE_ID=<id> -DGROUP_ID=<group.…> -DIDENTITY=<codesign identity>
 #         [-DTEAM_ID=<team>] [-DPROFILE=<.provisionprofile>] [-DENTITLEMENTS=<file>] [-DDRY_RUN=ON]
 #         -P Sign.cmake
 #
 # Builds:
-#   local (IDENTITY "-", the default): signed ad hoc with the application group only. An ad-hoc
-#     signature has no team, so the app cannot join the group that the team-signed main
-#     application owns; see platform/darwin/README.md for what it can do on each macOS.
+#   local (IDENTITY "-", the default): signed ad hoc with the application group only, no profile
+#     and no timestamp (an ad-hoc signature cannot carry one). It has no team, so the app cannot
+#     join the group that the team-signed main application owns; see platform/darwin/README.md
+#     for what it can do on each macOS.
 #   team (TEAM_ID and PROFILE set, a real IDENTITY): the entitlements that the provisioning
 #     profile authorises (application identifier, team identifier, application group), the
-#     profile embedded as Contents/embedded.provisionprofile, and the hardened runtime; a
-#     "Developer ID Application" identity also gets a secure timestamp, which notarization asks.
+#     profile embedded as Contents/embedded.provisionprofile, the hardened runtime, and a secure
+#     timestamp, which notarization asks and which keeps the signature valid after the
+#     certificate expires. Every real identity is a team's and is timestamped, whatever its kind.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(required BUNDLE BUNDLE_ID GROUP_ID IDENTITY)
@@ -64,15 +67,19 @@ string(APPEND plist "\t<key>com.apple.security.application-groups</key>
 ")
 file(WRITE "${ENTITLEMENTS}" "${plist}")
 
+# The profile goes with the entitlements that it authorises: a build without it must not keep the
+# one a team build left in the same bundle.
 if(team_build)
   file(COPY_FILE "${PROFILE}" "${BUNDLE}/Contents/embedded.provisionprofile")
+else()
+  file(REMOVE "${BUNDLE}/Contents/embedded.provisionprofile")
 endif()
 
 set(command codesign --force --options runtime --entitlements "${ENTITLEMENTS}")
-if(IDENTITY MATCHES "^Developer ID Application")
-  list(APPEND command --timestamp)
-elseif(IDENTITY STREQUAL "-")
+if(IDENTITY STREQUAL "-")
   list(APPEND command --timestamp=none)  # an ad-hoc signature cannot be timestamped
+else()
+  list(APPEND command --timestamp)
 endif()
 list(APPEND command --sign "${IDENTITY}" "${BUNDLE}")
 if(DRY_RUN)

@@ -1,5 +1,5 @@
 # Checks bundle/Sign.cmake on any OS, on a "Tessly Helper.app" laid out by hand: the entitlements
-# and layout of a team build and of a local (ad-hoc) one, and the codesign command of each.
+# and layout of a team build and of a local (ad-hoc) one after it, and the codesign command of each.
 #   cmake -DSOURCE_DIR=<repo> -DWORK_DIR=<scratch> -P SignTest.cmake
 cmake_minimum_required(VERSION 3.25)
 
@@ -26,11 +26,7 @@ function(expect message)
   endif()
 endfunction()
 
-# A team build for Developer ID: the profile's entitlements, the profile inside, a timestamp.
-sign(out result -DTEAM_ID=ABCDE12345 "-DPROFILE=${WORK_DIR}/team.provisionprofile"
-     "-DIDENTITY=Developer ID Application: Tessly (ABCDE12345)")
-expect("the team build failed: ${out}" result EQUAL 0)
-file(READ "${WORK_DIR}/TesslyHelper.entitlements" entitlements)
+# A team build: the profile's entitlements, the profile inside, a timestamp whatever the identity.
 string(CONCAT expected
   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
   "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
@@ -40,19 +36,28 @@ string(CONCAT expected
   "\t<key>com.apple.security.application-groups</key>\n"
   "\t<array>\n\t\t<string>group.app.tessly.sensors</string>\n\t</array>\n"
   "</dict>\n</plist>\n")
-expect("team entitlements:\n${entitlements}" entitlements STREQUAL expected)
-file(READ "${bundle}/Contents/embedded.provisionprofile" embedded)
-expect("the profile is not embedded" embedded STREQUAL "profile bytes")
-expect("team codesign: ${out}" out MATCHES "codesign --force --options runtime --entitlements [^ ]+ --timestamp --sign Developer ID Application: Tessly \\(ABCDE12345\\) ${WORK_DIR}/Tessly Helper.app")
+foreach(identity "Developer ID Application: Tessly (ABCDE12345)"
+                 "Apple Development: Tessly (ABCDE12345)")
+  sign(out result -DTEAM_ID=ABCDE12345 "-DPROFILE=${WORK_DIR}/team.provisionprofile"
+       "-DIDENTITY=${identity}")
+  expect("the team build failed: ${out}" result EQUAL 0)
+  file(READ "${WORK_DIR}/TesslyHelper.entitlements" entitlements)
+  expect("team entitlements:\n${entitlements}" entitlements STREQUAL expected)
+  file(READ "${bundle}/Contents/embedded.provisionprofile" embedded)
+  expect("the profile is not embedded" embedded STREQUAL "profile bytes")
+  string(FIND "${out}" "codesign --force --options runtime --entitlements \
+${WORK_DIR}/TesslyHelper.entitlements --timestamp --sign ${identity} ${bundle}\n" at)
+  expect("team codesign: ${out}" at GREATER -1)
+endforeach()
 
-# A local build: ad hoc, the application group alone, no profile, no timestamp.
-file(REMOVE "${bundle}/Contents/embedded.provisionprofile")
+# A local build after the team build: ad hoc, the application group alone, no timestamp, and the
+# team's profile gone from the bundle.
 sign(out result -DIDENTITY=-)
 expect("the local build failed: ${out}" result EQUAL 0)
 file(READ "${WORK_DIR}/TesslyHelper.entitlements" entitlements)
 expect("ad-hoc: ${entitlements}" NOT entitlements MATCHES "team-identifier|application-identifier")
 expect("ad-hoc: ${entitlements}" entitlements MATCHES "group.app.tessly.sensors")
-expect("ad-hoc embeds a profile" NOT EXISTS "${bundle}/Contents/embedded.provisionprofile")
+expect("ad-hoc kept the profile" NOT EXISTS "${bundle}/Contents/embedded.provisionprofile")
 expect("ad-hoc codesign: ${out}" out MATCHES "--timestamp=none --sign - ")
 
 # What cannot be signed is refused: a team without a profile, a team with an ad-hoc signature.

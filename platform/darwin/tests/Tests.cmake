@@ -30,9 +30,18 @@ if(TESSLY_BUILD_TESTS)
 endif()
 
 # The signing of Tessly Helper.app: a team build's entitlements and embedded profile, a local
-# build's, and the codesign command of each, checked as files.
+# build's after it, and the codesign command of each, checked as files.
 if(TESSLY_BUILD_TESTS)
   add_test(NAME darwin.signing
     COMMAND "${CMAKE_COMMAND}" "-DSOURCE_DIR=${PROJECT_SOURCE_DIR}"
             "-DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/signing" -P "${CMAKE_CURRENT_LIST_DIR}/SignTest.cmake")
+endif()
+
+# The project configured as the `macos` preset does, for a stand-in Mac: the packages it asks for,
+# and what makes the helper's signature run again. Reads the generated build with ninja's tools.
+if(TESSLY_BUILD_TESTS AND CMAKE_GENERATOR STREQUAL "Ninja")
+  add_test(NAME darwin.macos_configure
+    COMMAND "${CMAKE_COMMAND}" "-DSOURCE_DIR=${PROJECT_SOURCE_DIR}"
+            "-DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/macos-configure" "-DNINJA=${CMAKE_MAKE_PROGRAM}"
+            -P "${CMAKE_CURRENT_LIST_DIR}/MacosConfigureTest.cmake")
 endif()
