@@ -3,8 +3,8 @@
 // Usage: tessly_floor [--sysfs ROOT] [--ticks N]
 //
 // Set-up, not part of any tick: one walk of ROOT (default /sys) with the project's discovery, to
-// read exactly the files the agent reads (the temperature services the sampler classifies, the
-// memory inputs, the fan inputs); every file opened once and kept open; the fan limits read once
+// read exactly the files the agent reads (the classified temperature inputs, memory modules among
+// them, and the fan inputs); every file opened once and kept open; the fan limits read once
 // (the agent caches them too); the container directory opened once.
 //
 // Each tick, on a 1.0 s timerfd schedule: one read of the timer; control.json opened, read once and
@@ -162,19 +162,12 @@ int main(int argc, char** argv) {
     }
     const auto plan = tessly::hwmon::planSensors(*scan);
     std::vector<Input> temperatures;
-    for (const auto& service : plan.services) {
-        const auto kind = tessly::hwmonCategory(service.productName);
-        if (!kind) continue;
-        const int fd = ::open(service.path.c_str(), O_RDONLY | O_CLOEXEC);
+    for (const auto& input : plan.temperatures) {
+        if (!input.category) continue;
+        const int fd = ::open(input.path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) continue;
-        const double scale = service.unit == tessly::hwmon::Unit::decidegreeCelsius ? 0.1 : 0.001;
-        temperatures.push_back({fd, scale, *kind});
-    }
-    std::vector<int> memory;
-    for (const auto& input : plan.memory) {
-        if (const int fd = ::open(input.path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
-            memory.push_back(fd);
-        }
+        const double scale = input.unit == tessly::hwmon::Unit::decidegreeCelsius ? 0.1 : 0.001;
+        temperatures.push_back({fd, scale, *input.category});
     }
     std::vector<int> fans;
     std::optional<double> minRPM, maxRPM;
@@ -239,8 +232,8 @@ int main(int argc, char** argv) {
         const double now = clockSeconds(CLOCK_MONOTONIC);
         if (!lastThermal || now - *lastThermal >= thermalInterval) {
             lastThermal = now;
-            double cpuMax = 0, gpuMax = 0, batterySum = 0, storageSum = 0;
-            int cpuN = 0, gpuN = 0, batteryN = 0, storageN = 0;
+            double cpuMax = 0, gpuMax = 0, memMax = 0, batterySum = 0, storageSum = 0;
+            int cpuN = 0, gpuN = 0, memN = 0, batteryN = 0, storageN = 0;
             for (const auto& t : temperatures) {
                 const auto c = readValue(t.fd, t.scale);
                 if (!c || !(*c > 0.0)) continue;
@@ -250,6 +243,9 @@ int main(int argc, char** argv) {
                         break;
                     case TemperatureCategory::gpu:
                         gpuMax = gpuN++ == 0 ? *c : std::max(gpuMax, *c);
+                        break;
+                    case TemperatureCategory::memory:
+                        memMax = memN++ == 0 ? *c : std::max(memMax, *c);
                         break;
                     case TemperatureCategory::battery:
                         batterySum += *c;
@@ -261,13 +257,9 @@ int main(int argc, char** argv) {
                         break;
                 }
             }
-            double memMax = 0;
-            for (const int fd : memory) {
-                if (const auto c = readValue(fd, 0.001); c && *c > memMax) memMax = *c;
-            }
             cpu = cpuN ? std::optional(cpuMax) : std::nullopt;
             gpu = gpuN ? std::optional(gpuMax) : std::nullopt;
-            mem = memMax > 0 ? std::optional(memMax) : std::nullopt;
+            mem = memN ? std::optional(memMax) : std::nullopt;
             battery = batteryN ? std::optional(batterySum / batteryN) : std::nullopt;
             storage = storageN ? std::optional(storageSum / storageN) : std::nullopt;
         }

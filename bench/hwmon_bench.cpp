@@ -1,16 +1,16 @@
 // CPU time and file operations of one steady-state sampling (one ThermalSampler::sample and one
-// FanSampler::sample, each past its discovery and one-time probe) over sysfs trees of 3 and 60
+// fan reading, both past their shared discovery) over sysfs trees of 3 and 60
 // chips built in a temporary directory. The samplers' clock moves 2 s per iteration, so every
 // thermal call passes the throttle.
 //
-// SteadySample/<chips>/0: the services and drivers see the same clock, so their regular
-// re-discovery runs once a minute, every 30 samples, as in the agent; its cost is spread over
-// the samples. SteadySample/<chips>/1: their clock stands still, so no re-discovery falls
+// SteadySample/<chips>/0: the sensors see the same clock, so the listing check that stands in
+// for device events runs once a minute, every 30 samples, as in the agent; its cost is spread
+// over the samples. SteadySample/<chips>/1: their clock stands still, so no re-discovery falls
 // inside: the cost of sampling alone.
 //
 // Counters, per sample: "preads", "opens", "listings", "values" (the sensor values the two
-// samplers read: classified temperatures, memory keys and fan speeds). The goal is preads ==
-// values with no opens or listings.
+// samplers read: classified temperatures, memory modules among them, and fan speeds). The goal is
+// preads == values with no opens or listings.
 //
 // ".../iterations:<n>" runs a fixed number of samples, so that system calls per sample can be
 // measured from outside as the difference of two runs:
@@ -30,8 +30,7 @@
 #include <benchmark/benchmark.h>
 
 #include "base/ManualClock.h"
-#include "platform/linux/HwmonSensors.h"
-#include "smc/FanSampler.h"
+#include "platform/linux/SysfsSensors.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly::hwmon {
@@ -167,16 +166,16 @@ void SteadySample(benchmark::State& state) {
     ManualClock clock;
     ManualClock stillClock;
     Clock& discoveryClock = discoveryClockStill ? static_cast<Clock&>(stillClock) : clock;
-    ThermalSampler thermal(makeHwmonTemperatureServices(tree.root, reader, discoveryClock),
-                           openHwmonSMCDriver(tree.root, reader, discoveryClock), clock);
-    FanSampler fans(SMCBridge(openHwmonSMCDriver(tree.root, reader, discoveryClock)));
-    if (!thermal.sample() || (!fans.sample() && chips > 2)) state.SkipWithError("no reading");
+    const auto sensors = std::make_shared<SysfsSensors>(tree.root, reader, discoveryClock, nullptr);
+    ThermalSampler thermal(temperatureSourceOf(sensors), clock);
+    const auto fans = fanSourceOf(sensors);
+    if (!thermal.sample() || (!fans->readFans() && chips > 2)) state.SkipWithError("no reading");
 
     reader.listings = reader.opens = reader.preads = 0;
     for (auto _ : state) {
         clock.advance(2.0);
         benchmark::DoNotOptimize(thermal.sample());
-        benchmark::DoNotOptimize(fans.sample());
+        benchmark::DoNotOptimize(fans->readFans());
     }
     const auto perSample = benchmark::Counter::kAvgIterations;
     state.counters["preads"] = benchmark::Counter(static_cast<double>(reader.preads), perSample);
@@ -203,16 +202,16 @@ void ManyChips(benchmark::State& state) {
     reader.keepAtMost = static_cast<std::size_t>(state.range(0));
     ManualClock clock;
     ManualClock stillClock;
-    ThermalSampler thermal(makeHwmonTemperatureServices(tree.root, reader, stillClock),
-                           openHwmonSMCDriver(tree.root, reader, stillClock), clock);
-    FanSampler fans(SMCBridge(openHwmonSMCDriver(tree.root, reader, stillClock)));
-    if (!thermal.sample() || !fans.sample()) state.SkipWithError("no reading");
+    const auto sensors = std::make_shared<SysfsSensors>(tree.root, reader, stillClock, nullptr);
+    ThermalSampler thermal(temperatureSourceOf(sensors), clock);
+    const auto fans = fanSourceOf(sensors);
+    if (!thermal.sample() || !fans->readFans()) state.SkipWithError("no reading");
 
     reader.listings = reader.opens = reader.preads = reader.closes = 0;
     for (auto _ : state) {
         clock.advance(2.0);
         benchmark::DoNotOptimize(thermal.sample());
-        benchmark::DoNotOptimize(fans.sample());
+        benchmark::DoNotOptimize(fans->readFans());
     }
     const auto perSample = benchmark::Counter::kAvgIterations;
     state.counters["preads"] = benchmark::Counter(static_cast<double>(reader.preads), perSample);

@@ -1,6 +1,6 @@
 // The names and labels of hwmon sensors: attribute text, attribute file names and indexes, and
-// the sorting of "<chip> <label>" names into payload fields. Whatever the bytes, the text shown
-// is valid UTF-8, a parsed file name is the one its parts spell, and the classifiers agree.
+// the sorting of chips and inputs into categories. Whatever the bytes, the text shown is valid
+// UTF-8, a parsed file name is the one its parts spell, and the classifiers agree.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,10 +8,8 @@
 
 #include "Check.h"
 #include "Utf8.h"
+#include "platform/linux/HwmonClassification.h"
 #include "platform/linux/SysfsText.h"
-#include "thermal/TemperatureCategory.h"
-#include "thermal/TemperatureServices.h"
-#include "thermal/ThermalSampler.h"
 
 namespace tessly::fuzz {
 namespace {
@@ -60,10 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(std::to_string(*index) == raw);
     }
 
-    // A service name reaches the sampler as text repaired like this.
-    const auto kind = hwmonCategory(text);
-    const auto field = payloadFieldOf(SensorNaming::hwmon, text);
-    FUZZ_CHECK(kind.has_value() == field.has_value());
-    (void)payloadFieldOf(SensorNaming::apple, raw);
+    // A chip's name reaches discovery as text repaired like this. An input that is its chip's
+    // only one feeds what the chip's name says, or nothing with a reason.
+    const std::string labels[] = {"temp1"};
+    const auto use = hwmon::classifyTemperature(text, "temp1", labels, false);
+    FUZZ_CHECK(use.category == hwmon::chipCategory(text));
+    FUZZ_CHECK(use.reason.empty() == use.category.has_value());
     return 0;
 }

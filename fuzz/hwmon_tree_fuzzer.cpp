@@ -1,6 +1,6 @@
 // The Linux sensors end to end over sysfs trees described by the fuzz input: discovery (chip and
-// supply listings, names, labels, links, the older device/ layout), the temperature services,
-// the hwmon SMC driver behind the fan sampler and the memory keys, and the sensor report. The
+// supply listings, names, labels, links, the older device/ layout), the temperatures and fans
+// of one discovery, and the sensor report. The
 // tree changes between samples, files vanish while open, reads fail. Whatever the tree holds,
 // every reading can be published, chip names and labels are valid UTF-8, and every file opened
 // is closed.
@@ -28,12 +28,9 @@
 #include "Utf8.h"
 #include "base/ManualClock.h"
 #include "platform/linux/FileReader.h"
-#include "platform/linux/HwmonSensors.h"
 #include "platform/linux/SensorReport.h"
-#include "smc/FanSampler.h"
-#include "smc/SMCBridge.h"
+#include "platform/linux/SysfsSensors.h"
 #include "thermal/TemperatureCategory.h"
-#include "thermal/TemperatureServices.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly::fuzz {
@@ -154,19 +151,13 @@ std::vector<std::string_view> versions(std::string_view input) {
     return out;
 }
 
-void checkServices(TemperatureServices& services) {
-    FUZZ_CHECK(services.naming() == SensorNaming::hwmon);
-    const auto list = services.copyServices();
-    if (!list) return;
-    for (std::size_t i = 0; i < list->count(); ++i) {
-        // An hwmon input's name is its chip's name and its label, both repaired to valid UTF-8
-        // when read. (A power supply's is its directory entry's name, taken as it is.)
-        if (const auto name = list->productName(i); name && !name->starts_with("power_supply ")) {
-            FUZZ_CHECK(isValidUTF8(*name));
-        }
-        if (const auto celsius = list->temperature(i)) FUZZ_CHECK(std::isfinite(*celsius));
+// Every temperature handed over is a number a payload can hold.
+class CheckingSink final : public TemperatureSink {
+  public:
+    void add(TemperatureCategory, double celsius) noexcept override {
+        FUZZ_CHECK(std::isfinite(celsius));
     }
-}
+};
 
 }  // namespace
 }  // namespace tessly::fuzz
@@ -180,21 +171,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::TreeReader reader;
     {
         ManualClock clock;
-        auto listing = hwmon::makeHwmonTemperatureServices(root, reader, clock);
-        FUZZ_CHECK(listing != nullptr);
-        ThermalSampler thermal(hwmon::makeHwmonTemperatureServices(root, reader, clock),
-                               hwmon::openHwmonSMCDriver(root, reader, clock), clock);
-        FanSampler fans(SMCBridge(hwmon::openHwmonSMCDriver(root, reader, clock)));
+        const auto sensors = std::make_shared<hwmon::SysfsSensors>(root, reader, clock, nullptr);
+        ThermalSampler thermal(hwmon::temperatureSourceOf(sensors), clock);
+        const auto fans = hwmon::fanSourceOf(sensors);
 
         for (std::size_t version = 0; version < trees.size(); ++version) {
             reader.load(trees[version]);
             // The second tree comes a few seconds on (only a vanished device brings discovery
-            // forward), the third after a whole discovery period.
+            // forward), the third after a whole period, when the listing is checked.
             clock.advance(version == 2 ? 61.0 : 3.0);
             for (int tick = 0; tick < 2; ++tick) {
                 SensorsPayload payload{.sampledAt = clock.wallNow()};
                 payload.thermal = thermal.sample();
-                payload.fan = fans.sample();
+                payload.fan = fans->readFans();
                 FUZZ_CHECK(encodeJSON(payload).has_value());
                 if (payload.fan) {
                     FUZZ_CHECK(payload.fan->rpms &&
@@ -203,22 +192,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 }
                 clock.advance(ThermalSampler::minimumInterval);
             }
-            fuzz::checkServices(*listing);
+            fuzz::CheckingSink sink;
+            sensors->readTemperatures(sink);
         }
 
-        const auto report = hwmon::reportSensors(
-            root,
-            [](std::string_view name) noexcept {
-                return payloadFieldOf(SensorNaming::hwmon, name);
-            },
-            reader);
+        const auto report = hwmon::reportSensors(root, reader);
         for (const auto& entry : report) {
             FUZZ_CHECK(!entry.path.empty());
             FUZZ_CHECK(fuzz::isValidUTF8(entry.chip));
             if (entry.value) FUZZ_CHECK(std::isfinite(*entry.value));
         }
     }
-    // Everything the samplers, the services and the report opened is closed again.
+    // Everything the sensors and the report opened is closed again.
     FUZZ_CHECK(reader.openFiles() == 0);
     return 0;
 }
