@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <iterator>
 #include <new>
 #include <optional>
@@ -42,8 +41,8 @@ CFHandle<CFDictionaryRef> temperatureSensorMatching() noexcept {
 }
 
 // `string` as UTF-8 in `buffer`; a character UTF-8 cannot carry (an unpaired surrogate) becomes
-// '?'. Nothing when the conversion fails or the buffer cannot grow.
-std::optional<std::string_view> convertToUTF8(CFStringRef string, std::string& buffer) noexcept {
+// '?'. Nothing when the conversion fails. Throws nothing but std::bad_alloc.
+std::optional<std::string_view> convertToUTF8(CFStringRef string, std::string& buffer) {
     constexpr auto substitute = static_cast<UInt8>('?');
     const CFIndex length = CFStringGetLength(string);
     const CFRange whole = CFRangeMake(0, length);
@@ -54,11 +53,7 @@ std::optional<std::string_view> convertToUTF8(CFStringRef string, std::string& b
         size < 0) {
         return std::nullopt;
     }
-    try {
-        buffer.resize(static_cast<std::size_t>(size));
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
+    buffer.resize(static_cast<std::size_t>(size));
     CFIndex written = 0;
     if (CFStringGetBytes(string, whole, kCFStringEncodingUTF8, substitute, false,
                          reinterpret_cast<UInt8*>(buffer.data()), size, &written) != length ||
@@ -80,7 +75,7 @@ class HIDServiceList final : public TemperatureServiceList {
         return n > 0 ? static_cast<std::size_t>(n) : 0;
     }
 
-    std::optional<std::string_view> productName(std::size_t index) noexcept override {
+    std::optional<std::string_view> productName(std::size_t index) override {
         const IOHIDServiceClientRef service = at(index);
         if (service == nullptr) return std::nullopt;
         const CFHandle<CFTypeRef> product(
@@ -116,14 +111,11 @@ class HIDTemperatureServices final : public TemperatureServices {
     explicit HIDTemperatureServices(CFHandle<IOHIDEventSystemClientRef> client) noexcept
         : client_(std::move(client)) {}
 
-    SensorNaming naming() const noexcept override { return SensorNaming::apple; }
-
-    std::unique_ptr<TemperatureServiceList> copyServices() noexcept override {
+    std::unique_ptr<TemperatureServiceList> copyServices() override {
         CFHandle<CFArrayRef> services(IOHIDEventSystemClientCopyServices(client_.get()));
         if (!services) return nullptr;
-        // Should the allocation fail, `services` is never moved from and releases the array.
-        return std::unique_ptr<TemperatureServiceList>(new (std::nothrow)
-                                                           HIDServiceList(std::move(services)));
+        // Should the allocation throw, `services` is never moved from and releases the array.
+        return std::make_unique<HIDServiceList>(std::move(services));
     }
 
   private:

@@ -1,13 +1,11 @@
 #include "platform/sim/SimulatedMachine.h"
 
-#include "smc/SMCKeys.h"
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <string>
+#include <utility>
 #include <vector>
 
 namespace tessly::sim {
@@ -115,6 +113,10 @@ Heat heatAt(std::uint64_t seed, double t) {
 }
 
 // ---- machine descriptions ----------------------------------------------------------------------
+//
+// Each machine states what its sensors measure, as its platform would classify them. A sensor
+// outside the categories gives nothing but keeps its place: every sensor's jitter is seeded by its
+// place in the list. The comments name the sensors as the machine's platform names them.
 
 enum class Source { cpu, gpu, memory, slow, none };
 
@@ -122,146 +124,145 @@ enum class Fault {
     none,
     nan,                // always NaN
     zero,               // always 0
-    noValue,            // no temperature event
+    noValue,            // no temperature at all
     infinite,           // always +infinity
     sometimesNegative,  // a negative value in about a third of all 7 s stretches
     sometimesNaN,       // NaN in about a third of all 7 s stretches
 };
 
-enum class Naming { text, missing, notAString };
+constexpr std::optional<TemperatureCategory> uncategorized = std::nullopt;
 
-struct ServiceProfile {
-    std::string_view name;
+struct SensorProfile {
+    std::optional<TemperatureCategory> category;
     double idle;  // °C at no load
     double gain;  // °C added at full heat
     Source source = Source::cpu;
     Fault fault = Fault::none;
-    Naming naming = Naming::text;
 };
 
-enum class KeyType { flt, fpe2, ui8 };
-
-struct MemoryKeyProfile {
-    std::string_view key;
+struct MemoryProfile {
     double idle;
     double gain;
-    KeyType type = KeyType::flt;
     Fault fault = Fault::none;
+    bool readable = true;  // false: of a type no reader knows, so it never counts
 };
+
+// How finely the machine's controller holds a value: as a single-precision float, or in quarters
+// of a unit from 0 to 16383.75 (old Intel machines).
+enum class Precision { single, quarters };
 
 struct FanProfile {
     double minRPM;
     double maxRPM;
     double restBelow;  // heat below which the fan stands still; 0: always spinning
-    KeyType type = KeyType::flt;
+    Precision precision = Precision::single;
     Fault fault = Fault::none;
-    bool hasSpeedKey = true;
-    bool hasLimitKeys = true;
+    bool hasSpeed = true;       // false: its speed cannot be read, and counts as 0
+    bool reportsLimits = true;  // false: it reports no minimum or maximum of its own
 };
 
-struct FixedKey {
-    std::string_view key;
-    std::string_view type;
-    std::vector<std::uint8_t> bytes;
+// Limits that no fan's range gives: a minimum and a maximum, either of them unreadable.
+struct OddLimits {
+    std::optional<double> minimum;
+    std::optional<double> maximum;
 };
 
 struct MachineProfile {
     std::uint64_t seed;
-    std::vector<ServiceProfile> services;
-    std::vector<MemoryKeyProfile> memoryKeys;
+    std::vector<SensorProfile> sensors;
+    std::vector<MemoryProfile> memory;  // read after the sensors, and only when they could be
     std::vector<FanProfile> fans;
-    double listingFailureShare = 0;  // of all 2 s stretches in which listing fails
-    // Keys whose raw value never changes: (key, type, bytes).
-    std::vector<FixedKey> fixedKeys;
+    double listingFailureShare = 0;  // of all 2 s stretches in which the sensors cannot be listed
+    std::vector<OddLimits> oddLimits;
 };
 
-std::vector<ServiceProfile> appleDies(int count, double idle, double gain) {
-    static constexpr std::array<std::string_view, 10> names{
-        "PMU tdie1", "PMU tdie2", "PMU tdie3", "PMU tdie4", "PMU tdie5",
-        "PMU tdie6", "PMU tdie7", "PMU tdie8", "PMU tdie9", "PMU tdie10"};
-    std::vector<ServiceProfile> dies;
-    for (int i = 0; i < count && i < static_cast<int>(names.size()); ++i) {
+// "PMU tdie1" … "PMU tdie10".
+std::vector<SensorProfile> appleDies(int count, double idle, double gain) {
+    using enum TemperatureCategory;
+    std::vector<SensorProfile> dies;
+    for (int i = 0; i < count && i < 10; ++i) {
         // Dies differ by a degree or two, the performance cores running warmer.
-        dies.push_back({names[static_cast<std::size_t>(i)], idle + (i % 5) * 0.6 - 1.0, gain});
+        dies.push_back({cpu, idle + (i % 5) * 0.6 - 1.0, gain});
     }
     return dies;
 }
 
 MachineProfile profileOf(Kind kind) {
+    using enum TemperatureCategory;
     MachineProfile profile;
     switch (kind) {
         case Kind::appleSiliconLaptop:
             profile.seed = 0x7E55'1E00'0001ULL;
-            profile.services = appleDies(10, 36, 52);
-            profile.services.insert(profile.services.end(),
-                                    {
-                                        {"PMU tdev1", 31, 12},
-                                        {"PMU tdev2", 31.5, 11},
-                                        {"PMU tdev3", 30.5, 12},
-                                        {"PMU tdev4", 32, 10},
-                                        {"PMU TP0s", 38, 46},
-                                        {"PMU TP1g", 34, 38, Source::gpu},
-                                        {"PMU TP2g", 34.5, 36, Source::gpu},
-                                        {"PMU tcal", 51.875, 0, Source::none},
-                                        {"gas gauge battery", 29.5, 6, Source::slow},
-                                        {"NAND CH0 temp", 32, 10, Source::memory},
-                                    });
-            profile.memoryKeys = {{"TRD0", 35, 15}, {"TRD1", 34.5, 14}};
+            profile.sensors = appleDies(10, 36, 52);
+            profile.sensors.insert(profile.sensors.end(),
+                                   {
+                                       {uncategorized, 31, 12},                   // PMU tdev1
+                                       {uncategorized, 31.5, 11},                 // PMU tdev2
+                                       {uncategorized, 30.5, 12},                 // PMU tdev3
+                                       {uncategorized, 32, 10},                   // PMU tdev4
+                                       {cpu, 38, 46},                             // PMU TP0s
+                                       {gpu, 34, 38, Source::gpu},                // PMU TP1g
+                                       {gpu, 34.5, 36, Source::gpu},              // PMU TP2g
+                                       {uncategorized, 51.875, 0, Source::none},  // PMU tcal
+                                       {battery, 29.5, 6, Source::slow},   // gas gauge battery
+                                       {storage, 32, 10, Source::memory},  // NAND CH0 temp
+                                   });
+            profile.memory = {{35, 15}, {34.5, 14}};  // TRD0, TRD1
             profile.fans = {{1200, 5779, 0.35}, {1200, 6241, 0.35}};
             break;
         case Kind::fanlessLaptop:
             profile.seed = 0x7E55'1E00'0002ULL;
-            profile.services = appleDies(8, 35, 65);
-            profile.services.insert(profile.services.end(),
-                                    {
-                                        {"PMU tdev1", 30, 15},
-                                        {"PMU TP1g", 33, 50, Source::gpu},
-                                        {"PMU tcal", 51.875, 0, Source::none},
-                                        {"gas gauge battery", 30, 8, Source::slow},
-                                        {"NAND CH0 temp", 33, 14, Source::memory},
-                                    });
-            profile.memoryKeys = {{"TRD0", 34, 18}};
-            break;  // no fans: "FNum" holds 0
+            profile.sensors = appleDies(8, 35, 65);
+            profile.sensors.insert(profile.sensors.end(),
+                                   {
+                                       {uncategorized, 30, 15},                   // PMU tdev1
+                                       {gpu, 33, 50, Source::gpu},                // PMU TP1g
+                                       {uncategorized, 51.875, 0, Source::none},  // PMU tcal
+                                       {battery, 30, 8, Source::slow},     // gas gauge battery
+                                       {storage, 33, 14, Source::memory},  // NAND CH0 temp
+                                   });
+            profile.memory = {{34, 18}};  // TRD0
+            break;                        // no fans
         case Kind::intelDesktop:
             profile.seed = 0x7E55'1E00'0003ULL;
-            profile.services = {
-                {"CPU Core TP0s", 41, 45},
-                {"CPU Core TP1s", 40, 44},
-                {"CPU Core TP2s", 41.5, 43},
-                {"CPU Core TP3s", 40.5, 45},
-                {"CPU Proximity", 36, 20},  // no category: ignored
-                {"GPU Diode TP0g", 45, 30, Source::gpu},
-                {"Ambient", 24, 1, Source::slow},  // no category: ignored
-                {"NAND CH0 temp", 34, 8, Source::memory},
+            profile.sensors = {
+                {cpu, 41, 45},                         // CPU Core TP0s
+                {cpu, 40, 44},                         // CPU Core TP1s
+                {cpu, 41.5, 43},                       // CPU Core TP2s
+                {cpu, 40.5, 45},                       // CPU Core TP3s
+                {uncategorized, 36, 20},               // CPU Proximity
+                {gpu, 45, 30, Source::gpu},            // GPU Diode TP0g
+                {uncategorized, 24, 1, Source::slow},  // Ambient
+                {storage, 34, 8, Source::memory},      // NAND CH0 temp
             };
-            profile.fans = {{800, 2600, 0, KeyType::fpe2},
-                            {600, 1800, 0, KeyType::fpe2},
-                            {700, 2200, 0, KeyType::fpe2}};
+            profile.fans = {{800, 2600, 0, Precision::quarters},
+                            {600, 1800, 0, Precision::quarters},
+                            {700, 2200, 0, Precision::quarters}};
             break;
         case Kind::brokenSensors:
             profile.seed = 0x7E55'1E00'0004ULL;
-            profile.services = {
-                {"PMU tdie1", 40, 40, Source::cpu, Fault::nan},
-                {"PMU tdie2", 40, 40, Source::cpu, Fault::zero},
-                {"PMU tdie3", 40, 40},
-                {"PMU tdie4", 41, 40, Source::cpu, Fault::sometimesNegative},
-                {"PMU TP1g", 35, 30, Source::gpu, Fault::noValue},
-                {"", 45, 0, Source::none, Fault::none, Naming::missing},
-                {"", 50, 0, Source::none, Fault::none, Naming::notAString},
-                {"gas gauge battery", 30, 5, Source::slow, Fault::infinite},
-                {"NAND CH0 temp", 33, 9, Source::slow, Fault::sometimesNaN},
+            profile.sensors = {
+                {cpu, 40, 40, Source::cpu, Fault::nan},                // PMU tdie1
+                {cpu, 40, 40, Source::cpu, Fault::zero},               // PMU tdie2
+                {cpu, 40, 40},                                         // PMU tdie3
+                {cpu, 41, 40, Source::cpu, Fault::sometimesNegative},  // PMU tdie4
+                {gpu, 35, 30, Source::gpu, Fault::noValue},            // PMU TP1g
+                {uncategorized, 45, 0, Source::none},                  // no name
+                {uncategorized, 50, 0, Source::none},                  // a name that is no text
+                {battery, 30, 5, Source::slow, Fault::infinite},       // gas gauge battery
+                {storage, 33, 9, Source::slow, Fault::sometimesNaN},   // NAND CH0 temp
             };
-            profile.memoryKeys = {
-                {"TRD0", 36, 10, KeyType::flt, Fault::nan},
-                {"TRD1", 36, 10, KeyType::ui8},  // the wrong type: never kept
-                {"TRD2", 37, 12},
-                {"TRDX", 36, 10, KeyType::flt, Fault::zero},
+            profile.memory = {
+                {36, 10, Fault::nan},          // TRD0
+                {36, 10, Fault::none, false},  // TRD1, one unsigned byte
+                {37, 12},                      // TRD2
+                {36, 10, Fault::zero},         // TRDX
             };
             // Fan 0 reports NaN now and then, its minimum has a type no reader knows and its
             // maximum is 0; fan 1 has no keys at all, so its speed reads as 0.
-            profile.fans = {{1800, 4000, 0, KeyType::flt, Fault::sometimesNaN, true, false},
-                            {1800, 4000, 0, KeyType::flt, Fault::none, false, false}};
-            profile.fixedKeys = {{"F0Mn", "ui16", {0x04, 0xB0}}, {"F0Mx", "flt ", {0, 0, 0, 0}}};
+            profile.fans = {{1800, 4000, 0, Precision::single, Fault::sometimesNaN, true, false},
+                            {1800, 4000, 0, Precision::single, Fault::none, false, false}};
+            profile.oddLimits = {{std::nullopt, 0.0}};
             profile.listingFailureShare = 0.2;
             break;
     }
@@ -304,13 +305,61 @@ double sourceHeat(const Heat& heat, Source source) {
     return 0;
 }
 
-void setSpeedKey(ScriptedSMC& smc, std::string_view key, KeyType type, double rpm) {
-    if (type == KeyType::fpe2) {
-        smc.setFPE2(key, rpm);
-    } else {
-        smc.setFloat(key, static_cast<float>(rpm));
-    }
+// `value` as the machine's controller holds it.
+double held(Precision precision, double value) {
+    if (precision == Precision::single) return static_cast<double>(static_cast<float>(value));
+    // NaN fails both comparisons of the clamp and becomes 0.
+    const double quarters = value > 0 ? std::min(value * 4.0, 65535.0) : 0.0;
+    return static_cast<double>(std::lround(quarters)) / 4.0;
 }
+
+}  // namespace
+
+// What the machine's sensors read at the moment it was last moved to.
+struct SimulatedMachine::State {
+    struct Temperature {
+        TemperatureCategory category;
+        std::optional<double> celsius;  // nothing: the sensor gives no temperature
+    };
+
+    std::vector<Temperature> temperatures;  // the sensors in order, then memory
+    bool listingFails = false;
+    std::vector<double> fanSpeeds;  // fan 0 first; NaN while a speed is unreadable
+    std::optional<RPMRange> fanRange;
+};
+
+namespace {
+
+using State = SimulatedMachine::State;
+
+class MachineTemperatures final : public TemperatureSource {
+  public:
+    explicit MachineTemperatures(std::shared_ptr<const State> state) noexcept
+        : state_(std::move(state)) {}
+
+    bool readTemperatures(TemperatureTally& tally) override {
+        if (state_->listingFails) return false;
+        for (const auto& [category, celsius] : state_->temperatures) {
+            if (celsius) tally.add(category, *celsius);
+        }
+        return true;
+    }
+
+  private:
+    std::shared_ptr<const State> state_;
+};
+
+class MachineFans final : public FanSource {
+  public:
+    explicit MachineFans(std::shared_ptr<const State> state) noexcept : state_(std::move(state)) {}
+
+    std::optional<FanReading> readFans() override {
+        return fanReadingOf(state_->fanSpeeds, state_->fanRange);
+    }
+
+  private:
+    std::shared_ptr<const State> state_;
+};
 
 }  // namespace
 
@@ -330,77 +379,68 @@ std::optional<SimulatedMachine> SimulatedMachine::make(std::string_view name) {
 }
 
 SimulatedMachine::SimulatedMachine(const Info& info, Kind kind)
-    : info_(&info), kind_(kind), temperatures_(SensorNaming::apple) {
-    smc_.setRecording(false);
+    : info_(&info), kind_(kind), state_(std::make_shared<State>()) {
     const MachineProfile profile = profileOf(kind_);
-    for (const auto& service : profile.services) {
-        switch (service.naming) {
-            case Naming::text:
-                temperatures_.add(service.name, std::nullopt);
-                break;
-            case Naming::missing:
-                temperatures_.addWithoutName(std::nullopt);
-                break;
-            case Naming::notAString:
-                temperatures_.addWithNonStringName(std::nullopt);
-                break;
+    for (const auto& sensor : profile.sensors) {
+        if (sensor.category) state_->temperatures.push_back({*sensor.category, std::nullopt});
+    }
+    for (const auto& memory : profile.memory) {
+        if (memory.readable) state_->temperatures.push_back({TemperatureCategory::memory, {}});
+    }
+    state_->fanSpeeds.assign(profile.fans.size(), 0.0);
+    FanLimits limits;
+    for (const auto& fan : profile.fans) {
+        if (fan.reportsLimits) {
+            limits.add(held(fan.precision, fan.minRPM), held(fan.precision, fan.maxRPM));
         }
     }
-    smc_.setUInt8(smc::fanCountKey, static_cast<std::uint8_t>(profile.fans.size()));
-    for (std::size_t i = 0; i < profile.fans.size(); ++i) {
-        const FanProfile& fan = profile.fans[i];
-        if (!fan.hasLimitKeys) continue;
-        setSpeedKey(smc_, smc::FanKey(i, smc::FanValue::minimum).name(), fan.type, fan.minRPM);
-        setSpeedKey(smc_, smc::FanKey(i, smc::FanValue::maximum).name(), fan.type, fan.maxRPM);
-    }
-    for (const auto& fixed : profile.fixedKeys)
-        smc_.setKey(fixed.key, fixed.type, fixed.bytes);
+    for (const auto& odd : profile.oddLimits)
+        limits.add(odd.minimum, odd.maximum);
+    state_->fanRange = limits.range();
 }
 
 void SimulatedMachine::advanceTo(double seconds) {
     const double t = std::isfinite(seconds) ? seconds : 0.0;
     const MachineProfile profile = profileOf(kind_);
     const Heat heat = heatAt(profile.seed, t);
+    auto temperature = state_->temperatures.begin();
 
-    for (std::size_t i = 0; i < profile.services.size(); ++i) {
-        const ServiceProfile& service = profile.services[i];
+    for (std::size_t i = 0; i < profile.sensors.size(); ++i) {
+        const SensorProfile& sensor = profile.sensors[i];
+        if (!sensor.category) continue;
         const std::uint64_t own = mix(profile.seed, static_cast<std::int64_t>(i) + 1000);
         // Fast sensors flicker by a fraction of a degree, slow ones by a tenth.
         double flicker = 0.6;
-        if (service.source == Source::memory) flicker = 0.2;
-        if (service.source == Source::slow) flicker = 0.1;
-        if (service.source == Source::none) flicker = 0.0;
+        if (sensor.source == Source::memory) flicker = 0.2;
+        if (sensor.source == Source::slow) flicker = 0.1;
+        if (sensor.source == Source::none) flicker = 0.0;
         const double jitter = flicker * noise(own, t / 3);
-        const double value =
-            service.idle + service.gain * sourceHeat(heat, service.source) + jitter;
-        if (service.fault == Fault::noValue) {
-            temperatures_.setTemperature(i, std::nullopt);
+        const double value = sensor.idle + sensor.gain * sourceHeat(heat, sensor.source) + jitter;
+        auto& reading = (temperature++)->celsius;
+        if (sensor.fault == Fault::noValue) {
+            reading = std::nullopt;
         } else {
-            temperatures_.setTemperature(i, faulty(service.fault, value, own, t));
+            reading = faulty(sensor.fault, value, own, t);
         }
     }
     if (profile.listingFailureShare > 0) {
-        temperatures_.failListing(unit(mix(profile.seed ^ 0x1157, step(t / 2))) <
-                                  profile.listingFailureShare);
+        state_->listingFails =
+            unit(mix(profile.seed ^ 0x1157, step(t / 2))) < profile.listingFailureShare;
     }
 
-    for (std::size_t i = 0; i < profile.memoryKeys.size(); ++i) {
-        const MemoryKeyProfile& memory = profile.memoryKeys[i];
+    for (std::size_t i = 0; i < profile.memory.size(); ++i) {
+        const MemoryProfile& memory = profile.memory[i];
+        if (!memory.readable) continue;
         const std::uint64_t own = mix(profile.seed, static_cast<std::int64_t>(i) + 2000);
         const double value =
             faulty(memory.fault, memory.idle + memory.gain * heat.memory + 0.4 * noise(own, t / 4),
                    own, t);
-        if (memory.type == KeyType::ui8) {
-            const double byte = std::isfinite(value) ? std::clamp(value, 0.0, 255.0) : 0.0;
-            smc_.setUInt8(memory.key, static_cast<std::uint8_t>(byte));
-        } else {
-            smc_.setFloat(memory.key, static_cast<float>(value));
-        }
+        (temperature++)->celsius = held(Precision::single, value);
     }
 
     for (std::size_t i = 0; i < profile.fans.size(); ++i) {
         const FanProfile& fan = profile.fans[i];
-        if (!fan.hasSpeedKey) continue;
+        if (!fan.hasSpeed) continue;
         const std::uint64_t own = mix(profile.seed, static_cast<std::int64_t>(i) + 3000);
         // The fans follow the CPU's heat; resting fans start at their minimum speed.
         double rpm = 0;
@@ -409,17 +449,16 @@ void SimulatedMachine::advanceTo(double seconds) {
             rpm = fan.minRPM + (fan.maxRPM - fan.minRPM) * std::pow(share, 1.3) +
                   12 * noise(own, t / 2);
         }
-        setSpeedKey(smc_, smc::FanKey(i, smc::FanValue::speed).name(), fan.type,
-                    faulty(fan.fault, rpm, own, t));
+        state_->fanSpeeds[i] = held(fan.precision, faulty(fan.fault, rpm, own, t));
     }
 }
 
-std::unique_ptr<TemperatureServices> SimulatedMachine::temperatureServices() const {
-    return temperatures_.services();
+std::unique_ptr<TemperatureSource> SimulatedMachine::temperatureSource() const {
+    return std::make_unique<MachineTemperatures>(state_);
 }
 
-std::unique_ptr<SMCDriver> SimulatedMachine::smcDriver() const {
-    return smc_.driver();
+std::unique_ptr<FanSource> SimulatedMachine::fanSource() const {
+    return std::make_unique<MachineFans>(state_);
 }
 
 }  // namespace tessly::sim

@@ -4,7 +4,6 @@
 #include "smc/SMCValues.h"
 
 #include <cmath>
-#include <new>
 #include <utility>
 #include <vector>
 
@@ -26,36 +25,19 @@ std::optional<double> finiteOrNothing(float value) noexcept {
 
 FanSampler::FanSampler(SMCBridge smc) noexcept : smc_(std::move(smc)) {}
 
-std::optional<FanReading> FanSampler::sample() noexcept {
+std::optional<FanReading> FanSampler::readFans() {
     if (!smc_.isOpen()) return std::nullopt;
     const auto count = fanCount();
     if (!count || *count <= 0) return std::nullopt;
 
     std::vector<double> speeds;
-    try {
-        speeds.reserve(static_cast<std::size_t>(*count));
-    } catch (const std::bad_alloc&) {
-        return std::nullopt;
-    }
+    speeds.reserve(static_cast<std::size_t>(*count));
     for (std::int64_t i = 0; i < *count; ++i) {
         speeds.push_back(
             readSpeed(FanKey(static_cast<std::size_t>(i), FanValue::speed).name()).value_or(0.0));
     }
-    double highest = speeds.front();
-    for (const double speed : speeds) {
-        if (speed > highest) highest = speed;
-    }
-
     const auto range = fanRange(*count);
-    FanReading reading;
-    reading.rpm = highest;
-    reading.fanCount = *count;
-    reading.rpms = std::move(speeds);
-    if (range) {
-        reading.minRPM = range->min;
-        reading.maxRPM = range->max;
-    }
-    return reading;
+    return fanReadingOf(std::move(speeds), range);
 }
 
 std::optional<std::int64_t> FanSampler::fanCount() noexcept {
@@ -70,21 +52,14 @@ std::optional<std::int64_t> FanSampler::fanCount() noexcept {
 std::optional<RPMRange> FanSampler::fanRange(std::int64_t count) noexcept {
     if (cachedRange_) return *cachedRange_;
 
-    // Lowest minimum and highest maximum over all fans; a fan may contribute to one side only.
-    std::optional<double> lowest;
-    std::optional<double> highest;
+    FanLimits limits;
     for (std::int64_t i = 0; i < count; ++i) {
-        if (const auto min =
-                readSpeed(FanKey(static_cast<std::size_t>(i), FanValue::minimum).name())) {
-            if (!lowest || *min < *lowest) lowest = min;
-        }
-        if (const auto max =
-                readSpeed(FanKey(static_cast<std::size_t>(i), FanValue::maximum).name())) {
-            if (!highest || *max > *highest) highest = max;
-        }
+        const auto index = static_cast<std::size_t>(i);
+        const auto min = readSpeed(FanKey(index, FanValue::minimum).name());
+        const auto max = readSpeed(FanKey(index, FanValue::maximum).name());
+        limits.add(min, max);
     }
-    std::optional<RPMRange> range;
-    if (lowest && highest && *lowest < *highest) range = RPMRange{*lowest, *highest};
+    const auto range = limits.range();
     cachedRange_ = range;
     return range;
 }

@@ -4,9 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "base/ManualClock.h"
-#include "platform/darwin/DarwinServices.h"
 #include "EmulatedMac.h"
+#include "base/ManualClock.h"
+#include "hid/AppleTemperatureSource.h"
+#include "platform/darwin/DarwinServices.h"
+#include "smc/SMCBridge.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly::emulation {
@@ -34,7 +36,6 @@ std::size_t addSensor(std::string name, std::optional<double> celsius) {
 TEST_F(HIDTemperatureServicesTest, ClientIsRestrictedToTemperatureSensorsByTwoSInt64Numbers) {
     auto services = makeHIDTemperatureServices();
     ASSERT_NE(services, nullptr);
-    EXPECT_EQ(services->naming(), SensorNaming::apple);
     EXPECT_THAT(emu::record().lastMatching,
                 Optional(ElementsAre(
                     Pair("PrimaryUsage", emu::MatchingNumber{kCFNumberSInt64Type, 5}),
@@ -121,7 +122,9 @@ TEST_F(HIDTemperatureServicesTest, SamplerOverTheEmulatedMacBalancesEveryObjectT
 
     ManualClock clock;
     {
-        ThermalSampler sampler(makeHIDTemperatureServices(), openAppleSMC(), clock);
+        ThermalSampler sampler(std::make_unique<AppleTemperatureSource>(
+                                   makeHIDTemperatureServices(), SMCBridge(openAppleSMC())),
+                               clock);
         const std::size_t live = emu::liveCFObjects();  // the client and the services it holds
         int readings = 0;
         for (int tick = 0; tick < 60; ++tick) {

@@ -28,7 +28,8 @@ set(flags -x objective-c++ -std=c++20 -fobjc-arc -fblocks -fobjc-runtime=gnustep
           "-I${shims}" -idirafter "${gcc_include}"
           -DGNUSTEP -DGNUSTEP_BASE_LIBRARY=1 -DGNU_GUI_LIBRARY=1 -DGNU_RUNTIME=1
           -D_NATIVE_OBJC_EXCEPTIONS -isystem "${gnustep_include}" -include "${shims}/AppleOnly.h")
-foreach(folder agent base smc thermal exchange platform/darwin)
+foreach(folder agent base thermal fans exchange platform/darwin platform/darwin/smc
+               platform/darwin/hid)
   list(APPEND flags "-I${SOURCE_DIR}/${folder}/include")
 endforeach()
 list(APPEND flags "-I${SOURCE_DIR}/exchange/src")

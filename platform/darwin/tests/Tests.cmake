@@ -12,7 +12,7 @@ tessly_add_tests(darwin_emulation_tests
     ${CMAKE_CURRENT_LIST_DIR}/emulation/Emulation.cpp
     ${CMAKE_CURRENT_LIST_DIR}/IOKitSMCDriverTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HIDTemperatureServicesTest.cpp
-  LIBS tessly_thermal tessly_smc tessly_agent tessly_sim
+  LIBS tessly_hid tessly_smc tessly_thermal tessly_agent
 )
 if(TARGET darwin_emulation_tests)
   target_include_directories(darwin_emulation_tests BEFORE PRIVATE

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/sim/ScriptedSMC.h"
+#include "platform/darwin/testing/ScriptedSMC.h"
 #include "smc/FourCC.h"
 #include "smc/SMCBridge.h"
 #include "smc/SMCKeys.h"
@@ -68,7 +68,7 @@ TEST(SMCVocabulary, FanKeysAreFormattedInPlace) {
 // A read is key information, then the value bytes; each request carries only its key, size and
 // command, and the first failed exchange or error result ends the read there.
 TEST(SMCBridgeTest, AReadIsTwoExchangesThatEndAtTheFirstFailure) {
-    sim::ScriptedSMC smc;
+    darwin::ScriptedSMC smc;
     smc.setKey("TEST", "ch8*", {1, 2, 3}).setUInt8("FNum", 2).setFloat("F0Ac", 1.5f);
     const SMCBridge bridge(smc.driver());
     EXPECT_EQ(bridge.readKey("TEST"), SMCValue::of("ch8*", {1, 2, 3}));
@@ -96,7 +96,7 @@ TEST(SMCBridgeTest, AReadIsTwoExchangesThatEndAtTheFirstFailure) {
 TEST(SMCBridgeTest, AClosedBridgeReadsNothingAndAnOpenOneClosesOnce) {
     EXPECT_FALSE(SMCBridge(nullptr).isOpen());
     EXPECT_EQ(SMCBridge(nullptr).readKey("FNum"), std::nullopt);
-    sim::ScriptedSMC smc;
+    darwin::ScriptedSMC smc;
     {
         SMCBridge bridge(smc.driver());
         SMCBridge moved = std::move(bridge);

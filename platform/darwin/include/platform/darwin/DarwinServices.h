@@ -1,13 +1,14 @@
 #pragma once
 // The macOS implementations behind the platform seams, reachable by name so that tests can run
-// them against an emulation of the system frameworks. darwin/Defaults.cpp makes them the seams'
-// defaults (SMCDriver::Default, TemperatureServices::Default, Clock::Default).
+// them against an emulation of the system frameworks. darwin/Defaults.cpp builds the seams'
+// defaults on them (SMCDriver::Default, TemperatureSource::Default, FanSource::Default,
+// Clock::Default).
 
 #include <memory>
 
 #include "base/Clock.h"
+#include "hid/TemperatureServices.h"
 #include "smc/SMCDriver.h"
-#include "thermal/TemperatureServices.h"
 
 namespace tessly::darwin {
 
@@ -17,7 +18,7 @@ namespace tessly::darwin {
 std::unique_ptr<SMCDriver> openAppleSMC() noexcept;
 
 // A HID event-system client restricted to the temperature-sensor services, or null when the
-// client cannot be created. Product names are Apple HID names (SensorNaming::apple).
+// client cannot be created.
 std::unique_ptr<TemperatureServices> makeHIDTemperatureServices() noexcept;
 
 // Wall time from the kernel's calendar clock; monotonic time that keeps counting while the Mac

@@ -1,7 +1,7 @@
 #pragma once
-// Fan count, per-fan speeds and speed limits from SMC keys, as one FanReading per call. The fan
-// count and the limits are read once and cached for the sampler's life; speeds are read on every
-// call. Not thread-safe.
+// The fans of a Mac from SMC keys: fan count, per-fan speeds and speed limits, as one FanReading
+// per call. The fan count and the limits are read once and cached for the sampler's life; speeds
+// are read on every call. Not thread-safe.
 
 #include <cstdint>
 #include <optional>
@@ -9,11 +9,12 @@
 
 #include <TesslyKit/Records.h>
 
+#include "fans/FanSource.h"
 #include "smc/SMCBridge.h"
 
 namespace tessly {
 
-class FanSampler {
+class FanSampler final : public FanSource {
   public:
     // Owns a bridge over the platform's default SMC driver. Reads no key. Only an entry point,
     // which links the platform, calls this.
@@ -21,12 +22,13 @@ class FanSampler {
     // Owns `smc`; a bridge that is not open makes a sampler that never yields a reading.
     explicit FanSampler(SMCBridge smc) noexcept;
 
-    // One reading, or nothing when the bridge is not open, the fan count cannot be read, or there
-    // are no fans. The first call that finds fans also reads the limits; every later call reads
-    // only the speed keys, one key read per fan of type "flt " and two for any other fan. Every
-    // value in a reading is finite: a speed key without a finite value counts as 0 and a limit
-    // key without one is left out.
-    std::optional<FanReading> sample() noexcept;
+    // One reading, or nothing when the bridge is not open, the fan count ("FNum") cannot be read,
+    // or there are no fans. An unreadable count is asked for again on the next call; a count once
+    // read, 0 included, stays. The first call that finds fans also reads the limits, and keeps
+    // them (or their absence) for good; every later call reads only the speed keys, one key read
+    // per fan of type "flt " and two for any other fan. A speed key without a finite value counts
+    // as 0 and a limit key without one is left out. Throws nothing but std::bad_alloc.
+    std::optional<FanReading> readFans() override;
 
   private:
     // The cached fan count, or "FNum" read (and cached when readable).

@@ -4,8 +4,8 @@
 // A driver answers exactly the driver protocol: a key-information request (command 9) is answered
 // with the key's dataSize and dataType, a read-bytes request (command 5) with the value bytes at
 // offset 48, and either with a non-zero result byte (0x84 for an unknown key) on failure.
-// SMCBridge does all packing and decoding itself, so every implementation (IOKit, Linux hwmon,
-// scripted machines) only moves blocks.
+// SMCBridge does all packing and decoding itself, so every implementation (IOKit, the scripted
+// SMC of the tests) only moves blocks.
 //
 // Threading: a driver is used from one thread at a time. Ownership: the owner of the unique_ptr
 // owns the connection; destroying the driver closes it.

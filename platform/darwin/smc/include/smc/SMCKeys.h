@@ -1,5 +1,5 @@
 #pragma once
-// The SMC keys the samplers read and the Linux driver answers: one home for their names.
+// The SMC keys the fan sampler and the memory temperature read: one home for their names.
 //
 //   "FNum"                       the number of fans ("ui8 ")
 //   "F<i>Ac", "F<i>Mn", "F<i>Mx"  fan i's speed, minimum and maximum ("flt " or "fpe2")

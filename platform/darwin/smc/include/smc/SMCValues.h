@@ -1,7 +1,7 @@
 #pragma once
 // The SMC's value encodings, as pure functions over the value bytes of a key. The one codec of
-// the project: the samplers decode with it, and the Linux driver and the scripted SMC encode with
-// it, so both sides of the driver protocol agree by construction.
+// the project: the readers of SMC keys decode with it and the scripted SMC of the tests encodes
+// with it, so both sides of the driver protocol agree by construction.
 //
 //   "flt "  IEEE 754 single precision, little-endian (4 bytes)
 //   "fpe2"  unsigned fixed point, 14 integer and 2 fraction bits, big-endian (2 bytes)

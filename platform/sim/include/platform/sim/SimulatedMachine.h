@@ -1,22 +1,22 @@
 #pragma once
-// Built-in simulated machines for `tessly simulate`: scripted SMC keys and temperature services
-// whose values follow a seeded, smooth function of time with load spikes, so a main application
-// has something realistic to show on any OS and without the hardware.
+// Built-in simulated machines for `tessly simulate`: temperatures and fans whose values follow a
+// seeded, smooth function of time with load spikes, so a main application has something realistic
+// to show on any OS and without the hardware.
 //
-// The value of every sensor at a moment is a pure function of the seconds since the simulation
-// started and the machine's fixed seed: the same moment gives the same values whatever came
-// before, so runs are reproducible and a test can check any moment directly. The scripts keep no
-// record of exchanges, so a simulation that runs for days holds constant memory.
+// A machine speaks the domain's terms: its sensors come already classified, as each platform
+// hands them over, and its fans as speeds and limits. The value of every sensor at a moment is a
+// pure function of the seconds since the simulation started and the machine's fixed seed: the
+// same moment gives the same values whatever came before, so runs are reproducible and a test can
+// check any moment directly. A machine keeps no record of what was read, so a simulation that
+// runs for days holds constant memory.
 
 #include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
 
-#include "platform/sim/ScriptedSMC.h"
-#include "platform/sim/ScriptedTemperatureServices.h"
-#include "smc/SMCDriver.h"
-#include "thermal/TemperatureServices.h"
+#include "fans/FanSource.h"
+#include "thermal/TemperatureSource.h"
 
 namespace tessly::sim {
 
@@ -39,24 +39,20 @@ class SimulatedMachine {
     // Sets every sensor to its value `seconds` after the simulation started.
     void advanceTo(double seconds);
 
-    // Services and an SMC connection answering from this machine's scripts; any number may exist
-    // at once, and all follow advanceTo.
-    std::unique_ptr<TemperatureServices> temperatureServices() const;
-    std::unique_ptr<SMCDriver> smcDriver() const;
-
-    // The scripts themselves, to look at what the machine answers.
-    const ScriptedSMC& smc() const noexcept { return smc_; }
-    const ScriptedTemperatureServices& temperatures() const noexcept { return temperatures_; }
+    // The machine's temperatures and its fans. Any number may exist at once, and all follow
+    // advanceTo.
+    std::unique_ptr<TemperatureSource> temperatureSource() const;
+    std::unique_ptr<FanSource> fanSource() const;
 
     enum class Kind;
+    struct State;
 
   private:
     SimulatedMachine(const Info& info, Kind kind);
 
     const Info* info_;
     Kind kind_;
-    ScriptedSMC smc_;
-    ScriptedTemperatureServices temperatures_;
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace tessly::sim

@@ -16,7 +16,7 @@
 
 #include "smc/SMCDriver.h"
 
-namespace tessly::sim {
+namespace tessly::darwin {
 
 class ScriptedSMC {
   public:
@@ -36,27 +36,18 @@ class ScriptedSMC {
     ScriptedSMC& setUInt8(std::string_view key, std::uint8_t value);
     // Makes the key information claim `size` value bytes whatever the key holds.
     ScriptedSMC& setClaimedSize(std::string_view key, std::uint32_t size);
-    // Forgets the key: it answers 0x84 from now on.
-    ScriptedSMC& removeKey(std::string_view key);
     // Every exchange about this key fails (the platform call returns non-zero).
     ScriptedSMC& failExchangesFor(std::string_view key, bool fail = true);
-    // The exchange with this 0-based sequence number (counted over all keys and all drivers since
-    // the script was made; clearRecord does not restart the count) fails.
-    ScriptedSMC& failExchangeNumber(std::size_t number);
 
     // A driver answering from this script. Any number may exist at once.
     std::unique_ptr<SMCDriver> driver() const;
 
     const std::vector<Exchange>& exchanges() const noexcept;
-    // Number of exchanges whose request named this key.
-    std::size_t exchangeCount(std::string_view key) const noexcept;
     // Number of key reads begun (key-information requests) for this key; all keys when empty.
     std::size_t keyInfoCount(std::string_view key = {}) const noexcept;
+    // The keys whose reads began, in order (a five-character key shows as its last four).
+    std::vector<std::string> keysRead() const;
     void clearRecord() noexcept;
-    // While off, exchanges are answered but not kept in exchanges() (exchangeCount and
-    // keyInfoCount then see only what was kept), so a script that runs for hours holds no
-    // growing record. Exchange numbers keep counting either way. On by default.
-    ScriptedSMC& setRecording(bool recording) noexcept;
     // Number of drivers handed out and not yet destroyed (open connections).
     std::size_t openDrivers() const noexcept;
 
@@ -66,4 +57,4 @@ class ScriptedSMC {
     std::shared_ptr<State> state_;
 };
 
-}  // namespace tessly::sim
+}  // namespace tessly::darwin

@@ -1,4 +1,4 @@
-#include "platform/sim/ScriptedSMC.h"
+#include "platform/darwin/testing/ScriptedSMC.h"
 
 #include <algorithm>
 #include <bit>
@@ -8,7 +8,7 @@
 #include "smc/FourCC.h"
 #include "smc/SMCValues.h"
 
-namespace tessly::sim {
+namespace tessly::darwin {
 
 struct ScriptedSMC::State {
     struct Key {
@@ -18,11 +18,8 @@ struct ScriptedSMC::State {
     };
     std::map<std::uint32_t, Key> keys;
     std::set<std::uint32_t> failingKeys;
-    std::set<std::size_t> failingNumbers;
     std::vector<Exchange> record;
-    std::size_t exchangesMade = 0;  // never reset, so clearRecord does not renumber exchanges
     std::size_t openDrivers = 0;
-    bool recording = true;
 };
 
 namespace {
@@ -35,12 +32,9 @@ class ScriptedDriver final : public SMCDriver {
     ~ScriptedDriver() override { --state_->openDrivers; }
 
     std::optional<SMCKeyData> call(const SMCKeyData& input) noexcept override {
-        const std::size_t number = state_->exchangesMade++;
         std::optional<SMCKeyData> reply;
-        if (!state_->failingNumbers.contains(number) && !state_->failingKeys.contains(input.key)) {
-            reply = answer(input);
-        }
-        if (state_->recording) state_->record.push_back({input, reply});
+        if (!state_->failingKeys.contains(input.key)) reply = answer(input);
+        state_->record.push_back({input, reply});
         return reply;
     }
 
@@ -101,22 +95,12 @@ ScriptedSMC& ScriptedSMC::setClaimedSize(std::string_view key, std::uint32_t siz
     return *this;
 }
 
-ScriptedSMC& ScriptedSMC::removeKey(std::string_view key) {
-    state_->keys.erase(fourCC(key));
-    return *this;
-}
-
 ScriptedSMC& ScriptedSMC::failExchangesFor(std::string_view key, bool fail) {
     if (fail) {
         state_->failingKeys.insert(fourCC(key));
     } else {
         state_->failingKeys.erase(fourCC(key));
     }
-    return *this;
-}
-
-ScriptedSMC& ScriptedSMC::failExchangeNumber(std::size_t number) {
-    state_->failingNumbers.insert(number);
     return *this;
 }
 
@@ -128,13 +112,6 @@ const std::vector<ScriptedSMC::Exchange>& ScriptedSMC::exchanges() const noexcep
     return state_->record;
 }
 
-std::size_t ScriptedSMC::exchangeCount(std::string_view key) const noexcept {
-    const auto code = fourCC(key);
-    return static_cast<std::size_t>(
-        std::count_if(state_->record.begin(), state_->record.end(),
-                      [&](const auto& e) { return e.request.key == code; }));
-}
-
 std::size_t ScriptedSMC::keyInfoCount(std::string_view key) const noexcept {
     const auto code = fourCC(key);
     return static_cast<std::size_t>(
@@ -144,17 +121,23 @@ std::size_t ScriptedSMC::keyInfoCount(std::string_view key) const noexcept {
         }));
 }
 
-void ScriptedSMC::clearRecord() noexcept {
-    state_->record.clear();
+std::vector<std::string> ScriptedSMC::keysRead() const {
+    std::vector<std::string> keys;
+    for (const auto& e : state_->record) {
+        if (e.request.command != SMCKeyData::keyInfoCommand) continue;
+        std::string& key = keys.emplace_back(4, ' ');
+        for (std::size_t i = 0; i < 4; ++i)
+            key[i] = static_cast<char>(e.request.key >> (8 * (3 - i)));
+    }
+    return keys;
 }
 
-ScriptedSMC& ScriptedSMC::setRecording(bool recording) noexcept {
-    state_->recording = recording;
-    return *this;
+void ScriptedSMC::clearRecord() noexcept {
+    state_->record.clear();
 }
 
 std::size_t ScriptedSMC::openDrivers() const noexcept {
     return state_->openDrivers;
 }
 
-}  // namespace tessly::sim
+}  // namespace tessly::darwin
