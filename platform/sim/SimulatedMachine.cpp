@@ -337,10 +337,10 @@ class MachineTemperatures final : public TemperatureSource {
     explicit MachineTemperatures(std::shared_ptr<const State> state) noexcept
         : state_(std::move(state)) {}
 
-    bool readTemperatures(TemperatureTally& tally) override {
+    bool readTemperatures(TemperatureSink& sink) override {
         if (state_->listingFails) return false;
         for (const auto& [category, celsius] : state_->temperatures) {
-            if (celsius) tally.add(category, *celsius);
+            if (celsius) sink.add(category, *celsius);
         }
         return true;
     }

@@ -10,7 +10,7 @@ AppleTemperatureSource::AppleTemperatureSource(std::unique_ptr<TemperatureServic
                                                SMCBridge smc) noexcept
     : services_(std::move(services)), memory_(std::move(smc)) {}
 
-bool AppleTemperatureSource::readTemperatures(TemperatureTally& tally) {
+bool AppleTemperatureSource::readTemperatures(TemperatureSink& sink) {
     if (!services_) return false;
     const auto list = services_->copyServices();
     if (!list) return false;
@@ -20,10 +20,10 @@ bool AppleTemperatureSource::readTemperatures(TemperatureTally& tally) {
         if (!name) continue;
         const auto category = appleCategory(*name);
         if (!category) continue;
-        if (const auto celsius = list->temperature(i)) tally.add(*category, *celsius);
+        if (const auto celsius = list->temperature(i)) sink.add(*category, *celsius);
     }
     if (const auto celsius = memory_.readMemoryTemperature()) {
-        tally.add(TemperatureCategory::memory, *celsius);
+        sink.add(TemperatureCategory::memory, *celsius);
     }
     return true;
 }

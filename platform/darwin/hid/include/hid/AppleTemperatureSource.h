@@ -23,7 +23,7 @@ class AppleTemperatureSource final : public TemperatureSource {
     // Then, and only when the services could be listed, memory temperature is read
     // (MemoryTemperature::readMemoryTemperature). False, with nothing added and no memory key
     // read, when the services cannot be listed. Throws nothing but std::bad_alloc.
-    bool readTemperatures(TemperatureTally& tally) override;
+    bool readTemperatures(TemperatureSink& sink) override;
 
   private:
     std::unique_ptr<TemperatureServices> services_;
