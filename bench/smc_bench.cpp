@@ -13,7 +13,7 @@
 
 #include "AllocationCounter.h"
 
-#include "platform/sim/ScriptedSMC.h"
+#include "platform/darwin/testing/ScriptedSMC.h"
 #include "smc/FanSampler.h"
 #include "smc/FourCC.h"
 #include "smc/SMCBridge.h"
@@ -65,8 +65,8 @@ class QuietSMC final : public SMCDriver {
     }
 };
 
-sim::ScriptedSMC twoFanScript() {
-    sim::ScriptedSMC smc;
+darwin::ScriptedSMC twoFanScript() {
+    darwin::ScriptedSMC smc;
     smc.setUInt8("FNum", 2)
         .setFloat("F0Ac", 2000.0f)
         .setFloat("F1Ac", 2450.0f)
@@ -95,7 +95,7 @@ void BM_ReadKey_Quiet(benchmark::State& state) {
 BENCHMARK(BM_ReadKey_Quiet);
 
 void BM_ReadKey_Scripted(benchmark::State& state) {
-    sim::ScriptedSMC smc = twoFanScript();
+    darwin::ScriptedSMC smc = twoFanScript();
     const SMCBridge bridge(smc.driver());
     std::size_t reads = 0;
     measure(state, [&] {
@@ -107,18 +107,18 @@ BENCHMARK(BM_ReadKey_Scripted);
 
 void BM_FanSampleSteady_Quiet(benchmark::State& state) {
     FanSampler sampler{SMCBridge(std::make_unique<QuietSMC>())};
-    if (!sampler.sample()) state.SkipWithError("no reading");  // caches count and limits
-    measure(state, [&] { benchmark::DoNotOptimize(sampler.sample()); });
+    if (!sampler.readFans()) state.SkipWithError("no reading");  // caches count and limits
+    measure(state, [&] { benchmark::DoNotOptimize(sampler.readFans()); });
 }
 BENCHMARK(BM_FanSampleSteady_Quiet);
 
 void BM_FanSampleSteady_Scripted(benchmark::State& state) {
-    sim::ScriptedSMC smc = twoFanScript();
+    darwin::ScriptedSMC smc = twoFanScript();
     FanSampler sampler{SMCBridge(smc.driver())};
-    if (!sampler.sample()) state.SkipWithError("no reading");
+    if (!sampler.readFans()) state.SkipWithError("no reading");
     std::size_t samples = 0;
     measure(state, [&] {
-        benchmark::DoNotOptimize(sampler.sample());
+        benchmark::DoNotOptimize(sampler.readFans());
         if (++samples % 1024 == 0) smc.clearRecord();
     });
 }

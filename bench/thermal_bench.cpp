@@ -4,8 +4,8 @@
 //
 // "allocs" is the number of operator new calls per sample, counted by the replacement below.
 // "Quiet" runs over a fixed service table and SMC key table that record nothing; "Scripted" over
-// the recording simulator (ScriptedTemperatureServices and ScriptedSMC, whose exchange record is
-// cleared every 1024 samples to keep its memory bounded).
+// the recording scripts of the darwin tests (ScriptedTemperatureServices and ScriptedSMC, whose
+// exchange record is cleared every 1024 samples to keep its memory bounded).
 
 #include <cstdint>
 #include <cstdlib>
@@ -21,8 +21,9 @@
 #include "AllocationCounter.h"
 
 #include "base/ManualClock.h"
-#include "platform/sim/ScriptedSMC.h"
-#include "platform/sim/ScriptedTemperatureServices.h"
+#include "hid/AppleTemperatureSource.h"
+#include "platform/darwin/testing/ScriptedSMC.h"
+#include "platform/darwin/testing/ScriptedTemperatureServices.h"
 #include "smc/FourCC.h"
 #include "thermal/ThermalSampler.h"
 
@@ -60,9 +61,7 @@ class QuietServices final : public TemperatureServices {
   public:
     QuietServices() : table_(sixtyServices()) {}
 
-    SensorNaming naming() const noexcept override { return SensorNaming::apple; }
-
-    std::unique_ptr<TemperatureServiceList> copyServices() noexcept override {
+    std::unique_ptr<TemperatureServiceList> copyServices() override {
         return std::make_unique<List>(table_);
     }
 
@@ -71,7 +70,7 @@ class QuietServices final : public TemperatureServices {
       public:
         explicit List(const std::vector<std::pair<std::string, double>>& table) : table_(table) {}
         std::size_t count() const noexcept override { return table_.size(); }
-        std::optional<std::string_view> productName(std::size_t i) noexcept override {
+        std::optional<std::string_view> productName(std::size_t i) override {
             return table_[i].first;
         }
         std::optional<double> temperature(std::size_t i) noexcept override {
@@ -135,21 +134,26 @@ void measure(benchmark::State& state, ThermalSampler& sampler, ManualClock& cloc
 
 void BM_Sample60Services_Quiet(benchmark::State& state) {
     ManualClock clock;
-    ThermalSampler sampler(std::make_unique<QuietServices>(), std::make_unique<QuietSMC>(), clock);
+    ThermalSampler sampler(
+        std::make_unique<AppleTemperatureSource>(std::make_unique<QuietServices>(),
+                                                 SMCBridge(std::make_unique<QuietSMC>())),
+        clock);
     measure(state, sampler, clock, [] {});
 }
 BENCHMARK(BM_Sample60Services_Quiet);
 
 void BM_Sample60Services_Scripted(benchmark::State& state) {
-    sim::ScriptedTemperatureServices services;
+    darwin::ScriptedTemperatureServices services;
     for (auto& [name, celsius] : sixtyServices())
         services.add(name, celsius);
-    sim::ScriptedSMC smc;
+    darwin::ScriptedSMC smc;
     for (std::size_t i = 0; i < std::size(memoryKeys); ++i) {
         smc.setFloat(memoryKeys[i], 40.0f + static_cast<float>(i));
     }
     ManualClock clock;
-    ThermalSampler sampler(services.services(), smc.driver(), clock);
+    ThermalSampler sampler(
+        std::make_unique<AppleTemperatureSource>(services.services(), SMCBridge(smc.driver())),
+        clock);
     std::size_t samples = 0;
     measure(state, sampler, clock, [&] {
         if (++samples % 1024 == 0) smc.clearRecord();

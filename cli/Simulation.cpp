@@ -3,9 +3,6 @@
 #include <utility>
 
 #include "cli/Format.h"
-
-#include "smc/FanSampler.h"
-#include "smc/SMCBridge.h"
 #include "thermal/ThermalSampler.h"
 
 namespace tessly::cli {
@@ -20,12 +17,11 @@ Simulation::Simulation(sim::SimulatedMachine machine, AppHost& host, Clock& cloc
       host_(*this, host),
       loginItems_(report),
       log_(report) {
-    // The same construction order as the agent's own: thermal sampler, then fan sampler, each
-    // with its own SMC connection.
-    ThermalSampler thermal(machine_.temperatureServices(), machine_.smcDriver(), clock_);
-    FanSampler fan{SMCBridge(machine_.smcDriver())};
+    // The same construction order as the agent's own: thermal sampler, then fan source.
+    ThermalSampler thermal(machine_.temperatureSource(), clock_);
+    auto fans = machine_.fanSource();
     agent_ = std::make_shared<SensorsAgent>(
-        std::move(thermal), std::move(fan),
+        std::move(thermal), std::move(fans),
         SensorsAgent::Services{host_, loginItems_, log_, clock_, version_});
 }
 

@@ -14,12 +14,11 @@
 
 #include "Check.h"
 #include "FuzzInput.h"
-#include "base/ManualClock.h"
 #include "smc/FanSampler.h"
 #include "smc/FourCC.h"
+#include "smc/MemoryTemperature.h"
 #include "smc/SMCBridge.h"
 #include "smc/SMCDriver.h"
-#include "thermal/ThermalSampler.h"
 
 namespace tessly::fuzz {
 namespace {
@@ -95,13 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The first sample reads the count and the limits, later ones the speeds alone.
     FanSampler fans(SMCBridge(std::make_unique<fuzz::FuzzedSMCDriver>(input)));
     for (int i = 0; i < 3; ++i)
-        fuzz::checkFanReading(fans.sample());
+        fuzz::checkFanReading(fans.readFans());
 
     // The probe of the memory keys, then reads of the keys it kept.
-    ManualClock clock;
-    ThermalSampler thermal(nullptr, std::make_unique<fuzz::FuzzedSMCDriver>(input), clock);
+    MemoryTemperature memory{SMCBridge(std::make_unique<fuzz::FuzzedSMCDriver>(input))};
     for (int i = 0; i < 2; ++i) {
-        if (const auto celsius = thermal.readMemoryTemperature()) {
+        if (const auto celsius = memory.readMemoryTemperature()) {
             FUZZ_CHECK(std::isfinite(*celsius) && *celsius > 0);
         }
     }

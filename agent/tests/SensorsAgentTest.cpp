@@ -21,26 +21,40 @@
 namespace tessly::testing {
 namespace {
 
-// Services that let time pass while they are listed, as real sensors take time to read.
-class SlowServices final : public TemperatureServices {
+// Temperatures that let time pass while they are read, as real sensors take time to read.
+class SlowSource final : public TemperatureSource {
   public:
-    SlowServices(std::unique_ptr<TemperatureServices> inner, ManualClock& clock)
+    SlowSource(std::unique_ptr<TemperatureSource> inner, ManualClock& clock)
         : inner_(std::move(inner)), clock_(clock) {}
-    SensorNaming naming() const noexcept override { return inner_->naming(); }
-    std::unique_ptr<TemperatureServiceList> copyServices() noexcept override {
+    bool readTemperatures(TemperatureSink& sink) override {
         clock_.advance(0.25);
-        return inner_->copyServices();
+        return inner_->readTemperatures(sink);
     }
 
   private:
-    std::unique_ptr<TemperatureServices> inner_;
+    std::unique_ptr<TemperatureSource> inner_;
     ManualClock& clock_;
+};
+
+// Fans that count the readings taken of them.
+class CountedFans final : public FanSource {
+  public:
+    CountedFans(std::unique_ptr<FanSource> inner, int& reads)
+        : inner_(std::move(inner)), reads_(reads) {}
+    std::optional<FanReading> readFans() override {
+        ++reads_;
+        return inner_->readFans();
+    }
+
+  private:
+    std::unique_ptr<FanSource> inner_;
+    int& reads_;
 };
 
 class SensorsAgentTest : public ::testing::Test, protected ScratchHome {
   protected:
     sim::SimulatedMachine machine = *sim::SimulatedMachine::make("apple-silicon-laptop");
-    sim::ScriptedSMC smc = machine.smc();  // the machine's own script, to steer and observe
+    int fanReads = 0;
     ManualClock clock;
     sim::HandDrivenHost host;
     sim::RecordingLoginItems loginItems;
@@ -48,17 +62,15 @@ class SensorsAgentTest : public ::testing::Test, protected ScratchHome {
     sim::FixedVersion version{"2.3.1"};
     std::shared_ptr<SensorsAgent> agent;
 
-    SensorsAgentTest() { smc.setRecording(true); }
-
-    // A new agent over the machine (its fan SMC left out when `fans` is false), launched.
+    // A new agent over the machine (its fans left out when `fans` is false), launched.
     void launch(bool fans = true) {
         auto onSchedule = std::move(host.onSchedule);
         host = sim::HandDrivenHost{};
         host.onSchedule = std::move(onSchedule);
+        fanReads = 0;
         agent = std::make_shared<SensorsAgent>(
-            ThermalSampler(std::make_unique<SlowServices>(machine.temperatureServices(), clock),
-                           machine.smcDriver(), clock),
-            FanSampler(SMCBridge(fans ? machine.smcDriver() : nullptr)),
+            ThermalSampler(std::make_unique<SlowSource>(machine.temperatureSource(), clock), clock),
+            fans ? std::make_unique<CountedFans>(machine.fanSource(), fanReads) : nullptr,
             SensorsAgent::Services{host, loginItems, log, clock, version});
         host.setDelegate(agent.get());
         host.run();
@@ -82,7 +94,7 @@ TEST_F(SensorsAgentTest, LaunchPublishesOnceBeforeTheTimerThenEveryTick) {
     launch();
     ASSERT_TRUE(atSchedule);
     EXPECT_EQ(atSchedule->sampledAt, clock.wallNow());
-    EXPECT_EQ(smc.exchangeCount("F0Ac"), 2u);  // one speed read: one sample at launch
+    EXPECT_EQ(fanReads, 1);  // one sample at launch
     ASSERT_EQ(host.timers.size(), 1u);
     EXPECT_EQ(host.timers[0]->interval, 1.0);
     EXPECT_TRUE(atSchedule->thermal && atSchedule->thermal->cpuTemperatureC);
@@ -90,11 +102,12 @@ TEST_F(SensorsAgentTest, LaunchPublishesOnceBeforeTheTimerThenEveryTick) {
     EXPECT_EQ(atSchedule->helperVersion, "2.3.1");
 
     for (int i = 0; i < 3; ++i) {
-        smc.setFloat("F1Ac", static_cast<float>(3000 + i));
+        machine.advanceTo(14 + i);  // the fans spin up
         tick();
         ASSERT_TRUE(published());
         EXPECT_EQ(published()->sampledAt, clock.wallNow());
-        EXPECT_EQ(published()->fan->rpms->at(1), 3000 + i);
+        EXPECT_EQ(published()->fan, machine.fanSource()->readFans());
+        EXPECT_EQ(fanReads, 2 + i);
     }
     EXPECT_EQ(version.reads, 1);  // the version is read once for the agent's life
 }
@@ -257,7 +270,7 @@ TEST_F(SensorsAgentTest, AReplacementOfTheSameSizeAndTimeIsReadOnTheNextTick) {
 TEST_F(SensorsAgentTest, WithoutATimerTheAgentSaysSoAndEndsWithAFailure) {
     host.refuseTimers = true;
     agent = std::make_shared<SensorsAgent>(
-        ThermalSampler(nullptr, nullptr, clock), FanSampler(SMCBridge(nullptr)),
+        ThermalSampler(nullptr, clock), nullptr,
         SensorsAgent::Services{host, loginItems, log, clock, version});
     host.setDelegate(agent.get());
     host.run();

@@ -1,8 +1,8 @@
 #pragma once
-// The real agent over a simulated machine: the same SensorsAgent, timer, samplers and bridge as
-// tessly-helper, publishing into the real container, with two differences. Before the first
-// sample and before every tick the machine is moved to the current moment of the simulation (the
-// seconds on the clock's monotonic time since the simulation was built), and the login-item
+// The real agent over a simulated machine: the same SensorsAgent, timer, thermal sampler and
+// bridge as tessly-helper, publishing into the real container, with two differences. Before the
+// first sample and before every tick the machine is moved to the current moment of the simulation
+// (the seconds on the clock's monotonic time since the simulation was built), and the login-item
 // service only reports what it would do: a simulation never touches the user's login item.
 //
 // Everything runs on the host's loop thread, like the agent itself.
