@@ -156,11 +156,11 @@ int main(int argc, char** argv) {
     // ---- set-up -------------------------------------------------------------------------------
     auto& reader = tessly::hwmon::FileReader::Default();
     const auto scan = tessly::hwmon::scanSysfs(reader, root);
-    if (!scan.value) {
+    if (!scan) {
         std::fprintf(stderr, "tessly_floor: cannot walk %s\n", root.c_str());
         return 1;
     }
-    const auto plan = tessly::hwmon::planSensors(*scan.value);
+    const auto plan = tessly::hwmon::planSensors(*scan);
     std::vector<Input> temperatures;
     for (const auto& service : plan.services) {
         const auto kind = tessly::hwmonCategory(service.productName);

@@ -95,10 +95,9 @@ class TreeReader final : public hwmon::FileReader {
         }
         if (names.empty()) {
             const auto node = nodes_.find(path);
-            return {std::nullopt,
-                    node != nodes_.end() && !node->second.linkTarget ? ENOTDIR : ENOENT};
+            return unexpected(node != nodes_.end() && !node->second.linkTarget ? ENOTDIR : ENOENT);
         }
-        return {std::vector<std::string>(names.begin(), names.end()), 0};
+        return std::vector<std::string>(names.begin(), names.end());
     }
 
     // Every other descriptor is read and closed at once, as beyond a low descriptor limit, so
@@ -108,22 +107,22 @@ class TreeReader final : public hwmon::FileReader {
     hwmon::IoResult<int> open(const std::string& path) noexcept override {
         const auto node = nodes_.find(path);
         if (node == nodes_.end() || node->second.linkTarget) {
-            return {std::nullopt, listDirectory(path).value ? EISDIR : ENOENT};
+            return unexpected(listDirectory(path).has_value() ? EISDIR : ENOENT);
         }
         const int fd = nextFd_++;
         open_[fd] = path;
-        return {fd, 0};
+        return fd;
     }
 
     hwmon::IoResult<std::size_t> readAt0(int fd, std::span<char> buffer) noexcept override {
         const auto file = open_.find(fd);
         FUZZ_CHECK(file != open_.end());  // never a descriptor that is not open
         const auto node = nodes_.find(file->second);
-        if (node == nodes_.end()) return {std::nullopt, ENODEV};
-        if (node->second.readError != 0) return {std::nullopt, node->second.readError};
+        if (node == nodes_.end()) return unexpected(ENODEV);
+        if (node->second.readError != 0) return unexpected(node->second.readError);
         const std::size_t n = std::min(buffer.size(), node->second.content.size());
         std::memcpy(buffer.data(), node->second.content.data(), n);
-        return {n, 0};
+        return n;
     }
 
     void close(int fd) noexcept override {
@@ -132,8 +131,9 @@ class TreeReader final : public hwmon::FileReader {
 
     hwmon::IoResult<std::string> readLink(const std::string& path) noexcept override {
         const auto node = nodes_.find(path);
-        if (node != nodes_.end() && node->second.linkTarget) return {*node->second.linkTarget, 0};
-        return {std::nullopt, node != nodes_.end() || listDirectory(path).value ? EINVAL : ENOENT};
+        if (node != nodes_.end() && node->second.linkTarget) return *node->second.linkTarget;
+        return unexpected(node != nodes_.end() || listDirectory(path).has_value() ? EINVAL
+                                                                                  : ENOENT);
     }
 
   private:

@@ -54,23 +54,23 @@ class OneFileReader final : public hwmon::FileReader {
     int closes = 0;
 
     hwmon::IoResult<std::vector<std::string>> listDirectory(const std::string&) noexcept override {
-        return {std::nullopt, ENOTDIR};
+        return unexpected(ENOTDIR);
     }
     hwmon::IoResult<int> open(const std::string&) noexcept override {
-        if (openError != 0) return {std::nullopt, openError};
+        if (openError != 0) return unexpected(openError);
         ++opens;
-        return {3, 0};
+        return 3;
     }
     hwmon::IoResult<std::size_t> readAt0(int, std::span<char> buffer) noexcept override {
-        if (readError != 0) return {std::nullopt, readError};
+        if (readError != 0) return unexpected(readError);
         const std::size_t n = std::min(buffer.size(), content.size());
         std::memcpy(buffer.data(), content.data(), n);
-        return {n, 0};
+        return n;
     }
     bool mayKeepOpen(int) const noexcept override { return true; }
     void close(int) noexcept override { ++closes; }
     hwmon::IoResult<std::string> readLink(const std::string&) noexcept override {
-        return {std::nullopt, EINVAL};
+        return unexpected(EINVAL);
     }
 };
 

@@ -59,11 +59,11 @@ int runCapture(Console& console, const std::string& directory, const std::string
     }
     const std::string shown = terminalSafe(directory);
     const auto captured = hwmon::captureSysfs(*reader, root, directory);
-    if (!captured.value) {
-        console.err << "tessly capture: " << refusal(shown, captured.error) << "\n";
+    if (!captured) {
+        console.err << "tessly capture: " << refusal(shown, captured.error()) << "\n";
         return exitFailure;
     }
-    const auto& summary = *captured.value;
+    const auto& summary = *captured;
     console.out << "Copied " << plural(summary.chips, "hwmon chip", "hwmon chips") << " and "
                 << plural(summary.supplies, "power supply", "power supplies") << " ("
                 << plural(summary.files, "file", "files") << ") from "

@@ -37,7 +37,7 @@ bool sameFile(const struct stat& a, const struct stat& b) noexcept {
 
 template <typename T>
 IoResult<T> failed(int error) {
-    return {.value = std::nullopt, .error = error};
+    return unexpected(error);
 }
 
 }  // namespace
@@ -153,7 +153,7 @@ IoResult<std::vector<std::string>> ConfinedFileReader::listDirectory(
             ::close(fd);
             return failed<std::vector<std::string>>(error);
         }
-        IoResult<std::vector<std::string>> result{.value = std::vector<std::string>{}, .error = 0};
+        IoResult<std::vector<std::string>> result;
         for (;;) {
             errno = 0;
             const dirent* entry = ::readdir(dir);
@@ -162,7 +162,7 @@ IoResult<std::vector<std::string>> ConfinedFileReader::listDirectory(
                 break;
             }
             const std::string_view name = entry->d_name;
-            if (name != "." && name != "..") result.value->emplace_back(name);
+            if (name != "." && name != "..") result->emplace_back(name);
         }
         ::closedir(dir);
         return result;
@@ -186,7 +186,7 @@ IoResult<int> ConfinedFileReader::open(const std::string& path) noexcept {
         const int fd = reopen(pathFd, *rel, O_RDONLY | O_NONBLOCK | O_NOCTTY);
         ::close(pathFd);
         if (fd < 0) return failed<int>(fd == -EAGAIN ? notARegularFile : -fd);
-        return {.value = fd, .error = 0};
+        return fd;
     } catch (const std::bad_alloc&) {
         return failed<int>(ENOMEM);
     }
@@ -220,7 +220,7 @@ IoResult<std::string> ConfinedFileReader::readLink(const std::string& path) noex
         ::close(dirFd);
         if (n < 0) return failed<std::string>(error);
         if (static_cast<std::size_t>(n) >= target.size()) return failed<std::string>(ENAMETOOLONG);
-        return {.value = std::string(target.data(), static_cast<std::size_t>(n)), .error = 0};
+        return std::string(target.data(), static_cast<std::size_t>(n));
     } catch (const std::bad_alloc&) {
         return failed<std::string>(ENOMEM);
     }

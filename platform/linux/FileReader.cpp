@@ -14,16 +14,16 @@ std::string ioErrorText(int error) {
 IoResult<std::string> readSmallFile(FileReader& reader, const std::string& path,
                                     std::size_t limit) noexcept {
     const auto opened = reader.open(path);
-    if (!opened.value) return {.value = std::nullopt, .error = opened.error};
-    const FileHandle handle(reader, *opened.value);
+    if (!opened) return unexpected(opened.error());
+    const FileHandle handle(reader, *opened);
     try {
         std::string text(limit, '\0');
         const auto read = reader.readAt0(handle.fd(), text);
-        if (!read.value) return {.value = std::nullopt, .error = read.error};
-        text.resize(*read.value);
-        return {.value = std::move(text), .error = 0};
+        if (!read) return unexpected(read.error());
+        text.resize(*read);
+        return text;
     } catch (const std::bad_alloc&) {
-        return {.value = std::nullopt, .error = ENOMEM};
+        return unexpected(ENOMEM);
     }
 }
 

@@ -160,15 +160,15 @@ class HwmonSMCDriver final : public SMCDriver {
     // behind the kept keys, wherever their chips are now, and drops those that are gone.
     void discover(double now) noexcept {
         const auto& scan = scan_->scan(now);
-        if (!scan.value) {
+        if (!scan) {
             if (table_) schedule_.discovered(now);
             return;
         }
         try {
             if (!table_) {
-                table_ = buildTable(planSensors(*scan.value), reader_);
+                table_ = buildTable(planSensors(*scan), reader_);
             } else {
-                reopen(*scan.value);
+                reopen(*scan);
             }
         } catch (const std::bad_alloc&) {
             if (!table_) return;

@@ -87,9 +87,9 @@ class HwmonTemperatureServices final : public TemperatureServices {
     // next regular discovery; without one, every listing tries again.
     void discover(double now) noexcept {
         const auto& scan = scan_->scan(now);
-        if (scan.value) {
+        if (scan) {
             try {
-                const SensorPlan plan = planSensors(*scan.value);
+                const SensorPlan plan = planSensors(*scan);
                 std::map<std::string_view, std::shared_ptr<SensorFile>> before;
                 if (set_) {
                     for (const auto& service : set_->services) {

@@ -19,23 +19,21 @@ class PosixFileReader final : public FileReader {
   public:
     IoResult<std::vector<std::string>> listDirectory(const std::string& path) noexcept override {
         DIR* dir = ::opendir(path.c_str());
-        if (dir == nullptr) return {.value = std::nullopt, .error = errno};
+        if (dir == nullptr) return unexpected(errno);
         IoResult<std::vector<std::string>> result;
         try {
-            std::vector<std::string> names;
             for (;;) {
                 errno = 0;
                 const dirent* entry = ::readdir(dir);
                 if (entry == nullptr) {
-                    if (errno != 0) result.error = errno;
+                    if (errno != 0) result = unexpected(errno);
                     break;
                 }
                 const std::string_view name = entry->d_name;
-                if (name != "." && name != "..") names.emplace_back(name);
+                if (name != "." && name != "..") result->emplace_back(name);
             }
-            if (result.error == 0) result.value = std::move(names);
         } catch (const std::bad_alloc&) {
-            result.error = ENOMEM;
+            result = unexpected(ENOMEM);
         }
         ::closedir(dir);
         return result;
@@ -43,13 +41,13 @@ class PosixFileReader final : public FileReader {
 
     IoResult<int> open(const std::string& path) noexcept override {
         const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) return {.value = std::nullopt, .error = errno};
+        if (fd < 0) return unexpected(errno);
         struct stat info {};
         if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
             ::close(fd);
-            return {.value = std::nullopt, .error = notARegularFile};
+            return unexpected(notARegularFile);
         }
-        return {.value = fd, .error = 0};
+        return fd;
     }
 
     // The kernel hands out the lowest free descriptor, so a descriptor numbered within `reserve`
@@ -60,8 +58,8 @@ class PosixFileReader final : public FileReader {
     IoResult<std::size_t> readAt0(int fd, std::span<char> buffer) noexcept override {
         for (;;) {
             const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), 0);
-            if (n >= 0) return {.value = static_cast<std::size_t>(n), .error = 0};
-            if (errno != EINTR) return {.value = std::nullopt, .error = errno};
+            if (n >= 0) return static_cast<std::size_t>(n);
+            if (errno != EINTR) return unexpected(errno);
         }
     }
 
@@ -70,14 +68,14 @@ class PosixFileReader final : public FileReader {
     IoResult<std::string> readLink(const std::string& path) noexcept override {
         std::array<char, 4096> target;
         const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n < 0) return {.value = std::nullopt, .error = errno};
+        if (n < 0) return unexpected(errno);
         if (static_cast<std::size_t>(n) >= target.size()) {
-            return {.value = std::nullopt, .error = ENAMETOOLONG};
+            return unexpected(ENAMETOOLONG);
         }
         try {
-            return {.value = std::string(target.data(), static_cast<std::size_t>(n)), .error = 0};
+            return std::string(target.data(), static_cast<std::size_t>(n));
         } catch (const std::bad_alloc&) {
-            return {.value = std::nullopt, .error = ENOMEM};
+            return unexpected(ENOMEM);
         }
     }
 

@@ -20,17 +20,17 @@ void readInto(SensorReportEntry& entry, FileReader& reader, Unit unit) {
 void report(std::vector<SensorReportEntry>& out, std::string_view root, PayloadFieldOf fieldOf,
             FileReader& reader) {
     const auto scan = scanSysfs(reader, root);
-    if (!scan.value) {
+    if (!scan) {
         out.push_back({std::string(root) + "/class/hwmon",
                        {},
                        {},
                        {},
                        "the hwmon directory cannot be read",
                        std::nullopt,
-                       scan.error});
+                       scan.error()});
         return;
     }
-    const SensorPlan plan = planSensors(*scan.value);
+    const SensorPlan plan = planSensors(*scan);
 
     for (const auto& service : plan.services) {
         const std::string_view name = service.productName;

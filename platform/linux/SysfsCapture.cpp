@@ -161,8 +161,8 @@ class Capture {
         for (const auto classPath : classes) {
             if (failure_ == 0) copyClass(std::string(classPath));
         }
-        if (failure_ != 0) return {.value = std::nullopt, .error = failure_};
-        return {.value = std::move(summary_), .error = 0};
+        if (failure_ != 0) return unexpected(failure_);
+        return std::move(summary_);
     }
 
   private:
@@ -172,8 +172,8 @@ class Capture {
 
     void copyClass(const std::string& classPath) {
         auto entries = reader_.listDirectory(root_ + "/" + classPath);
-        if (!entries.value) {
-            if (entries.error != ENOENT) leaveOut(classPath, entries.error);
+        if (!entries) {
+            if (entries.error() != ENOENT) leaveOut(classPath, entries.error());
             return;
         }
         const Descriptor classDir(directoryAt(destination_, classPath));
@@ -181,8 +181,8 @@ class Capture {
             failure_ = -classDir.get();
             return;
         }
-        std::sort(entries.value->begin(), entries.value->end());
-        for (const auto& name : *entries.value) {
+        std::sort(entries->begin(), entries->end());
+        for (const auto& name : *entries) {
             if (failure_ != 0) return;
             if (plainName(name)) copyEntry(classPath, classDir.get(), name);
         }
@@ -192,13 +192,13 @@ class Capture {
         const std::string shown = classPath + "/" + name;
         const std::string source = root_ + "/" + shown;
         const auto names = reader_.listDirectory(source);
-        if (!names.value) {
-            leaveOut(shown, names.error);  // a link that leads nowhere inside the root, a file
+        if (!names) {
+            leaveOut(shown, names.error());  // a link that leads nowhere inside the root, a file
             return;
         }
         std::string target;
-        if (const auto link = reader_.readLink(source); link.value) {
-            target = deviceTarget(classPath, *link.value);
+        if (const auto link = reader_.readLink(source); link) {
+            target = deviceTarget(classPath, *link);
         }
         Descriptor dir;
         if (!target.empty() && !targets_.contains(target)) {
@@ -218,17 +218,17 @@ class Capture {
                 return;
             }
         }
-        copyFiles(source, dir.get(), shown, *names.value);
+        copyFiles(source, dir.get(), shown, *names);
         const bool hwmon = classPath == classes[0];
-        if (hwmon && !contains(*names.value, "name") && contains(*names.value, "device")) {
+        if (hwmon && !contains(*names, "name") && contains(*names, "device")) {
             // The older layout: the chip's name and attributes are its device's.
-            if (const auto device = reader_.listDirectory(source + "/device"); device.value) {
+            if (const auto device = reader_.listDirectory(source + "/device"); device) {
                 const Descriptor deviceDir(directoryIn(dir.get(), "device"));
                 if (!deviceDir.valid()) {
                     failure_ = -deviceDir.get();
                     return;
                 }
-                copyFiles(source + "/device", deviceDir.get(), shown + "/device", *device.value);
+                copyFiles(source + "/device", deviceDir.get(), shown + "/device", *device);
             }
         }
         ++(hwmon ? summary_.chips : summary_.supplies);
@@ -245,21 +245,23 @@ class Capture {
                 continue;
             }
             const std::string path = source + "/" + name;
-            if (reader_.readLink(path).value) continue;  // device, subsystem, driver, of_node, ...
+            if (reader_.readLink(path).has_value())
+                continue;  // device, subsystem, driver, of_node, ...
             const auto opened = reader_.open(path);
-            if (!opened.value) {
+            if (!opened) {
                 // Directories (power/, wakeup3/, a supply's hwmon child) are not attributes.
-                if (opened.error == notARegularFile && reader_.listDirectory(path).value) continue;
-                leaveOut(shown + "/" + name, opened.error);
+                if (opened.error() == notARegularFile && reader_.listDirectory(path).has_value())
+                    continue;
+                leaveOut(shown + "/" + name, opened.error());
                 continue;
             }
-            const FileHandle file(reader_, *opened.value);
+            const FileHandle file(reader_, *opened);
             const auto read = reader_.readAt0(file.fd(), buffer);
-            if (!read.value || *read.value > maxCapturedFileSize) {
-                leaveOut(shown + "/" + name, read.value ? EFBIG : read.error);
+            if (!read || *read > maxCapturedFileSize) {
+                leaveOut(shown + "/" + name, read ? EFBIG : read.error());
                 continue;
             }
-            const int error = writeFile(dir, name, std::string_view(buffer).substr(0, *read.value));
+            const int error = writeFile(dir, name, std::string_view(buffer).substr(0, *read));
             if (error == EEXIST) {
                 leaveOut(shown + "/" + name, error);  // the place is another entry's
             } else if (error != 0) {
@@ -284,10 +286,10 @@ IoResult<CaptureSummary> captureSysfs(FileReader& reader, std::string_view sysfs
                                       const std::string& destination) noexcept {
     try {
         const Descriptor dir(openDestination(destination));
-        if (!dir.valid()) return {.value = std::nullopt, .error = -dir.get()};
+        if (!dir.valid()) return unexpected(-dir.get());
         return Capture(reader, sysfsRoot, dir.get()).run();
     } catch (const std::bad_alloc&) {
-        return {.value = std::nullopt, .error = ENOMEM};
+        return unexpected(ENOMEM);
     }
 }
 

@@ -19,8 +19,8 @@ bool contains(const std::vector<std::string>& names, std::string_view name) {
 // The readable, non-empty text of a small attribute file, or nothing.
 std::optional<std::string> readText(FileReader& reader, const std::string& path) {
     const auto raw = readSmallFile(reader, path);
-    if (!raw.value) return std::nullopt;
-    std::string text = attributeText(*raw.value);
+    if (!raw) return std::nullopt;
+    std::string text = attributeText(*raw);
     if (text.empty()) return std::nullopt;
     return text;
 }
@@ -84,20 +84,20 @@ ChipScan scanChip(FileReader& reader, const std::string& dir, std::string entry,
     chip.entry = std::move(entry);
     chip.number = number;
     chip.attributeDir = dir;
-    if (const auto link = reader.readLink(dir); link.value) chip.device = deviceOf(*link.value);
+    if (const auto link = reader.readLink(dir); link) chip.device = deviceOf(*link);
     auto listing = reader.listDirectory(dir);
-    if (!listing.value) {
+    if (!listing) {
         chip.ignoredBecause = "the chip's directory cannot be read";
-        chip.error = listing.error;
+        chip.error = listing.error();
         return chip;
     }
-    std::vector<std::string> names = std::move(*listing.value);
+    std::vector<std::string> names = std::move(*listing);
     if (!contains(names, "name") && contains(names, "device")) {
         // Older drivers keep every attribute, the name included, in the parent device.
         auto legacy = reader.listDirectory(dir + "/device");
-        if (legacy.value && contains(*legacy.value, "name")) {
+        if (legacy && contains(*legacy, "name")) {
             chip.attributeDir = dir + "/device";
-            names = std::move(*legacy.value);
+            names = std::move(*legacy);
         }
     }
     collectChannels(reader, chip, names);
@@ -106,12 +106,12 @@ ChipScan scanChip(FileReader& reader, const std::string& dir, std::string entry,
         return chip;
     }
     const auto raw = readSmallFile(reader, chip.attributeDir + "/name");
-    if (!raw.value) {
+    if (!raw) {
         chip.ignoredBecause = "the name file cannot be read";
-        chip.error = raw.error;
+        chip.error = raw.error();
         return chip;
     }
-    std::string name = attributeText(*raw.value);
+    std::string name = attributeText(*raw);
     if (name.empty()) {
         chip.ignoredBecause = "the name file is empty";
         return chip;
@@ -126,11 +126,12 @@ SupplyScan scanSupply(FileReader& reader, std::string dir, std::string name,
     supply.name = std::move(name);
     supply.dir = std::move(dir);
     const auto listing = reader.listDirectory(supply.dir);
-    if (!listing.value) {
-        stray.push_back({supply.dir, "the power supply's directory cannot be read", listing.error});
+    if (!listing) {
+        stray.push_back(
+            {supply.dir, "the power supply's directory cannot be read", listing.error()});
         return supply;
     }
-    const auto& names = *listing.value;
+    const auto& names = *listing;
     if (contains(names, "type")) supply.type = readText(reader, supply.dir + "/type");
     // Scope matters only for batteries; other supplies cost no further read.
     if (supply.type == "Battery" && contains(names, "scope")) {
@@ -139,7 +140,7 @@ SupplyScan scanSupply(FileReader& reader, std::string dir, std::string name,
     supply.hasTemperature = contains(names, "temp");
     if (supply.type == "Battery" && supply.hasTemperature) {
         const auto text = readSmallFile(reader, supply.dir + "/temp");
-        supply.givesTemperature = text.value && parseSysfsInteger(*text.value).has_value();
+        supply.givesTemperature = text && parseSysfsInteger(*text).has_value();
     }
     return supply;
 }
@@ -148,9 +149,9 @@ IoResult<SysfsScan> scan(FileReader& reader, const std::string& root) {
     SysfsScan result;
     const std::string hwmonDir = root + "/class/hwmon";
     auto chips = reader.listDirectory(hwmonDir);
-    if (chips.value) {
+    if (chips) {
         result.hwmonPresent = true;
-        for (auto& entry : *chips.value) {
+        for (auto& entry : *chips) {
             const std::string path = hwmonDir + "/" + entry;
             const auto number = std::string_view(entry).starts_with("hwmon")
                                     ? parseIndex(std::string_view(entry).substr(5))
@@ -163,24 +164,25 @@ IoResult<SysfsScan> scan(FileReader& reader, const std::string& root) {
         }
         std::sort(result.chips.begin(), result.chips.end(),
                   [](const ChipScan& a, const ChipScan& b) { return a.number < b.number; });
-    } else if (chips.error != ENOENT) {
-        return {.value = std::nullopt, .error = chips.error};
+    } else if (chips.error() != ENOENT) {
+        return unexpected(chips.error());
     }
 
     const std::string supplyDir = root + "/class/power_supply";
     auto supplies = reader.listDirectory(supplyDir);
-    if (supplies.value) {
-        std::sort(supplies.value->begin(), supplies.value->end());
-        for (auto& name : *supplies.value) {
+    if (supplies) {
+        std::sort(supplies->begin(), supplies->end());
+        for (auto& name : *supplies) {
             std::string path = supplyDir + "/" + name;
             result.supplies.push_back(
                 scanSupply(reader, std::move(path), std::move(name), result.stray));
         }
-    } else if (supplies.error != ENOENT) {
+    } else if (supplies.error() != ENOENT) {
         // Without the supplies, batteries fall back to their BAT* hwmon chips.
-        result.stray.push_back({supplyDir, "the power supply list cannot be read", supplies.error});
+        result.stray.push_back(
+            {supplyDir, "the power supply list cannot be read", supplies.error()});
     }
-    return {.value = std::move(result), .error = 0};
+    return result;
 }
 
 }  // namespace
@@ -194,7 +196,7 @@ IoResult<SysfsScan> scanSysfs(FileReader& reader, std::string_view sysfsRoot) no
     try {
         return scan(reader, std::string(sysfsRoot));
     } catch (const std::bad_alloc&) {
-        return {.value = std::nullopt, .error = ENOMEM};
+        return unexpected(ENOMEM);
     }
 }
 
@@ -210,7 +212,7 @@ const IoResult<SysfsScan>& SharedScan::scan(double now) noexcept {
     last_ = scanSysfs(reader_, root_);
     takenAt_ = now;
     generation_ = generation;
-    shared_ = last_.value.has_value();
+    shared_ = last_.has_value();
     return last_;
 }
 

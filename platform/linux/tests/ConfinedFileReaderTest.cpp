@@ -40,7 +40,7 @@ class ConfinedFileReaderTest : public ::testing::TestWithParam<Resolution> {
 
     std::optional<std::string> text(const std::string& relative) {
         const auto read = readSmallFile(*reader, root.string() + "/" + relative);
-        return read.value;
+        return read.optional();
     }
 
     TempDir dir;
@@ -53,9 +53,9 @@ TEST_P(ConfinedFileReaderTest, LinksInsideAreFollowedAndNothingOutsideIsEverRead
     ASSERT_TRUE(reader);
     EXPECT_EQ(text("class/hwmon/hwmon0/name"), "coretemp\n");
     const auto chips = reader->listDirectory(root.string() + "/class/hwmon");
-    ASSERT_TRUE(chips.value);
-    EXPECT_EQ(chips.value->size(), 3u);
-    EXPECT_TRUE(reader->readLink(root.string() + "/class/hwmon/hwmon0").value);
+    ASSERT_TRUE(chips);
+    EXPECT_EQ(chips->size(), 3u);
+    EXPECT_TRUE(reader->readLink(root.string() + "/class/hwmon/hwmon0").has_value());
 
     for (const char* escape : {"class/hwmon/hwmon1/secret", "class/hwmon/hwmon2/secret",
                                "class/hwmon/hwmon0/label", "../outside/secret"}) {
@@ -64,13 +64,13 @@ TEST_P(ConfinedFileReaderTest, LinksInsideAreFollowedAndNothingOutsideIsEverRead
     // A directory outside is never listed: its names would show up in the report as paths.
     for (const char* escape : {"class/hwmon/hwmon1", "class/hwmon/hwmon2"}) {
         const auto listing = reader->listDirectory(root.string() + "/" + escape);
-        EXPECT_TRUE(!listing.value || std::find(listing.value->begin(), listing.value->end(),
-                                                "secret") == listing.value->end())
+        EXPECT_TRUE(!listing ||
+                    std::find(listing->begin(), listing->end(), "secret") == listing->end())
             << escape;
     }
     // Paths that do not start with the root are refused outright.
-    EXPECT_EQ(reader->open((outside / "secret").string()).error, EXDEV);
-    EXPECT_EQ(reader->open(root.string() + "x/name").error, EXDEV);
+    EXPECT_EQ(reader->open((outside / "secret").string()).error(), EXDEV);
+    EXPECT_EQ(reader->open(root.string() + "x/name").error(), EXDEV);
 }
 
 TEST_P(ConfinedFileReaderTest, NothingButRegularFilesIsOpened) {
@@ -84,7 +84,8 @@ TEST_P(ConfinedFileReaderTest, NothingButRegularFilesIsOpened) {
         relatives.emplace_back("class/hwmon/hwmon0/temp3_input");
     }
     for (const auto& relative : relatives) {
-        EXPECT_EQ(reader->open(root.string() + "/" + relative).error, notARegularFile) << relative;
+        EXPECT_EQ(reader->open(root.string() + "/" + relative).error(), notARegularFile)
+            << relative;
     }
 }
 
@@ -112,7 +113,7 @@ TEST_P(ConfinedFileReaderTest, NoSensorBeyondTheRootIsReported) {
         if (entry.value) valued.push_back(entry.path);
     }
     EXPECT_EQ(valued, std::vector{root.string() + "/class/hwmon/hwmon0/temp1_input"});
-    EXPECT_EQ(reader->open((sibling / "name").string()).error, EXDEV);
+    EXPECT_EQ(reader->open((sibling / "name").string()).error(), EXDEV);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothResolutions, ConfinedFileReaderTest,
@@ -124,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(BothResolutions, ConfinedFileReaderTest,
 TEST(ConfinedFileReader, TheRootSlashNamesPathsFromSlash) {
     const auto reader = ConfinedFileReader::within("");
     ASSERT_TRUE(reader);
-    EXPECT_TRUE(reader->listDirectory("/proc/self").value);
+    EXPECT_TRUE(reader->listDirectory("/proc/self").has_value());
     EXPECT_FALSE(ConfinedFileReader::within("/nonexistent/tessly-root"));
 }
 

@@ -256,7 +256,7 @@ TEST_F(HwmonTest, ChipsComeAndGoWithoutADiscoveryStorm) {
 TEST_F(HwmonTest, OneWalkServesEveryReaderOfTheTreeAtOnce) {
     tree.add("[class/hwmon/hwmon0]\nname = jc42\ntemp1_input = 40000\n");
     tree.add("[class/hwmon/hwmon1]\nname = thinkpad\nfan1_input = 2000\n");
-    ASSERT_TRUE(scanSysfs(tree.reader(), tree.root()).value);
+    ASSERT_TRUE(scanSysfs(tree.reader(), tree.root()).has_value());
     const std::size_t oneWalk = tree.reader().listings();
     tree.reader().clearCounts();
 
@@ -278,9 +278,9 @@ TEST_F(HwmonTest, OneWalkServesEveryReaderOfTheTreeAtOnce) {
 
     tree.reader().failListing(tree.path("class/hwmon"), EIO);
     clock.advance(1);
-    EXPECT_FALSE(scan->scan(clock.monotonicNow()).value);
+    EXPECT_FALSE(scan->scan(clock.monotonicNow()).has_value());
     tree.reader().clearFaults();
-    EXPECT_TRUE(scan->scan(clock.monotonicNow()).value);
+    EXPECT_TRUE(scan->scan(clock.monotonicNow()).has_value());
     changes.changed();
     tree.reader().clearCounts();
     scan->scan(clock.monotonicNow());

@@ -61,8 +61,8 @@ TEST(SysfsCaptureTest, EveryMachineReadsBackAsItself) {
         const SysfsTree tree = SysfsTree::fixture(name);
         const std::string copy = scratch.path(name);
         const auto captured = capture(tree.root(), copy);
-        ASSERT_TRUE(captured.value) << captured.error;
-        EXPECT_GT(captured.value->files, 0u);
+        ASSERT_TRUE(captured) << captured.error();
+        EXPECT_GT(captured->files, 0u);
         EXPECT_EQ(report(copy), report(tree.root()));
     }
     // A chip keeps the device it links to; serial numbers stay home.
@@ -92,21 +92,21 @@ temp = 305
 
     const SysfsTree scratch;
     const auto captured = capture(tree.root(), scratch.path("copy"));
-    ASSERT_TRUE(captured.value) << captured.error;
+    ASSERT_TRUE(captured) << captured.error();
     EXPECT_EQ(
         listing(scratch.path("copy")),
         (std::vector<std::string>{"class/hwmon/hwmon0/name", "class/hwmon/hwmon0/temp1_input",
                                   "class/power_supply/BAT0/temp", "class/power_supply/BAT0/type"}));
     std::vector<std::string> leftOut;
-    for (const auto& left : captured.value->leftOut)
+    for (const auto& left : captured->leftOut)
         leftOut.push_back(left.path + ": " + ioErrorText(left.error));
     EXPECT_EQ(leftOut.size(), 4u);
     EXPECT_EQ(leftOut.at(0), "class/hwmon/hwmon0/temp2_input: not a regular file");
     EXPECT_EQ(leftOut.at(1), "class/hwmon/hwmon0/temp4_input: " + ioErrorText(EFBIG));
     EXPECT_TRUE(leftOut.at(2).starts_with("class/hwmon/hwmon1: "));
     EXPECT_TRUE(leftOut.at(3).starts_with("class/hwmon/hwmon2: "));
-    EXPECT_EQ(captured.value->chips, 1u);
-    EXPECT_EQ(captured.value->supplies, 1u);
+    EXPECT_EQ(captured->chips, 1u);
+    EXPECT_EQ(captured->supplies, 1u);
 }
 
 // Only a new or empty directory is written into, never through a link.
@@ -121,8 +121,8 @@ TEST(SysfsCaptureTest, TheCopyGoesOnlyIntoANewOrEmptyDirectory) {
     };
     for (const auto& [name, error] : cases) {
         const auto captured = capture(tree.root(), scratch.path(name));
-        EXPECT_EQ(captured.error, error) << name;
-        EXPECT_EQ(captured.value.has_value(), error == 0) << name;
+        EXPECT_EQ(captured.error(), error) << name;
+        EXPECT_EQ(captured.has_value(), error == 0) << name;
     }
     EXPECT_TRUE(fs::exists(scratch.path("empty/class/hwmon/hwmon0/name")));
     EXPECT_EQ(listing(scratch.path("full")), std::vector<std::string>{"file"});

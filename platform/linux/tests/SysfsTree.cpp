@@ -38,7 +38,7 @@ IoResult<std::vector<std::string>> FaultyFileReader::listDirectory(
     const std::string& path) noexcept {
     ++listings_;
     if (const auto it = listErrors_.find(resolved(path)); it != listErrors_.end()) {
-        return {.value = std::nullopt, .error = it->second};
+        return unexpected(it->second);
     }
     return FileReader::Default().listDirectory(path);
 }
@@ -47,7 +47,7 @@ IoResult<int> FaultyFileReader::open(const std::string& path) noexcept {
     ++opens_;
     openedPaths_.push_back(path);
     auto opened = FileReader::Default().open(path);
-    if (opened.value) paths_[*opened.value] = {path, resolved(path)};
+    if (opened) paths_[*opened] = {path, resolved(path)};
     return opened;
 }
 
@@ -63,9 +63,9 @@ IoResult<std::size_t> FaultyFileReader::readAt0(int fd, std::span<char> buffer) 
     ++reads_;
     const auto path = paths_.find(fd);
     if (path != paths_.end()) {
-        if (goneFds_.contains(fd)) return {.value = std::nullopt, .error = ENODEV};
+        if (goneFds_.contains(fd)) return unexpected(ENODEV);
         if (const auto it = readErrors_.find(path->second.second); it != readErrors_.end()) {
-            return {.value = std::nullopt, .error = it->second};
+            return unexpected(it->second);
         }
     }
     return FileReader::Default().readAt0(fd, buffer);

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Expected.h"
+
 namespace tessly::hwmon {
 
 // The error of an open that found no regular file (a FIFO, socket, device or directory where an
@@ -29,10 +31,7 @@ std::string ioErrorText(int error);
 
 // The outcome of one operation: the value, or the errno of the failure that prevented it.
 template <typename T>
-struct IoResult {
-    std::optional<T> value;  // present on success
-    int error = 0;           // the errno when value is absent
-};
+using IoResult = Expected<T, int>;
 
 class FileReader {
   public:
