@@ -39,8 +39,7 @@ const ContainerPlaces* containerPlaces(std::string_view groupID) {
         NSFileManager* files = NSFileManager.defaultManager;
         // On macOS the system names a location of the right form even for a group the
         // application is not entitled to, so this rarely falls through.
-        auto container =
-            pathOf([files containerURLForSecurityApplicationGroupIdentifier:group]);
+        auto container = pathOf([files containerURLForSecurityApplicationGroupIdentifier:group]);
         if (!container) {
             const auto home = pathOf(files.homeDirectoryForCurrentUser);
             if (!home) return nullptr;
