@@ -3,7 +3,7 @@
 #include <TesslyKit/SharedContainer.h>
 
 #include <cerrno>
-#include <new>
+#include <utility>
 
 namespace tessly {
 
@@ -16,54 +16,49 @@ bool ControlReader::same(const Identity& a, const Identity& b) noexcept {
 }
 
 const ControlStatus& ControlReader::read() {
-    try {
-        const auto* container = SharedContainer::lookUpControlDirectory();
-        if (container != nullptr) {
-            // Built again only when the directory moved (HOME or XDG_STATE_HOME changed).
-            if (!container_ || container->native() != container_->native()) {
-                container_ = *container;
-                file_ = *container / "control.json";
-            }
-            const std::filesystem::path& file = file_;
-            struct stat info {};
-            if (::stat(file.c_str(), &info) == 0) {
-#ifdef __APPLE__
-                const Identity now{info.st_dev,  info.st_ino,       info.st_mode,
-                                   info.st_size, info.st_mtimespec, info.st_ctimespec};
-#else
-                const Identity now{info.st_dev,  info.st_ino,  info.st_mode,
-                                   info.st_size, info.st_mtim, info.st_ctim};
-#endif
-                const bool sameFile = last_.file.native() == file.native();
-                if (identity_ && same(*identity_, now) && sameFile) return last_;
-                last_ = controlStatus();
-                // Kept only when this read found the file it looked at; a file replaced between
-                // the stat and the read is simply read again next time.
-                identity_.reset();
-                if (last_.state != ControlStatus::State::missing &&
-                    last_.state != ControlStatus::State::unavailable) {
-                    identity_ = now;
-                }
-                lastMissing_ = 0;
-                return last_;
-            }
-            // Still no file where there was none: nothing more to look at.
-            if ((errno == ENOENT || errno == ENOTDIR) && errno == lastMissing_ &&
-                last_.file.native() == file.native()) {
-                return last_;
-            }
+    const auto* container = SharedContainer::lookUpControlDirectory();
+    if (container != nullptr) {
+        // Built again only when the directory moved (HOME or XDG_STATE_HOME changed); both are
+        // built before either is kept, so an allocation failure leaves them as they were.
+        if (!container_ || container->native() != container_->native()) {
+            std::filesystem::path file = *container / "control.json";
+            std::filesystem::path directory = *container;
+            container_ = std::move(directory);
+            file_ = std::move(file);
         }
-        identity_.reset();
-        last_ = controlStatus();
-        lastMissing_ = last_.state == ControlStatus::State::missing ? last_.error : 0;
-        return last_;
-    } catch (const std::bad_alloc&) {
-        identity_.reset();
-        last_ = ControlStatus{};
-        last_.state = ControlStatus::State::unavailable;
-        last_.error = ENOMEM;
-        return last_;
+        const std::filesystem::path& file = file_;
+        struct stat info {};
+        if (::stat(file.c_str(), &info) == 0) {
+#ifdef __APPLE__
+            const Identity now{info.st_dev,  info.st_ino,       info.st_mode,
+                               info.st_size, info.st_mtimespec, info.st_ctimespec};
+#else
+            const Identity now{info.st_dev,  info.st_ino,  info.st_mode,
+                               info.st_size, info.st_mtim, info.st_ctim};
+#endif
+            const bool sameFile = last_.file.native() == file.native();
+            if (identity_ && same(*identity_, now) && sameFile) return last_;
+            last_ = controlStatus();
+            // Kept only when this read found the file it looked at; a file replaced between
+            // the stat and the read is simply read again next time.
+            identity_.reset();
+            if (last_.state != ControlStatus::State::missing &&
+                last_.state != ControlStatus::State::unavailable) {
+                identity_ = now;
+            }
+            lastMissing_ = 0;
+            return last_;
+        }
+        // Still no file where there was none: nothing more to look at.
+        if ((errno == ENOENT || errno == ENOTDIR) && errno == lastMissing_ &&
+            last_.file.native() == file.native()) {
+            return last_;
+        }
     }
+    identity_.reset();
+    last_ = controlStatus();
+    lastMissing_ = last_.state == ControlStatus::State::missing ? last_.error : 0;
+    return last_;
 }
 
 }  // namespace tessly

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -45,44 +44,32 @@ std::string reasonText(const std::filesystem::path& directory, int error) {
 
 }  // namespace
 
-PublisherLock PublisherLock::acquire() noexcept {
-    try {
-        const auto container = SharedContainer::directory();
-        if (!container) return {Outcome::unavailable, -1, "no home directory is known"};
-        std::error_code ignored;
-        std::filesystem::create_directories(*container, ignored);
-        return acquire(*container);
-    } catch (const std::bad_alloc&) {
-        return {Outcome::unavailable, -1};
-    }
+PublisherLock PublisherLock::acquire() {
+    const auto container = SharedContainer::directory();
+    if (!container) return {Outcome::unavailable, -1, "no home directory is known"};
+    std::error_code ignored;
+    std::filesystem::create_directories(*container, ignored);
+    return acquire(*container);
 }
 
-PublisherLock PublisherLock::acquire(const std::filesystem::path& directory) noexcept {
-    try {
-        const int fd = openDirectory(directory);
-        if (fd < 0) return {Outcome::unavailable, -1, reasonText(directory, errno)};
-        for (int attempt = 1;; ++attempt) {
-            if (lockRetrying(fd, LOCK_EX) == 0) return {Outcome::held, fd};
-            const int error = errno;
-            if (error != EWOULDBLOCK || attempt == heldElsewhereTries) {
-                ::close(fd);
-                if (error == EWOULDBLOCK) return {Outcome::heldElsewhere, -1};
-                return {Outcome::unavailable, -1, reasonText(directory, error)};
-            }
-            std::this_thread::sleep_for(heldElsewherePause);
+PublisherLock PublisherLock::acquire(const std::filesystem::path& directory) {
+    const int fd = openDirectory(directory);
+    if (fd < 0) return {Outcome::unavailable, -1, reasonText(directory, errno)};
+    for (int attempt = 1;; ++attempt) {
+        if (lockRetrying(fd, LOCK_EX) == 0) return {Outcome::held, fd};
+        const int error = errno;
+        if (error != EWOULDBLOCK || attempt == heldElsewhereTries) {
+            ::close(fd);
+            if (error == EWOULDBLOCK) return {Outcome::heldElsewhere, -1};
+            return {Outcome::unavailable, -1, reasonText(directory, error)};
         }
-    } catch (const std::bad_alloc&) {
-        return {Outcome::unavailable, -1};
+        std::this_thread::sleep_for(heldElsewherePause);
     }
 }
 
 PublisherLock::Holder PublisherLock::probe() noexcept {
-    try {
-        const auto container = SharedContainer::directory();
-        return container ? probe(*container) : Holder::none;
-    } catch (const std::bad_alloc&) {
-        return Holder::unknown;
-    }
+    const auto container = SharedContainer::directory();
+    return container ? probe(*container) : Holder::none;
 }
 
 PublisherLock::Holder PublisherLock::probe(const std::filesystem::path& directory) noexcept {

@@ -86,8 +86,8 @@ unsigned connectionLimit() noexcept {
 }
 
 // A bound, listening, non-blocking socket on the address (the first of the name's addresses that
-// can be bound), or -1 with the reason in `error`.
-int listenOn(const ListenAddress& address, std::string& error) {
+// can be bound), or why none could be.
+Expected<int, std::string> listenOn(const ListenAddress& address) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -96,18 +96,18 @@ int listenOn(const ListenAddress& address, std::string& error) {
     const std::string port = std::to_string(address.port);
     if (const int failed = ::getaddrinfo(address.host.c_str(), port.c_str(), &hints, &found);
         failed != 0) {
-        error = failed == EAI_SYSTEM ? std::generic_category().message(errno)
-                                     : std::string(::gai_strerror(failed));
-        return -1;
+        return unexpected(failed == EAI_SYSTEM ? std::generic_category().message(errno)
+                                               : std::string(::gai_strerror(failed)));
     }
     int socket = -1;
+    int error = 0;
     for (const addrinfo* candidate = found; candidate != nullptr && socket < 0;
          candidate = candidate->ai_next) {
         socket =
             ::socket(candidate->ai_family, candidate->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                      candidate->ai_protocol);
         if (socket < 0) {
-            error = std::generic_category().message(errno);
+            error = errno;
             continue;
         }
         // SO_REUSEADDR alone, so a restart can bind while the last one's connections linger;
@@ -121,12 +121,13 @@ int listenOn(const ListenAddress& address, std::string& error) {
         (void)::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         if (::bind(socket, candidate->ai_addr, candidate->ai_addrlen) != 0 ||
             ::listen(socket, listenBacklog) != 0) {
-            error = std::generic_category().message(errno);
+            error = errno;
             ::close(socket);
             socket = -1;
         }
     }
     ::freeaddrinfo(found);
+    if (socket < 0) return unexpected(std::generic_category().message(error));
     return socket;
 }
 
@@ -140,13 +141,31 @@ int boundPort(int socket) noexcept {
     return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
 }
 
+// Queues `body` as the answer to the connection's request; `allow` may be empty.
+MHD_Result queue(MHD_Connection* connection, unsigned status, const char* contentType,
+                 const char* allow, std::string_view body, MHD_ResponseMemoryMode mode) noexcept {
+    MHD_Response* reply =
+        MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), mode);
+    if (reply == nullptr) return MHD_NO;
+    bool ok = MHD_add_response_header(reply, MHD_HTTP_HEADER_CONTENT_TYPE, contentType) == MHD_YES;
+    if (*allow != '\0') {
+        ok = ok && MHD_add_response_header(reply, MHD_HTTP_HEADER_ALLOW, allow) == MHD_YES;
+    }
+    const MHD_Result queued = ok ? MHD_queue_response(connection, status, reply) : MHD_NO;
+    MHD_destroy_response(reply);
+    return queued;
+}
+
 // Called on the server's one polling thread once a request's head has been read, then for each
 // piece of its body, then once more when it is complete. A GET or HEAD is answered when complete,
 // so the connection stays open for the next request (any body is read and dropped, a piece the
 // size of the connection's memory at a time); other methods are refused at once, and their
 // connection closed without reading the body. MHD_NO closes the connection unanswered, where
-// memory ran out.
-MHD_Result answer(void* clock, MHD_Connection* connection, const char* url, const char* method,
+// the server itself runs out of memory.
+//
+// This is the scrape's boundary: an allocation failure while answering is answered 503 from
+// text that needs no allocation, and the server goes on with the next request.
+MHD_Result answer(void* respond, MHD_Connection* connection, const char* url, const char* method,
                   const char* /*version*/, const char* /*uploadData*/, std::size_t* uploadSize,
                   void** state) noexcept {
     static int headRead;
@@ -158,23 +177,13 @@ MHD_Result answer(void* clock, MHD_Connection* connection, const char* url, cons
     }
     try {
         const MetricsResponse response =
-            metricsResponse(method, url, static_cast<Clock*>(clock)->wallNow());
-        MHD_Response* reply = MHD_create_response_from_buffer(
-            response.body.size(), const_cast<char*>(response.body.data()), MHD_RESPMEM_MUST_COPY);
-        if (reply == nullptr) return MHD_NO;
-        bool ok = MHD_add_response_header(reply, MHD_HTTP_HEADER_CONTENT_TYPE,
-                                          response.contentType.c_str()) == MHD_YES;
-        if (!response.allow.empty()) {
-            ok = ok && MHD_add_response_header(reply, MHD_HTTP_HEADER_ALLOW,
-                                               response.allow.c_str()) == MHD_YES;
-        }
-        const MHD_Result queued =
-            ok ? MHD_queue_response(connection, static_cast<unsigned>(response.status), reply)
-               : MHD_NO;
-        MHD_destroy_response(reply);
-        return queued;
+            (*static_cast<const MetricsServer::Responder*>(respond))(method, url);
+        return queue(connection, static_cast<unsigned>(response.status),
+                     response.contentType.c_str(), response.allow.c_str(), response.body,
+                     MHD_RESPMEM_MUST_COPY);
     } catch (const std::bad_alloc&) {
-        return MHD_NO;
+        return queue(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=utf-8", "",
+                     "Out of memory; try again.\n", MHD_RESPMEM_PERSISTENT);
     }
 }
 
@@ -222,37 +231,52 @@ MetricsResponse metricsResponse(std::string_view method, std::string_view path, 
     return response;
 }
 
-int runMetricsServer(Console& console, const ListenAddress& address) {
+Expected<std::unique_ptr<MetricsServer>, std::string> MetricsServer::start(
+    const ListenAddress& address, Responder respond) {
     const unsigned connections = connectionLimit();
-    std::string error;
-    const int socket = listenOn(address, error);
-    if (socket < 0) {
-        console.err << "tessly: cannot listen on "
-                    << terminalSafe(shownAddress(address.host, address.port)) << ": "
-                    << terminalSafe(error) << "\n";
-        return exitFailure;
+    std::unique_ptr<MetricsServer> server(new MetricsServer(std::move(respond), 0));
+    const auto socket = listenOn(address);
+    if (!socket) {
+        return unexpected("cannot listen on " + shownAddress(address.host, address.port) + ": " +
+                          socket.error());
     }
-    const int port = boundPort(socket);
+    const int port = boundPort(*socket);
+    server->port_ = port;
     // One thread waits on epoll for every connection and answers each request as its head
     // completes, so a client that is slow, silent or sends too much holds nothing but its own
-    // connection's slot and memory. The console's clock, which takes one thread at a time, is
-    // only ever read on that thread.
-    MHD_Daemon* server = MHD_start_daemon(
+    // connection's slot and memory.
+    server->daemon_ = MHD_start_daemon(
         MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL, 0, nullptr, nullptr, &answer,
-        &console.clock, MHD_OPTION_LISTEN_SOCKET, socket, MHD_OPTION_CONNECTION_LIMIT, connections,
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, connectionMemory, MHD_OPTION_CONNECTION_TIMEOUT,
-        connectionTimeout, MHD_OPTION_END);
-    if (server == nullptr) {
+        &server->respond_, MHD_OPTION_LISTEN_SOCKET, *socket, MHD_OPTION_CONNECTION_LIMIT,
+        connections, MHD_OPTION_CONNECTION_MEMORY_LIMIT, connectionMemory,
+        MHD_OPTION_CONNECTION_TIMEOUT, connectionTimeout, MHD_OPTION_END);
+    if (server->daemon_ == nullptr) {
         const int reason = errno;
-        ::close(socket);
-        console.err << "tessly: cannot serve on " << terminalSafe(shownAddress(address.host, port))
-                    << (reason != 0 ? ": " + std::generic_category().message(reason)
-                                    : std::string())
-                    << "\n";
+        ::close(*socket);
+        return unexpected(
+            "cannot serve on " + shownAddress(address.host, port) +
+            (reason != 0 ? ": " + std::generic_category().message(reason) : std::string()));
+    }
+    return server;
+}
+
+MetricsServer::~MetricsServer() {
+    if (daemon_ != nullptr) MHD_stop_daemon(daemon_);
+}
+
+int runMetricsServer(Console& console, const ListenAddress& address) {
+    // The console's clock, which takes one thread at a time, is only ever read on the server's.
+    Clock& clock = console.clock;
+    const auto server = MetricsServer::start(address, [&clock](auto method, auto path) {
+        return metricsResponse(method, path, clock.wallNow());
+    });
+    if (!server) {
+        console.err << "tessly: " << terminalSafe(server.error()) << "\n";
         return exitFailure;
     }
-    console.out << "tessly: serving http://" << terminalSafe(shownAddress(address.host, port))
-                << "/metrics" << std::endl;
+    console.out << "tessly: serving http://"
+                << terminalSafe(shownAddress(address.host, (*server)->port())) << "/metrics"
+                << std::endl;
     for (;;) {
         ::pause();  // until a signal ends the process
     }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,7 +87,9 @@ std::string_view versionText() noexcept {
     return TESSLY_VERSION_TEXT;
 }
 
-int tesslyMain(int argc, const char* const* argv, Console& console) {
+namespace {
+
+int runCommandLine(int argc, const char* const* argv, Console& console) {
     CLI::App app{"Reads, watches and steers the Tessly sensor agent.", "tessly"};
     app.set_version_flag("--version", "tessly " + std::string(versionText()),
                          "Print the version and exit");
@@ -217,6 +220,18 @@ int tesslyMain(int argc, const char* const* argv, Console& console) {
         return address ? runMetricsServer(console, *address) : exitUsage;  // refused while parsing
     }
     return exitUsage;  // require_subcommand makes this unreachable
+}
+
+}  // namespace
+
+int tesslyMain(int argc, const char* const* argv, Console& console) {
+    try {
+        return runCommandLine(argc, argv, console);
+    } catch (const std::bad_alloc&) {
+        // The command's one boundary: whatever it was doing ends here, said without allocating.
+        console.err << "tessly: out of memory\n";
+        return exitFailure;
+    }
 }
 
 }  // namespace tessly::cli

@@ -81,8 +81,7 @@ class TreeReader final : public hwmon::FileReader {
 
     std::size_t openFiles() const noexcept { return open_.size(); }
 
-    hwmon::IoResult<std::vector<std::string>> listDirectory(
-        const std::string& path) noexcept override {
+    hwmon::IoResult<std::vector<std::string>> listDirectory(const std::string& path) override {
         const std::string prefix = path + "/";
         std::set<std::string> names;
         for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
@@ -126,7 +125,7 @@ class TreeReader final : public hwmon::FileReader {
         FUZZ_CHECK(open_.erase(fd) == 1);  // closed once, and only when open
     }
 
-    hwmon::IoResult<std::string> readLink(const std::string& path) noexcept override {
+    hwmon::IoResult<std::string> readLink(const std::string& path) override {
         const auto node = nodes_.find(path);
         if (node != nodes_.end() && node->second.linkTarget) return *node->second.linkTarget;
         return unexpected(node != nodes_.end() || listDirectory(path).has_value() ? EINVAL

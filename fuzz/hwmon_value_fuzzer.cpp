@@ -53,7 +53,7 @@ class OneFileReader final : public hwmon::FileReader {
     int opens = 0;
     int closes = 0;
 
-    hwmon::IoResult<std::vector<std::string>> listDirectory(const std::string&) noexcept override {
+    hwmon::IoResult<std::vector<std::string>> listDirectory(const std::string&) override {
         return unexpected(ENOTDIR);
     }
     hwmon::IoResult<int> open(const std::string&) noexcept override {
@@ -69,7 +69,7 @@ class OneFileReader final : public hwmon::FileReader {
     }
     bool mayKeepOpen(int) const noexcept override { return true; }
     void close(int) noexcept override { ++closes; }
-    hwmon::IoResult<std::string> readLink(const std::string&) noexcept override {
+    hwmon::IoResult<std::string> readLink(const std::string&) override {
         return unexpected(EINVAL);
     }
 };

@@ -1,7 +1,11 @@
 // tessly-helper: reads no settings and takes no arguments but --help and --version, which say
 // what it is (and from which its manual page is generated).
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <string_view>
 
 #include "agent/AgentProcess.h"
@@ -31,9 +35,8 @@ constexpr std::string_view usage =
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n";
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The agent itself; main only adds the one answer to an allocation failure that no tick caught.
+int runAgent(int argc, char** argv) {
     if (argc > 1) {
         const std::string_view argument = argv[1];
         if (argc == 2 && argument == "--help") {
@@ -54,4 +57,19 @@ int main(int argc, char** argv) {
     tessly::AgentProcess process;
     if (const auto status = process.setUp()) return *status;
     return process.run();
+}
+
+}  // namespace
+
+// Each tick catches its own allocation failure, and the agent goes on. One met while setting up
+// (the lock, the tick timer, the device events) or by the loop itself ends the agent with a
+// failure, said without allocating.
+int main(int argc, char** argv) {
+    try {
+        return runAgent(argc, argv);
+    } catch (const std::bad_alloc&) {
+        constexpr std::string_view line = "Tessly Helper: out of memory\n";
+        (void)!::write(STDERR_FILENO, line.data(), line.size());
+        return EXIT_FAILURE;
+    }
 }

@@ -200,6 +200,18 @@ TEST_F(Commands, StopWaitsForTheAgentsLockToBeReleased) {
               "stands for every agent launched before it.\n");
 }
 
+// Memory that runs out anywhere in a command ends that command, and only it, with status 1.
+TEST_F(Commands, ACommandThatRunsOutOfMemoryFailsAndTheNextOneRuns) {
+    std::optional<PublisherLock> agent(PublisherLock::acquire());
+    duringPause = [] { throw std::bad_alloc(); };  // while `stop` waits for the agent
+    const auto outcome = run({"control", "stop"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "tessly: out of memory\n");
+    duringPause = nullptr;
+    agent.reset();
+    EXPECT_EQ(run({"control", "stop"}).status, 0);
+}
+
 // Export prints, or replaces a regular file atomically; without a current payload the file is
 // emptied. Anything but a regular file, a link to one or nothing is refused and left alone.
 TEST_F(Commands, ExportReplacesOnlyARegularFileOrNothing) {

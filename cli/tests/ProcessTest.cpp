@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/MetricsServer.h"
 #include "testing/Scratch.h"
 
 namespace tessly::cli::testing {
@@ -288,6 +289,23 @@ int freePort() {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
     ::close(fd);
     return ntohs(address.sin_port);
+}
+
+// A scrape that runs out of memory is answered 503, and the server serves the next one.
+TEST(MetricsServer, AScrapeThatRunsOutOfMemoryIsAnswered503AndTheNextIsServed) {
+    int requests = 0;  // on the server's thread only
+    const auto server = MetricsServer::start({"127.0.0.1", 0}, [&](auto, auto) {
+        if (++requests == 1) throw std::bad_alloc();
+        return MetricsResponse{.contentType = "text/plain", .body = "served\n", .allow = ""};
+    });
+    ASSERT_TRUE(server) << server.error();
+    const auto failed = roundTrip((*server)->port(), scrape);
+    ASSERT_TRUE(failed);
+    EXPECT_TRUE(failed->starts_with("HTTP/1.1 503 ")) << *failed;
+    const auto served = roundTrip((*server)->port(), scrape);
+    ASSERT_TRUE(served);
+    EXPECT_TRUE(served->starts_with("HTTP/1.1 200 ") && served->ends_with("\r\n\r\nserved\n"))
+        << *served;
 }
 
 class Exporter : public TesslyProcess {

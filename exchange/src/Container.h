@@ -29,13 +29,15 @@ struct ContainerPlaces {
 // payload: a directory of this user's, closed to others). The places are held for the calling
 // thread and stay valid until that thread's next call, which rebuilds them only when the lookup
 // gives other places, so the every-second lookup copies nothing and makes no system call. Reads
-// the process environment, so it must not race with setenv. Never throws.
-const ContainerPlaces* containerPlaces(std::string_view groupID) noexcept;
+// the process environment, so it must not race with setenv. Throws only std::bad_alloc, which
+// the public call that asked turns into its answer for "no location".
+const ContainerPlaces* containerPlaces(std::string_view groupID);
 
 // The looked-up directory that holds the exchange file `fileName`: control.json's own directory
 // for it, the payload's for every other file (sensors.json and its temporaries). Null where
-// there is no location. Valid as the pointers of SharedContainer::lookUpDirectory().
-const std::filesystem::path* directoryOf(std::string_view fileName) noexcept;
+// there is no location. Valid as the pointers of SharedContainer::lookUpDirectory(). Throws as
+// containerPlaces does.
+const std::filesystem::path* directoryOf(std::string_view fileName);
 
 // Where macOS names no container: "<home>/Library/Group Containers/<groupID>".
 inline std::filesystem::path fallbackContainer(const std::filesystem::path& home,

@@ -264,91 +264,82 @@ FileContent lookupFailure(int error) {
 
 }  // namespace
 
-FileContent readSmallRegularFile(const std::filesystem::path& file) noexcept {
-    try {
-        // Look before opening, so that a FIFO or a device is never opened at all (opening some
-        // devices has effects); then check the opened file again, in case the entry was swapped.
-        struct stat before {};
-        if (::stat(file.c_str(), &before) != 0) return lookupFailure(errno);
-        if (!S_ISREG(before.st_mode)) return failure(ReadFailure::notRegular);
+FileContent readSmallRegularFile(const std::filesystem::path& file) {
+    // Look before opening, so that a FIFO or a device is never opened at all (opening some
+    // devices has effects); then check the opened file again, in case the entry was swapped.
+    struct stat before {};
+    if (::stat(file.c_str(), &before) != 0) return lookupFailure(errno);
+    if (!S_ISREG(before.st_mode)) return failure(ReadFailure::notRegular);
 
-        // O_NONBLOCK: should a FIFO be swapped in after the stat, neither open nor read blocks.
-        const UniqueFd fd(openRetrying(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-        if (!fd) return lookupFailure(errno);
-        struct stat opened {};
-        if (::fstat(fd.get(), &opened) != 0) return failure(ReadFailure::failed, errno);
-        if (!S_ISREG(opened.st_mode)) return failure(ReadFailure::notRegular);
-        if (opened.st_size < 0 || static_cast<std::uintmax_t>(opened.st_size) > maxFileSize) {
-            return failure(ReadFailure::tooLarge);
-        }
-
-        // Read to the end, allowing one byte beyond the cap to notice a file that grew.
-        std::string bytes(static_cast<std::size_t>(opened.st_size) + 1, '\0');
-        std::size_t filled = 0;
-        for (;;) {
-            if (filled == bytes.size()) {
-                if (bytes.size() > maxFileSize) return failure(ReadFailure::tooLarge);
-                bytes.resize(std::min(bytes.size() * 2, maxFileSize + 1));
-            }
-            const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
-            if (got < 0) {
-                if (errno == EINTR) continue;
-                return failure(ReadFailure::failed, errno);
-            }
-            if (got == 0) break;
-            const std::size_t asked = bytes.size() - filled;
-            filled += static_cast<std::size_t>(got);
-            // A regular file reads short only at its end: once the size it had when opened has
-            // come in short of the buffer, the file is whole without another read.
-            if (static_cast<std::size_t>(got) < asked &&
-                filled == static_cast<std::size_t>(opened.st_size)) {
-                break;
-            }
-        }
-        if (filled > maxFileSize) return failure(ReadFailure::tooLarge);
-        bytes.resize(filled);
-        return {std::move(bytes), ReadFailure::none, 0};
-    } catch (const std::bad_alloc&) {
-        return failure(ReadFailure::failed, ENOMEM);
+    // O_NONBLOCK: should a FIFO be swapped in after the stat, neither open nor read blocks.
+    const UniqueFd fd(openRetrying(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd) return lookupFailure(errno);
+    struct stat opened {};
+    if (::fstat(fd.get(), &opened) != 0) return failure(ReadFailure::failed, errno);
+    if (!S_ISREG(opened.st_mode)) return failure(ReadFailure::notRegular);
+    if (opened.st_size < 0 || static_cast<std::uintmax_t>(opened.st_size) > maxFileSize) {
+        return failure(ReadFailure::tooLarge);
     }
+
+    // Read to the end, allowing one byte beyond the cap to notice a file that grew.
+    std::string bytes(static_cast<std::size_t>(opened.st_size) + 1, '\0');
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) {
+            if (bytes.size() > maxFileSize) return failure(ReadFailure::tooLarge);
+            bytes.resize(std::min(bytes.size() * 2, maxFileSize + 1));
+        }
+        const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return failure(ReadFailure::failed, errno);
+        }
+        if (got == 0) break;
+        const std::size_t asked = bytes.size() - filled;
+        filled += static_cast<std::size_t>(got);
+        // A regular file reads short only at its end: once the size it had when opened has
+        // come in short of the buffer, the file is whole without another read.
+        if (static_cast<std::size_t>(got) < asked &&
+            filled == static_cast<std::size_t>(opened.st_size)) {
+            break;
+        }
+    }
+    if (filled > maxFileSize) return failure(ReadFailure::tooLarge);
+    bytes.resize(filled);
+    return {std::move(bytes), ReadFailure::none, 0};
 }
 
 std::size_t removeStaleTemporaries(const std::filesystem::path& directory,
-                                   std::string_view fileName, double minAgeSeconds) noexcept {
-    try {
-        if (!isPlainFileName(fileName) || std::isnan(minAgeSeconds)) return 0;
-        const int fd = openRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return 0;
-        const std::unique_ptr<DIR, DirCloser> listing(::fdopendir(fd));  // owns fd once open
-        if (!listing) {
-            ::close(fd);
-            return 0;
-        }
-        const int dir = ::dirfd(listing.get());
-        std::vector<std::string> candidates;  // collected first: no unlinking while listing
-        while (const dirent* entry = ::readdir(listing.get())) {
-            if (isTemporaryName(entry->d_name, fileName)) candidates.emplace_back(entry->d_name);
-        }
-
-        const double now =
-            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-                .count();
-        std::size_t removed = 0;
-        for (const std::string& name : candidates) {
-            struct stat info {};
-            if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-                !S_ISREG(info.st_mode)) {
-                continue;
-            }
-            const double age = now - static_cast<double>(info.st_mtime);
-            if (age >= minAgeSeconds && ::unlinkat(dir, name.c_str(), 0) == 0) {
-                ++removed;
-            }
-        }
-        return removed;
-    } catch (const std::bad_alloc&) {
+                                   std::string_view fileName, double minAgeSeconds) {
+    if (!isPlainFileName(fileName) || std::isnan(minAgeSeconds)) return 0;
+    const int fd = openRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    const std::unique_ptr<DIR, DirCloser> listing(::fdopendir(fd));  // owns fd once open
+    if (!listing) {
+        ::close(fd);
         return 0;
     }
+    const int dir = ::dirfd(listing.get());
+    std::vector<std::string> candidates;  // collected first: no unlinking while listing
+    while (const dirent* entry = ::readdir(listing.get())) {
+        if (isTemporaryName(entry->d_name, fileName)) candidates.emplace_back(entry->d_name);
+    }
+
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    std::size_t removed = 0;
+    for (const std::string& name : candidates) {
+        struct stat info {};
+        if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode)) {
+            continue;
+        }
+        const double age = now - static_cast<double>(info.st_mtime);
+        if (age >= minAgeSeconds && ::unlinkat(dir, name.c_str(), 0) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
 }
 
 }  // namespace tessly::detail

@@ -4,7 +4,8 @@
 // Writes replace the target atomically through a uniquely named temporary in the same directory,
 // so a reader sees the whole previous file or the whole new one, and two writers never share a
 // temporary. Reads accept only small regular files, so a FIFO, a device or a huge file can
-// neither hang nor exhaust the reader. Nothing here throws.
+// neither hang nor exhaust the reader. Failures are results; only an allocation failure throws
+// (std::bad_alloc), for the public call above to turn into its own "nothing".
 
 #include <TesslyKit/AtomicFile.h>
 
@@ -26,7 +27,7 @@ enum class ReadFailure {
     missing,     // no such file, or a path through something that is not a directory
     notRegular,  // a directory, FIFO, socket, device or a symlink loop
     tooLarge,    // more than maxFileSize bytes
-    failed,      // anything else (EMFILE, ENFILE, ENOMEM, EIO, EACCES, ...); see `error`
+    failed,      // anything else (EMFILE, ENFILE, EIO, EACCES, ...); see `error`
 };
 
 struct FileContent {
@@ -37,7 +38,7 @@ struct FileContent {
 
 // The whole content of `file` when it is (or a symlink resolves to) a regular file of at most
 // maxFileSize bytes, or why not. A FIFO or a device is never opened.
-FileContent readSmallRegularFile(const std::filesystem::path& file) noexcept;
+FileContent readSmallRegularFile(const std::filesystem::path& file);
 
 // A fresh temporary name for `fileName` (".<fileName>.tmp.<12 letters or digits>"; unique with
 // overwhelming odds, and replaceFileAtomically retries on the rare clash).
@@ -52,6 +53,6 @@ bool isTemporaryName(std::string_view candidate, std::string_view fileName) noex
 // modification is at least `minAgeSeconds` ago; returns how many it removed. Touches no other
 // file. A NaN age removes nothing.
 std::size_t removeStaleTemporaries(const std::filesystem::path& directory,
-                                   std::string_view fileName, double minAgeSeconds) noexcept;
+                                   std::string_view fileName, double minAgeSeconds);
 
 }  // namespace tessly::detail

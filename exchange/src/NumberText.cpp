@@ -3,8 +3,6 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <new>
-#include <string>
 
 namespace tessly::detail {
 namespace {
@@ -53,22 +51,20 @@ std::optional<std::int64_t> wholeInt64FromJSONNumber(std::string_view text) noex
     }
     if (!text.empty()) return std::nullopt;
 
-    // The significant digits, and how many of them stand before the decimal point.
-    std::string digits;
-    try {
-        digits.reserve(integer.size() + fraction.size());
-    } catch (const std::bad_alloc&) {  // no judgement then
-        return std::nullopt;
-    }
-    digits.append(integer).append(fraction);
+    // The significant digits (the integer's, then the fraction's, read where they stand), and how
+    // many of them stand before the decimal point.
+    const std::size_t count = integer.size() + fraction.size();
+    const auto digitAt = [&](std::size_t at) {
+        return at < integer.size() ? integer[at] : fraction[at - integer.size()];
+    };
     long point = static_cast<long>(integer.size()) + exponent;
     std::size_t first = 0;
-    while (first < digits.size() && digits[first] == '0') {
+    while (first < count && digitAt(first) == '0') {
         ++first;
         --point;
     }
-    std::size_t end = digits.size();
-    while (end > first && digits[end - 1] == '0')
+    std::size_t end = count;
+    while (end > first && digitAt(end - 1) == '0')
         --end;
     if (first == end) return 0;  // every digit is zero
     const auto significant = static_cast<long>(end - first);
@@ -79,7 +75,7 @@ std::optional<std::int64_t> wholeInt64FromJSONNumber(std::string_view text) noex
     std::uint64_t magnitude = 0;
     for (long i = 0; i < point; ++i) {
         const std::size_t at = first + static_cast<std::size_t>(i);
-        const unsigned digit = at < end ? static_cast<unsigned>(digits[at] - '0') : 0;
+        const unsigned digit = at < end ? static_cast<unsigned>(digitAt(at) - '0') : 0;
         magnitude = magnitude * 10 + digit;
     }
     constexpr auto largest = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());

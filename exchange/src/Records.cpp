@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <new>
 #include <string_view>
 
 namespace tessly {
@@ -35,9 +36,13 @@ bool FanReading::isSpinning() const noexcept {
     return rpm > 0;
 }
 
-std::vector<double> FanReading::perFanRPMs() const {
-    if (rpms && !rpms->empty()) return *rpms;
-    return {rpm};
+std::vector<double> FanReading::perFanRPMs() const noexcept {
+    try {
+        if (rpms && !rpms->empty()) return *rpms;
+        return {rpm};
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
 }
 
 std::optional<RPMRange> FanReading::range() const noexcept {
@@ -45,12 +50,16 @@ std::optional<RPMRange> FanReading::range() const noexcept {
     return std::nullopt;
 }
 
-std::string FanReading::shortDescription() const {
-    if (!(rpm > 0)) return "Off";  // 0, negative and NaN
-    if (std::isinf(rpm)) return "inf rpm";
-    // std::round rounds halves away from zero and, unlike floor(x + 0.5), is exact for every
-    // double (0.49999999999999994 gives 0, 2^52 + 1 stays itself).
-    return wholeDigits(std::round(rpm)) + " rpm";
+std::string FanReading::shortDescription() const noexcept {
+    try {
+        if (!(rpm > 0)) return "Off";  // 0, negative and NaN
+        if (std::isinf(rpm)) return "inf rpm";
+        // std::round rounds halves away from zero and, unlike floor(x + 0.5), is exact for every
+        // double (0.49999999999999994 gives 0, 2^52 + 1 stays itself).
+        return wholeDigits(std::round(rpm)) + " rpm";
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
 }
 
 }  // namespace tessly

@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "ContainerFiles.h"
+#include "testing/FailingAllocation.h"
 #include "testing/Scratch.h"
 
 namespace tessly::testing {
@@ -194,6 +195,103 @@ TEST_F(ExchangeTest, TheSweepRemovesOnlyOldTemporariesOfTheNamedFile) {
     for (std::size_t i = 1; i < files.size(); ++i)
         EXPECT_TRUE(fs::exists(container() / files[i])) << files[i];
     EXPECT_EQ(SharedContainer::removeStaleTemporaries("../x", 60), 0u);
+}
+
+// A main application links TesslyKit: whichever allocation of a public call fails, the call gives
+// the answer it gives for any other failure and throws nothing, the files stay whole, and the
+// next call works. (Decoding is left out: the decoder answers a failed allocation as invalid text,
+// and destroying nlohmann's document allocates, so a failure there ends the process.)
+TEST_F(ExchangeTest, EveryPublicCallLivesThroughAFailedAllocation) {
+    enum Answer { success, failure, other, none };  // none: the call answers nothing
+    using Calls = std::vector<std::pair<const char*, std::function<Answer()>>>;
+    const ScopedEnv payloadOnDisk("XDG_RUNTIME_DIR", std::nullopt);  // so payloadOnDisk() says why
+    const fs::path directory = controlDirectory();
+    const std::string temporary = detail::temporaryName("sensors.json");
+    // Each run looks the places up anew: HOME names the same directory another way each time.
+    const std::string homes[] = {home.string(), home.string() + "/"};
+    std::size_t run = 0;
+    const auto sweep = [&](const Calls& calls, const std::function<void(const char*)>& after) {
+        for (const auto& [name, call] : calls) {
+            writeFile(directory / temporary, "");
+            const auto runs = [&, &call = call] {
+                ::setenv("HOME", homes[++run % 2].c_str(), 1);
+                return call();
+            };
+            const auto check = [&, name = name](Answer given, bool struck) {
+                EXPECT_TRUE(given == none || given == (struck ? failure : success)) << name;
+            };
+            EXPECT_GT(failEachAllocation(runs, check), 0u) << name;
+            after(name);
+        }
+    };
+    const auto answer = [](bool succeeded, bool failed) {
+        return succeeded ? success : failed ? failure : other;
+    };
+
+    SensorsPayload payload;
+    payload.fan = FanReading{.rpm = 1200, .fanCount = 2, .rpms = std::vector{1100.0, 1200.0}};
+    payload.sampledAt = sampledAt;
+    SensorBridge::write(payload);
+    SensorBridge::writeControl({.autostart = true});
+    using WriteState = SensorBridge::WriteOutcome::State;
+    sweep(
+        {
+            {"writeReporting",
+             [&] {
+                 // The encoder answers a failed allocation as it answers a non-finite number.
+                 const auto outcome = SensorBridge::writeReporting(payload);
+                 return answer(
+                     outcome.state == WriteState::written,
+                     outcome.error == ENOMEM || outcome.state == WriteState::notEncodable);
+             }},
+            {"writeControl", [&] { return SensorBridge::writeControl({.autostart = true}), none; }},
+            {"directory", [&] { return answer(SharedContainer::directory().has_value(), true); }},
+            {"payloadOnDisk",
+             [&] { return answer(SharedContainer::payloadOnDisk().has_value(), true); }},
+            {"lookUpControlDirectory",
+             [&] { return answer(SharedContainer::lookUpControlDirectory() != nullptr, true); }},
+            {"removeStaleTemporaries",
+             [&] {
+                 const std::size_t removed =
+                     SharedContainer::removeStaleTemporaries("sensors.json", 0);
+                 return answer(removed == 1, true);
+             }},
+            {"replaceFileAtomically",
+             [&] {
+                 const bool replaced =
+                     replaceFileAtomically(directory, "x", "y", Durability::synced);
+                 return answer(replaced, errno == ENOMEM);
+             }},
+            {"perFanRPMs",
+             [&] {
+                 const auto rpms = payload.fan->perFanRPMs();
+                 return answer(rpms.size() == 2, rpms.empty());
+             }},
+            {"encodeJSON", [&] { return answer(encodeJSON(payload).has_value(), true); }},
+        },
+        [&](const char* name) {
+            EXPECT_EQ(SensorBridge::read(sampledAt)->fan, payload.fan) << name;
+            EXPECT_TRUE(SensorBridge::readControl()->autostart) << name;
+        });
+
+    fs::remove(directory / "sensors.json");
+    fs::remove(controlFile());
+    sweep(
+        {
+            {"payloadStatus",
+             [&] {
+                 const auto status = payloadStatus(sampledAt);
+                 return answer(status.state == PState::missing,
+                               status.state == PState::unavailable && status.error == ENOMEM);
+             }},
+            {"controlStatus",
+             [&] {
+                 const auto status = controlStatus();
+                 return answer(status.state == CState::missing,
+                               status.state == CState::unavailable && status.error == ENOMEM);
+             }},
+        },
+        [](const char*) {});
 }
 
 }  // namespace

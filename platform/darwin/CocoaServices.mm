@@ -6,8 +6,9 @@
 #import <Foundation/Foundation.h>
 #import <ServiceManagement/ServiceManagement.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <new>
@@ -25,9 +26,17 @@
 namespace {
 
 // C++ callbacks run below AppKit's frames, which an exception must not unwind through: one that
-// escapes ends the process here, as an uncaught exception does on every platform.
+// escapes ends the process here, as an uncaught exception does on every platform. The launch is
+// where allocation failure ends: an agent that could not set itself up (its tick timer, say)
+// would stay silent, so it says so and ends with a failure instead. The tick catches its own.
 void notifyLaunched(tessly::AppDelegate* delegate) noexcept {
-    delegate->applicationDidFinishLaunching();
+    try {
+        delegate->applicationDidFinishLaunching();
+    } catch (const std::bad_alloc&) {
+        constexpr std::string_view line = "Tessly Helper: out of memory while launching\n";
+        (void)!::write(STDERR_FILENO, line.data(), line.size());
+        std::exit(EXIT_FAILURE);
+    }
 }
 
 void runTimerAction(const std::function<void()>& action) noexcept {
@@ -123,24 +132,21 @@ class AppKitHost final : public AppHost {
 
     // An NSTimer on the main run loop in the common modes, so it fires in every standard mode.
     // It repeats on a fixed schedule from now, and a fire the busy loop missed is skipped, not
-    // made up. Null when the handle cannot be allocated; the timer is then not scheduled.
+    // made up. The handle is allocated before the timer is scheduled: should that fail
+    // (std::bad_alloc), no timer runs.
     std::shared_ptr<RepeatingTimer> scheduleRepeatingTimer(double interval,
                                                            std::function<void()> action) override {
-        try {
-            @autoreleasepool {
-                NSTimer* timer = [NSTimer timerWithTimeInterval:interval
-                                                        repeats:YES
-                                                          block:^(NSTimer* fired) {
-                                                            static_cast<void>(fired);
-                                                            runTimerAction(action);
-                                                          }];
-                auto handle = std::make_shared<CocoaTimer>(timer);
-                keepTimersPunctual();
-                [[NSRunLoop mainRunLoop] addTimer:timer forMode:NSRunLoopCommonModes];
-                return handle;
-            }
-        } catch (const std::bad_alloc&) {
-            return nullptr;
+        @autoreleasepool {
+            NSTimer* timer = [NSTimer timerWithTimeInterval:interval
+                                                    repeats:YES
+                                                      block:^(NSTimer* fired) {
+                                                        static_cast<void>(fired);
+                                                        runTimerAction(action);
+                                                      }];
+            auto handle = std::make_shared<CocoaTimer>(timer);
+            keepTimersPunctual();
+            [[NSRunLoop mainRunLoop] addTimer:timer forMode:NSRunLoopCommonModes];
+            return handle;
         }
     }
 
@@ -173,22 +179,17 @@ class ServiceManagementLoginItems final : public LoginItems {
 
   private:
     static LoginItemOutcome update(bool registering) {
-        try {
-            @autoreleasepool {
-                // Fetched anew on every call, never kept.
-                SMAppService* service = SMAppService.mainAppService;
-                NSError* error = nil;
-                const BOOL done = registering ? [service registerAndReturnError:&error]
-                                              : [service unregisterAndReturnError:&error];
-                return darwin::loginItemResult(registering
-                                                   ? darwin::LoginItemRequest::registration
-                                                   : darwin::LoginItemRequest::unregistration,
-                                               done, done ? 0 : static_cast<long>(error.code),
-                                               statusOf(service.status),
-                                               done ? std::string() : utf8(error.description));
-            }
-        } catch (const std::exception& e) {
-            return LoginItemOutcome::failure(e.what());
+        @autoreleasepool {
+            // Fetched anew on every call, never kept.
+            SMAppService* service = SMAppService.mainAppService;
+            NSError* error = nil;
+            const BOOL done = registering ? [service registerAndReturnError:&error]
+                                          : [service unregisterAndReturnError:&error];
+            return darwin::loginItemResult(registering ? darwin::LoginItemRequest::registration
+                                                       : darwin::LoginItemRequest::unregistration,
+                                           done, done ? 0 : static_cast<long>(error.code),
+                                           statusOf(service.status),
+                                           done ? std::string() : utf8(error.description));
         }
     }
 
@@ -210,30 +211,22 @@ class ServiceManagementLoginItems final : public LoginItems {
 // The main bundle's "CFBundleShortVersionString", when it is a string.
 class BundleVersion final : public VersionSource {
   public:
-    std::optional<std::string> versionText() noexcept override {
-        try {
-            @autoreleasepool {
-                NSDictionary* info = NSBundle.mainBundle.infoDictionary;
-                id version = info[@"CFBundleShortVersionString"];
-                if (![version isKindOfClass:[NSString class]]) return std::nullopt;
-                return utf8(version);
-            }
-        } catch (const std::exception&) {
-            return std::nullopt;
+    std::optional<std::string> versionText() override {
+        @autoreleasepool {
+            NSDictionary* info = NSBundle.mainBundle.infoDictionary;
+            id version = info[@"CFBundleShortVersionString"];
+            if (![version isKindOfClass:[NSString class]]) return std::nullopt;
+            return utf8(version);
         }
     }
 };
 
 class UnifiedSystemLog final : public SystemLog {
   public:
-    void writeLine(std::string_view line) noexcept override {
-        try {
-            @autoreleasepool {
-                // The line is an argument, never the format.
-                NSLog(@"%@", makeString(line));
-            }
-        } catch (const std::exception&) {
-            // Out of memory: the line is lost, the agent goes on.
+    void writeLine(std::string_view line) override {
+        @autoreleasepool {
+            // The line is an argument, never the format.
+            NSLog(@"%@", makeString(line));
         }
     }
 };

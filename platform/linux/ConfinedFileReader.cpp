@@ -10,8 +10,10 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
-#include <new>
+#include <memory>
+#include <string_view>
 
 namespace tessly::hwmon {
 namespace {
@@ -27,18 +29,20 @@ int openat2(int dirFd, const char* path, int flags) noexcept {
     return fd < 0 ? -errno : static_cast<int>(fd);
 }
 
-std::string procPath(int fd) {
-    return "/proc/self/fd/" + std::to_string(fd);
+// "/proc/self/fd/<fd>": the kernel's name for what the descriptor refers to.
+std::array<char, 32> procPath(int fd) noexcept {
+    std::array<char, 32> path{};
+    std::snprintf(path.data(), path.size(), "/proc/self/fd/%d", fd);
+    return path;
 }
 
 bool sameFile(const struct stat& a, const struct stat& b) noexcept {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-template <typename T>
-IoResult<T> failed(int error) {
-    return unexpected(error);
-}
+struct DirCloser {
+    void operator()(DIR* dir) const noexcept { ::closedir(dir); }
+};
 
 }  // namespace
 
@@ -81,32 +85,28 @@ ConfinedFileReader::~ConfinedFileReader() {
     ::close(rootFd_);
 }
 
-std::optional<std::string> ConfinedFileReader::relative(const std::string& path) const {
-    if (!path.starts_with(prefix_)) return std::nullopt;
-    std::string rest = path.substr(prefix_.size());
-    if (!rest.empty() && rest.front() != '/') return std::nullopt;  // "/sysfs" is not in "/sys"
+const char* ConfinedFileReader::relative(const std::string& path) const noexcept {
+    if (!path.starts_with(prefix_)) return nullptr;
+    const std::string_view rest = std::string_view(path).substr(prefix_.size());
+    if (!rest.empty() && rest.front() != '/') return nullptr;  // "/sysfs" is not in "/sys"
     const auto first = rest.find_first_not_of('/');
-    return first == std::string::npos ? std::string(".") : rest.substr(first);
+    // A suffix of `path`, so it ends where path's text does.
+    return first == std::string_view::npos ? "." : rest.data() + first;
 }
 
 bool ConfinedFileReader::inside(int fd) const noexcept {
-    try {
-        std::array<char, PATH_MAX> target;
-        const ssize_t n = ::readlink(procPath(fd).c_str(), target.data(), target.size());
-        if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return false;
-        const std::string_view found(target.data(), static_cast<std::size_t>(n));
-        if (realRoot_ == "/") return true;
-        return found == realRoot_ ||
-               (found.starts_with(realRoot_) && found[realRoot_.size()] == '/');
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    std::array<char, PATH_MAX> target;
+    const ssize_t n = ::readlink(procPath(fd).data(), target.data(), target.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return false;
+    const std::string_view found(target.data(), static_cast<std::size_t>(n));
+    if (realRoot_ == "/") return true;
+    return found == realRoot_ || (found.starts_with(realRoot_) && found[realRoot_.size()] == '/');
 }
 
-int ConfinedFileReader::resolve(const std::string& relative, int flags) const noexcept {
-    if (resolution_ == Resolution::kernel) return openat2(rootFd_, relative.c_str(), flags);
+int ConfinedFileReader::resolve(const char* relative, int flags) const noexcept {
+    if (resolution_ == Resolution::kernel) return openat2(rootFd_, relative, flags);
     // Looked up without opening, checked, and only then opened through the lookup itself.
-    const int pathFd = ::openat(rootFd_, relative.c_str(), O_PATH | O_CLOEXEC);
+    const int pathFd = ::openat(rootFd_, relative, O_PATH | O_CLOEXEC);
     if (pathFd < 0) return -errno;
     if (!inside(pathFd)) {
         ::close(pathFd);
@@ -118,78 +118,62 @@ int ConfinedFileReader::resolve(const std::string& relative, int flags) const no
     return fd;
 }
 
-int ConfinedFileReader::reopen(int pathFd, const std::string& relative, int flags) const noexcept {
-    try {
-        if (resolution_ == Resolution::checked) {
-            const int fd = ::open(procPath(pathFd).c_str(), flags | O_CLOEXEC);
-            return fd < 0 ? -errno : fd;
-        }
-        // Resolved once more; a file swapped in between the two lookups is refused below.
-        const int fd = openat2(rootFd_, relative.c_str(), flags);
-        if (fd < 0) return fd;
-        struct stat looked {
-        }, opened{};
-        if (::fstat(pathFd, &looked) != 0 || ::fstat(fd, &opened) != 0 ||
-            !sameFile(looked, opened)) {
-            ::close(fd);
-            return -EAGAIN;
-        }
-        return fd;
-    } catch (const std::bad_alloc&) {
-        return -ENOMEM;
+int ConfinedFileReader::reopen(int pathFd, const char* relative, int flags) const noexcept {
+    if (resolution_ == Resolution::checked) {
+        const int fd = ::open(procPath(pathFd).data(), flags | O_CLOEXEC);
+        return fd < 0 ? -errno : fd;
     }
+    // Resolved once more; a file swapped in between the two lookups is refused below.
+    const int fd = openat2(rootFd_, relative, flags);
+    if (fd < 0) return fd;
+    struct stat looked {
+    }, opened{};
+    if (::fstat(pathFd, &looked) != 0 || ::fstat(fd, &opened) != 0 || !sameFile(looked, opened)) {
+        ::close(fd);
+        return -EAGAIN;
+    }
+    return fd;
 }
 
-IoResult<std::vector<std::string>> ConfinedFileReader::listDirectory(
-    const std::string& path) noexcept {
-    try {
-        const auto rel = relative(path);
-        if (!rel) return failed<std::vector<std::string>>(EXDEV);
-        const int fd = resolve(*rel, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
-        if (fd < 0) return failed<std::vector<std::string>>(-fd);
-        DIR* dir = ::fdopendir(fd);
-        if (dir == nullptr) {
-            const int error = errno;
-            ::close(fd);
-            return failed<std::vector<std::string>>(error);
+IoResult<std::vector<std::string>> ConfinedFileReader::listDirectory(const std::string& path) {
+    const char* rel = relative(path);
+    if (rel == nullptr) return unexpected(EXDEV);
+    const int fd = resolve(rel, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
+    if (fd < 0) return unexpected(-fd);
+    const std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));
+    if (!dir) {
+        const int error = errno;
+        ::close(fd);
+        return unexpected(error);
+    }
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir.get());
+        if (entry == nullptr) {
+            if (errno != 0) return unexpected(errno);
+            return names;
         }
-        IoResult<std::vector<std::string>> result;
-        for (;;) {
-            errno = 0;
-            const dirent* entry = ::readdir(dir);
-            if (entry == nullptr) {
-                if (errno != 0) result = failed<std::vector<std::string>>(errno);
-                break;
-            }
-            const std::string_view name = entry->d_name;
-            if (name != "." && name != "..") result->emplace_back(name);
-        }
-        ::closedir(dir);
-        return result;
-    } catch (const std::bad_alloc&) {
-        return failed<std::vector<std::string>>(ENOMEM);
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
     }
 }
 
 IoResult<int> ConfinedFileReader::open(const std::string& path) noexcept {
-    try {
-        const auto rel = relative(path);
-        if (!rel) return failed<int>(EXDEV);
-        // Looked at before it is opened: a device or FIFO is never opened at all.
-        const int pathFd = resolve(*rel, O_PATH);
-        if (pathFd < 0) return failed<int>(-pathFd);
-        struct stat info {};
-        if (::fstat(pathFd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            ::close(pathFd);
-            return failed<int>(notARegularFile);
-        }
-        const int fd = reopen(pathFd, *rel, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    const char* rel = relative(path);
+    if (rel == nullptr) return unexpected(EXDEV);
+    // Looked at before it is opened: a device or FIFO is never opened at all.
+    const int pathFd = resolve(rel, O_PATH);
+    if (pathFd < 0) return unexpected(-pathFd);
+    struct stat info {};
+    if (::fstat(pathFd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(pathFd);
-        if (fd < 0) return failed<int>(fd == -EAGAIN ? notARegularFile : -fd);
-        return fd;
-    } catch (const std::bad_alloc&) {
-        return failed<int>(ENOMEM);
+        return unexpected(notARegularFile);
     }
+    const int fd = reopen(pathFd, rel, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    ::close(pathFd);
+    if (fd < 0) return unexpected(fd == -EAGAIN ? notARegularFile : -fd);
+    return fd;
 }
 
 // Its files are read once, for one report: nothing is kept.
@@ -205,25 +189,22 @@ void ConfinedFileReader::close(int fd) noexcept {
     ::close(fd);
 }
 
-IoResult<std::string> ConfinedFileReader::readLink(const std::string& path) noexcept {
-    try {
-        const auto rel = relative(path);
-        if (!rel) return failed<std::string>(EXDEV);
-        const auto slash = rel->rfind('/');
-        const std::string parent = slash == std::string::npos ? "." : rel->substr(0, slash);
-        const std::string name = slash == std::string::npos ? *rel : rel->substr(slash + 1);
-        const int dirFd = resolve(parent, O_PATH | O_DIRECTORY);
-        if (dirFd < 0) return failed<std::string>(-dirFd);
-        std::array<char, PATH_MAX> target;
-        const ssize_t n = ::readlinkat(dirFd, name.c_str(), target.data(), target.size());
-        const int error = errno;
-        ::close(dirFd);
-        if (n < 0) return failed<std::string>(error);
-        if (static_cast<std::size_t>(n) >= target.size()) return failed<std::string>(ENAMETOOLONG);
-        return std::string(target.data(), static_cast<std::size_t>(n));
-    } catch (const std::bad_alloc&) {
-        return failed<std::string>(ENOMEM);
-    }
+IoResult<std::string> ConfinedFileReader::readLink(const std::string& path) {
+    const char* rel = relative(path);
+    if (rel == nullptr) return unexpected(EXDEV);
+    const std::string_view relativeText(rel);
+    const auto slash = relativeText.rfind('/');
+    const std::string parent(slash == std::string_view::npos ? "." : relativeText.substr(0, slash));
+    const char* name = slash == std::string_view::npos ? rel : rel + slash + 1;
+    const int dirFd = resolve(parent.c_str(), O_PATH | O_DIRECTORY);
+    if (dirFd < 0) return unexpected(-dirFd);
+    std::array<char, PATH_MAX> target;
+    const ssize_t n = ::readlinkat(dirFd, name, target.data(), target.size());
+    const int error = errno;
+    ::close(dirFd);
+    if (n < 0) return unexpected(error);
+    if (static_cast<std::size_t>(n) >= target.size()) return unexpected(ENAMETOOLONG);
+    return std::string(target.data(), static_cast<std::size_t>(n));
 }
 
 }  // namespace tessly::hwmon

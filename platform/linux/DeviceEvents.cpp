@@ -1,6 +1,5 @@
 #include "platform/linux/DeviceEvents.h"
 
-#include <new>
 #include <utility>
 
 namespace tessly::hwmon {
@@ -11,29 +10,25 @@ DeviceChanges& DeviceChanges::machine() noexcept {
 }
 
 void watchDevices(linux_host::EventLoop& loop, DeviceChanges& changes,
-                  std::unique_ptr<DeviceEventSource> source) noexcept {
+                  std::unique_ptr<DeviceEventSource> source) {
     if (!source) return;
-    try {
-        // Shared with the reader, which the loop copies; dropped with it when the source fails.
-        std::shared_ptr<DeviceEventSource> shared = std::move(source);
-        const int fd = shared->fd();
-        const bool added = loop.addReader(fd, [shared, &changes] {
-            switch (shared->drain()) {
-                case DeviceEventSource::Drained::nothing:
-                    return true;
-                case DeviceEventSource::Drained::changed:
-                    changes.changed();
-                    return true;
-                case DeviceEventSource::Drained::failed:
-                    break;
-            }
-            changes.stopWatching();
-            return false;
-        });
-        if (added) changes.startWatching();
-    } catch (const std::bad_alloc&) {
-        // Not watched: discovery keeps walking on its own.
-    }
+    // Shared with the reader, which the loop copies; dropped with it when the source fails.
+    std::shared_ptr<DeviceEventSource> shared = std::move(source);
+    const int fd = shared->fd();
+    loop.addReader(fd, [shared, &changes] {
+        switch (shared->drain()) {
+            case DeviceEventSource::Drained::nothing:
+                return true;
+            case DeviceEventSource::Drained::changed:
+                changes.changed();
+                return true;
+            case DeviceEventSource::Drained::failed:
+                break;
+        }
+        changes.stopWatching();
+        return false;
+    });
+    changes.startWatching();
 }
 
 }  // namespace tessly::hwmon

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
-#include <new>
 #include <system_error>
 
 namespace tessly::linux_host {
@@ -61,26 +60,17 @@ class EventLoop::Timer final : public RepeatingTimer {
     std::function<void()> action_;
 };
 
-std::shared_ptr<RepeatingTimer> EventLoop::addRepeatingTimer(
-    double interval, std::function<void()> action) noexcept {
+std::shared_ptr<RepeatingTimer> EventLoop::addRepeatingTimer(double interval,
+                                                             std::function<void()> action) {
     // Intervals too short for the clock's resolution would spin.
     if (!(interval >= 1e-3) || !std::isfinite(interval)) return nullptr;
-    try {
-        auto timer = std::make_shared<Timer>(interval, std::move(action));
-        timers_.push_back(timer);
-        return timer;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    auto timer = std::make_shared<Timer>(interval, std::move(action));
+    timers_.push_back(timer);
+    return timer;
 }
 
-bool EventLoop::addReader(int fd, std::function<bool()> onReadable) noexcept {
-    try {
-        readers_.push_back(std::make_shared<Reader>(Reader{fd, std::move(onReadable)}));
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+void EventLoop::addReader(int fd, std::function<bool()> onReadable) {
+    readers_.push_back(std::make_shared<Reader>(Reader{fd, std::move(onReadable)}));
 }
 
 void EventLoop::fireDueTimers(double now) {

@@ -1,7 +1,5 @@
 #include "platform/linux/FileReader.h"
 
-#include <cerrno>
-#include <new>
 #include <system_error>
 
 namespace tessly::hwmon {
@@ -12,19 +10,15 @@ std::string ioErrorText(int error) {
 }
 
 IoResult<std::string> readSmallFile(FileReader& reader, const std::string& path,
-                                    std::size_t limit) noexcept {
+                                    std::size_t limit) {
     const auto opened = reader.open(path);
     if (!opened) return unexpected(opened.error());
     const FileHandle handle(reader, *opened);
-    try {
-        std::string text(limit, '\0');
-        const auto read = reader.readAt0(handle.fd(), text);
-        if (!read) return unexpected(read.error());
-        text.resize(*read);
-        return text;
-    } catch (const std::bad_alloc&) {
-        return unexpected(ENOMEM);
-    }
+    std::string text(limit, '\0');
+    const auto read = reader.readAt0(handle.fd(), text);
+    if (!read) return unexpected(read.error());
+    text.resize(*read);
+    return text;
 }
 
 }  // namespace tessly::hwmon

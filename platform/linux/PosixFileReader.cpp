@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <new>
+#include <memory>
 #include <string_view>
 
 #include "platform/linux/FileReader.h"
@@ -15,28 +15,26 @@
 namespace tessly::hwmon {
 namespace {
 
+struct DirCloser {
+    void operator()(DIR* dir) const noexcept { ::closedir(dir); }
+};
+
 class PosixFileReader final : public FileReader {
   public:
-    IoResult<std::vector<std::string>> listDirectory(const std::string& path) noexcept override {
-        DIR* dir = ::opendir(path.c_str());
-        if (dir == nullptr) return unexpected(errno);
-        IoResult<std::vector<std::string>> result;
-        try {
-            for (;;) {
-                errno = 0;
-                const dirent* entry = ::readdir(dir);
-                if (entry == nullptr) {
-                    if (errno != 0) result = unexpected(errno);
-                    break;
-                }
-                const std::string_view name = entry->d_name;
-                if (name != "." && name != "..") result->emplace_back(name);
+    IoResult<std::vector<std::string>> listDirectory(const std::string& path) override {
+        const std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
+        if (!dir) return unexpected(errno);
+        std::vector<std::string> names;
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(dir.get());
+            if (entry == nullptr) {
+                if (errno != 0) return unexpected(errno);
+                return names;
             }
-        } catch (const std::bad_alloc&) {
-            result = unexpected(ENOMEM);
+            const std::string_view name = entry->d_name;
+            if (name != "." && name != "..") names.emplace_back(name);
         }
-        ::closedir(dir);
-        return result;
     }
 
     IoResult<int> open(const std::string& path) noexcept override {
@@ -65,18 +63,12 @@ class PosixFileReader final : public FileReader {
 
     void close(int fd) noexcept override { ::close(fd); }
 
-    IoResult<std::string> readLink(const std::string& path) noexcept override {
+    IoResult<std::string> readLink(const std::string& path) override {
         std::array<char, 4096> target;
         const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
         if (n < 0) return unexpected(errno);
-        if (static_cast<std::size_t>(n) >= target.size()) {
-            return unexpected(ENAMETOOLONG);
-        }
-        try {
-            return std::string(target.data(), static_cast<std::size_t>(n));
-        } catch (const std::bad_alloc&) {
-            return unexpected(ENOMEM);
-        }
+        if (static_cast<std::size_t>(n) >= target.size()) return unexpected(ENAMETOOLONG);
+        return std::string(target.data(), static_cast<std::size_t>(n));
     }
 
   private:

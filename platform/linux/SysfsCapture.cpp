@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <new>
 #include <optional>
 #include <set>
 #include <utility>
@@ -283,14 +282,10 @@ class Capture {
 }  // namespace
 
 IoResult<CaptureSummary> captureSysfs(FileReader& reader, std::string_view sysfsRoot,
-                                      const std::string& destination) noexcept {
-    try {
-        const Descriptor dir(openDestination(destination));
-        if (!dir.valid()) return unexpected(-dir.get());
-        return Capture(reader, sysfsRoot, dir.get()).run();
-    } catch (const std::bad_alloc&) {
-        return unexpected(ENOMEM);
-    }
+                                      const std::string& destination) {
+    const Descriptor dir(openDestination(destination));
+    if (!dir.valid()) return unexpected(-dir.get());
+    return Capture(reader, sysfsRoot, dir.get()).run();
 }
 
 }  // namespace tessly::hwmon

@@ -1,7 +1,6 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include <new>
 #include <string>
 
 #include "agent/SystemLog.h"
@@ -15,21 +14,17 @@ namespace {
 // invalid UTF-8 are escaped: it stays one line, and a terminal acts on none of its bytes.
 class LinuxSystemLog final : public SystemLog {
   public:
-    void writeLine(std::string_view line) noexcept override {
-        try {
-            const std::string text = terminalSafe(line);
-            ::syslog(LOG_USER | LOG_WARNING, "%s", text.c_str());
-            std::string withNewline = text + '\n';
-            const char* p = withNewline.data();
-            std::size_t left = withNewline.size();
-            while (left > 0) {
-                const ssize_t n = ::write(STDERR_FILENO, p, left);
-                if (n <= 0) break;
-                p += n;
-                left -= static_cast<std::size_t>(n);
-            }
-        } catch (const std::bad_alloc&) {
-            // Out of memory: the line is lost, the agent goes on.
+    void writeLine(std::string_view line) override {
+        std::string text = terminalSafe(line);
+        ::syslog(LOG_USER | LOG_WARNING, "%s", text.c_str());
+        text += '\n';
+        const char* p = text.data();
+        std::size_t left = text.size();
+        while (left > 0) {
+            const ssize_t n = ::write(STDERR_FILENO, p, left);
+            if (n <= 0) break;
+            p += n;
+            left -= static_cast<std::size_t>(n);
         }
     }
 };

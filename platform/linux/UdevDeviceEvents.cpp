@@ -6,7 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <new>
+#include <memory>
+#include <optional>
 #include <string_view>
 
 #include "platform/linux/DeviceEvents.h"
@@ -73,14 +74,28 @@ bool socketUnusable(int error) noexcept {
 
 class UdevDeviceEvents final : public DeviceEventSource {
   public:
-    UdevDeviceEvents(Udev library, struct udev* context, udev_monitor* monitor) noexcept
-        : udev_(library), context_(context), monitor_(monitor) {}
+    UdevDeviceEvents() noexcept = default;
     UdevDeviceEvents(const UdevDeviceEvents&) = delete;
     UdevDeviceEvents& operator=(const UdevDeviceEvents&) = delete;
     ~UdevDeviceEvents() override {
-        udev_.monitorUnref(monitor_);
-        udev_.unref(context_);
-        ::dlclose(udev_.handle);
+        if (monitor_ != nullptr) udev_.monitorUnref(monitor_);
+        if (context_ != nullptr) udev_.unref(context_);
+        if (udev_.handle != nullptr) ::dlclose(udev_.handle);
+    }
+
+    // Loads libudev and starts receiving the kernel's events for the sensors' subsystems; false
+    // when any step fails. What was opened is released with the object, whether or not it
+    // succeeded.
+    bool open() noexcept {
+        auto library = Udev::load();
+        if (!library) return false;
+        udev_ = *library;
+        context_ = udev_.newContext();
+        if (context_ == nullptr) return false;
+        monitor_ = udev_.newMonitor(context_, "kernel");
+        return monitor_ != nullptr && udev_.matchSubsystem(monitor_, "hwmon", nullptr) >= 0 &&
+               udev_.matchSubsystem(monitor_, "power_supply", nullptr) >= 0 &&
+               udev_.enableReceiving(monitor_) >= 0 && udev_.monitorFd(monitor_) >= 0;
     }
 
     int fd() const noexcept override { return udev_.monitorFd(monitor_); }
@@ -113,29 +128,17 @@ class UdevDeviceEvents final : public DeviceEventSource {
 
   private:
     Udev udev_;
-    struct udev* context_;
-    udev_monitor* monitor_;
+    struct udev* context_ = nullptr;
+    udev_monitor* monitor_ = nullptr;
 };
 
 }  // namespace
 
-std::unique_ptr<DeviceEventSource> openKernelDeviceEvents() noexcept {
-    auto library = Udev::load();
-    if (!library) return nullptr;
-    struct udev* context = library->newContext();
-    udev_monitor* monitor = context ? library->newMonitor(context, "kernel") : nullptr;
-    if (monitor != nullptr && library->matchSubsystem(monitor, "hwmon", nullptr) >= 0 &&
-        library->matchSubsystem(monitor, "power_supply", nullptr) >= 0 &&
-        library->enableReceiving(monitor) >= 0 && library->monitorFd(monitor) >= 0) {
-        try {
-            return std::make_unique<UdevDeviceEvents>(*library, context, monitor);
-        } catch (const std::bad_alloc&) {
-        }
-    }
-    if (monitor != nullptr) library->monitorUnref(monitor);
-    if (context != nullptr) library->unref(context);
-    ::dlclose(library->handle);
-    return nullptr;
+std::unique_ptr<DeviceEventSource> openKernelDeviceEvents() {
+    // Made before anything is opened, so that nothing opened is left behind should it fail.
+    auto events = std::make_unique<UdevDeviceEvents>();
+    if (!events->open()) return nullptr;
+    return events;
 }
 
 }  // namespace tessly::hwmon

@@ -1,5 +1,6 @@
 #include "platform/linux/XdgAutostart.h"
 
+#include "base/Expected.h"
 #include "base/Utf8.h"
 
 #include <TesslyKit/AtomicFile.h>
@@ -38,21 +39,17 @@ std::optional<std::filesystem::path> homeDirectory() {
 // path the program was started from; once that file is deleted or replaced (a package upgrade)
 // the path starts something else or nothing, and the kernel appends " (deleted)" to it. Rather
 // than trust that text, the file now at the path must be the very file that is running.
-std::string runningExecutable(std::string& whyNot) {
+Expected<std::string, std::string> runningExecutable() {
     std::error_code error;
     auto path = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) {
-        whyNot = "cannot locate the running program: " + error.message();
-        return {};
-    }
+    if (error) return unexpected("cannot locate the running program: " + error.message());
     struct stat running {
     }, atPath{};
     if (::stat("/proc/self/exe", &running) != 0 || ::stat(path.c_str(), &atPath) != 0 ||
         running.st_dev != atPath.st_dev || running.st_ino != atPath.st_ino) {
-        whyNot =
+        return unexpected(std::string(
             "the running program has been deleted or replaced since it started; an entry would "
-            "not start this agent";
-        return {};
+            "not start this agent"));
     }
     return path.string();
 }
@@ -144,50 +141,41 @@ std::optional<std::filesystem::path> autostartEntryPath() {
 XdgAutostart::XdgAutostart(std::string program) : program_(std::move(program)) {}
 
 LoginItemOutcome XdgAutostart::registerMainApp() {
-    try {
-        const auto path = autostartEntryPath();
-        if (!path) return LoginItemOutcome::failure("no home directory for the autostart entry");
-        std::string whyNot;
-        const std::string program = program_.empty() ? runningExecutable(whyNot) : program_;
-        if (program.empty()) {
-            return LoginItemOutcome::failure(whyNot.empty() ? "no program to start" : whyNot);
-        }
-        if (const auto reason = unusableInEntry(program)) {
-            return LoginItemOutcome::failure(*reason + "; no autostart entry written");
-        }
-
-        std::error_code error;
-        std::filesystem::create_directories(path->parent_path(), error);
-        if (error) {
-            return LoginItemOutcome::failure("cannot create " + path->parent_path().string() +
-                                             ": " + error.message());
-        }
-        // Atomic and flushed: the entry is the user's wish and must survive a crash whole.
-        if (!replaceFileAtomically(path->parent_path(), path->filename().string(),
-                                   autostartEntry(program), Durability::synced)) {
-            return LoginItemOutcome::failure("cannot write " + path->string());
-        }
-        return LoginItemOutcome::success();
-    } catch (const std::exception& e) {
-        return LoginItemOutcome::failure(e.what());
+    const auto path = autostartEntryPath();
+    if (!path) return LoginItemOutcome::failure("no home directory for the autostart entry");
+    const auto program =
+        program_.empty() ? runningExecutable() : Expected<std::string, std::string>(program_);
+    if (!program) return LoginItemOutcome::failure(program.error());
+    if (program->empty()) return LoginItemOutcome::failure("no program to start");
+    if (const auto reason = unusableInEntry(*program)) {
+        return LoginItemOutcome::failure(*reason + "; no autostart entry written");
     }
+
+    std::error_code error;
+    std::filesystem::create_directories(path->parent_path(), error);
+    if (error) {
+        return LoginItemOutcome::failure("cannot create " + path->parent_path().string() + ": " +
+                                         error.message());
+    }
+    // Atomic and flushed: the entry is the user's wish and must survive a crash whole.
+    if (!replaceFileAtomically(path->parent_path(), path->filename().string(),
+                               autostartEntry(*program), Durability::synced)) {
+        return LoginItemOutcome::failure("cannot write " + path->string());
+    }
+    return LoginItemOutcome::success();
 }
 
 LoginItemOutcome XdgAutostart::unregisterMainApp() {
-    try {
-        const auto path = autostartEntryPath();
-        if (!path) return LoginItemOutcome::failure("no home directory for the autostart entry");
-        if (::unlink(path->c_str()) != 0) {
-            const int error = errno;
-            // ENOTDIR: a file squats where the folder should be, so there is no entry either.
-            if (error == ENOENT || error == ENOTDIR) return LoginItemOutcome::success();
-            return LoginItemOutcome::failure("cannot remove " + path->string() + ": " +
-                                             errnoText(error));
-        }
-        return LoginItemOutcome::success();
-    } catch (const std::exception& e) {
-        return LoginItemOutcome::failure(e.what());
+    const auto path = autostartEntryPath();
+    if (!path) return LoginItemOutcome::failure("no home directory for the autostart entry");
+    if (::unlink(path->c_str()) != 0) {
+        const int error = errno;
+        // ENOTDIR: a file squats where the folder should be, so there is no entry either.
+        if (error == ENOENT || error == ENOTDIR) return LoginItemOutcome::success();
+        return LoginItemOutcome::failure("cannot remove " + path->string() + ": " +
+                                         errnoText(error));
     }
+    return LoginItemOutcome::success();
 }
 
 }  // namespace tessly::linux_host

@@ -41,8 +41,7 @@ class AgentProcess {
         }
         if (lock_->outcome() == PublisherLock::Outcome::unavailable) {
             SystemLog::Default().writeLine(
-                "Tessly Helper: publishing without the single-agent lock: " +
-                (lock_->reason().empty() ? std::string("out of memory") : lock_->reason()));
+                "Tessly Helper: publishing without the single-agent lock: " + lock_->reason());
         }
         if (const auto why = SharedContainer::payloadOnDisk()) {
             SystemLog::Default().writeLine("Tessly Helper: publishing to " +

@@ -17,7 +17,8 @@ namespace tessly {
 
 class ControlReader {
   public:
-    // The status, valid until the next call.
+    // The status, valid until the next call. Throws only std::bad_alloc (where the path of a
+    // moved directory cannot be built), leaving the reader as it was.
     const ControlStatus& read();
 
   private:

@@ -19,10 +19,11 @@ class PublisherLock {
     };
 
     // Creates the container where missing and takes the lock without waiting (beyond a few short
-    // retries, so that a probe() of that very moment does not turn an agent away). Never throws.
-    static PublisherLock acquire() noexcept;
+    // retries, so that a probe() of that very moment does not turn an agent away). Throws only
+    // std::bad_alloc.
+    static PublisherLock acquire();
     // The same on a directory of the caller's choice, which is not created.
-    static PublisherLock acquire(const std::filesystem::path& directory) noexcept;
+    static PublisherLock acquire(const std::filesystem::path& directory);
 
     // Whether an agent holds the lock of the container now, judged without taking it in a way
     // that could keep an agent out: the lock is tried shared for an instant, which only an
@@ -43,8 +44,8 @@ class PublisherLock {
     ~PublisherLock();
 
     Outcome outcome() const noexcept { return outcome_; }
-    // Why no lock was taken, for people ("/run/user/1000/tessly: Not a
-    // directory"); empty unless the outcome is unavailable.
+    // Why no lock was taken, for people ("/run/user/1000/tessly: Not a directory"); empty
+    // unless the outcome is unavailable.
     const std::string& reason() const noexcept { return reason_; }
 
   private:

@@ -11,8 +11,9 @@ class VersionSource {
   public:
     virtual ~VersionSource() = default;
 
-    // The version text now. The agent asks once and keeps the answer for its life.
-    virtual std::optional<std::string> versionText() noexcept = 0;
+    // The version text now. The agent asks once and keeps the answer for its life. Throws only
+    // std::bad_alloc.
+    virtual std::optional<std::string> versionText() = 0;
 
     // The platform's version, kept for the process's life. Defined by each platform.
     static VersionSource& Default();

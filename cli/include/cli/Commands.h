@@ -24,7 +24,8 @@ inline constexpr std::string_view simulatedSuffix = "+sim";
 // The version text of this build of tessly.
 std::string_view versionText() noexcept;
 
-// Parses `argv` (argv[0] is the program name) and runs the command it names.
+// Parses `argv` (argv[0] is the program name) and runs the command it names. Where memory runs
+// out anywhere in the command, it ends with "tessly: out of memory" and status 1.
 int tesslyMain(int argc, const char* const* argv, Console& console);
 
 // How a command prints what it found.

@@ -76,7 +76,7 @@ class Simulation {
     class ReportingLog final : public SystemLog {
       public:
         explicit ReportingLog(std::ostream& report) : report_(report) {}
-        void writeLine(std::string_view line) noexcept override;
+        void writeLine(std::string_view line) override;
 
       private:
         std::ostream& report_;

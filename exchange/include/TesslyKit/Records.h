@@ -40,12 +40,14 @@ struct FanReading {
 
     // True only when rpm > 0 (false for 0, negatives and NaN).
     bool isSpinning() const noexcept;
-    // rpms when present and non-empty, otherwise the single element rpm.
-    std::vector<double> perFanRPMs() const;
+    // rpms when present and non-empty, otherwise the single element rpm; empty only when memory
+    // for the list ran out.
+    std::vector<double> perFanRPMs() const noexcept;
     // The limits when both are present and minRPM < maxRPM; absent otherwise (NaN included).
     std::optional<RPMRange> range() const noexcept;
-    // "1235 rpm" (rpm rounded half away from zero) for a positive rpm, "Off" otherwise.
-    std::string shortDescription() const;
+    // "1235 rpm" (rpm rounded half away from zero) for a positive rpm, "Off" otherwise; empty
+    // only when memory for the text ran out.
+    std::string shortDescription() const noexcept;
 
     // Field-wise IEEE equality; an absent rpms differs from an empty one.
     friend bool operator==(const FanReading&, const FanReading&) = default;

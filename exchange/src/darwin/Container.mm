@@ -8,7 +8,6 @@
 #include <limits.h>
 
 #include <array>
-#include <exception>
 #include <optional>
 #include <utility>
 
@@ -29,30 +28,25 @@ std::optional<std::filesystem::path> pathOf(NSURL* url) {
 }  // namespace
 
 // Both files in the one container, as the main application expects them.
-const ContainerPlaces* containerPlaces(std::string_view groupID) noexcept {
+const ContainerPlaces* containerPlaces(std::string_view groupID) {
     thread_local std::optional<ContainerPlaces> kept;
-    try {
-        kept.reset();
-        @autoreleasepool {
-            NSString* group = [[NSString alloc] initWithBytes:groupID.data()
-                                                       length:groupID.size()
-                                                     encoding:NSUTF8StringEncoding];
-            if (group == nil) return nullptr;
-            NSFileManager* files = NSFileManager.defaultManager;
-            // On macOS the system names a location of the right form even for a group the
-            // application is not entitled to, so this rarely falls through.
-            auto container =
-                pathOf([files containerURLForSecurityApplicationGroupIdentifier:group]);
-            if (!container) {
-                const auto home = pathOf(files.homeDirectoryForCurrentUser);
-                if (!home) return nullptr;
-                container = fallbackContainer(*home, groupID);
-            }
-            kept = ContainerPlaces{*container, *container, {}};
-            return &*kept;
+    kept.reset();
+    @autoreleasepool {
+        NSString* group = [[NSString alloc] initWithBytes:groupID.data()
+                                                   length:groupID.size()
+                                                 encoding:NSUTF8StringEncoding];
+        if (group == nil) return nullptr;
+        NSFileManager* files = NSFileManager.defaultManager;
+        // On macOS the system names a location of the right form even for a group the
+        // application is not entitled to, so this rarely falls through.
+        auto container = pathOf([files containerURLForSecurityApplicationGroupIdentifier:group]);
+        if (!container) {
+            const auto home = pathOf(files.homeDirectoryForCurrentUser);
+            if (!home) return nullptr;
+            container = fallbackContainer(*home, groupID);
         }
-    } catch (const std::exception&) {  // allocation failure only: no container then
-        return nullptr;
+        kept = ContainerPlaces{*container, *container, {}};
+        return &*kept;
     }
 }
 

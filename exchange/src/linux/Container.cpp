@@ -17,7 +17,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,41 +69,37 @@ std::string unfitRuntimeDirectory(std::string_view runtime) {
     return {};
 }
 
-const ContainerPlaces* containerPlaces(std::string_view) noexcept {
-    try {
-        // What the places were built from; rebuilt only when one of these changes, so the
-        // run-time directory is judged once per value, not every second.
-        struct Kept {
-            std::string home, state, runtime;
-            ContainerPlaces places;
-        };
-        thread_local std::optional<Kept> kept;
-        const std::string_view runtime = absoluteVariable("XDG_RUNTIME_DIR");
-        const std::string_view state = absoluteVariable("XDG_STATE_HOME");
-        std::optional<std::filesystem::path> passwd;
-        std::string_view home = absoluteVariable("HOME");
-        if (home.empty()) {
-            passwd = passwdHome();
-            if (!passwd) return nullptr;
-            home = passwd->native();
-        }
-        if (kept && kept->home == home && kept->state == state && kept->runtime == runtime) {
-            return &kept->places;
-        }
-        kept.reset();
+const ContainerPlaces* containerPlaces(std::string_view) {
+    // What the places were built from; rebuilt only when one of these changes, so the
+    // run-time directory is judged once per value, not every second.
+    struct Kept {
+        std::string home, state, runtime;
         ContainerPlaces places;
-        places.control = (state.empty() ? std::filesystem::path(home) / ".local" / "state"
-                                        : std::filesystem::path(state)) /
-                         "tessly";
-        places.payloadOnDisk = unfitRuntimeDirectory(runtime);
-        places.payload = places.payloadOnDisk.empty() ? std::filesystem::path(runtime) / "tessly"
-                                                      : places.control;
-        kept.emplace(
-            Kept{std::string(home), std::string(state), std::string(runtime), std::move(places)});
-        return &kept->places;
-    } catch (const std::bad_alloc&) {  // no container then
-        return nullptr;
+    };
+    thread_local std::optional<Kept> kept;
+    const std::string_view runtime = absoluteVariable("XDG_RUNTIME_DIR");
+    const std::string_view state = absoluteVariable("XDG_STATE_HOME");
+    std::optional<std::filesystem::path> passwd;
+    std::string_view home = absoluteVariable("HOME");
+    if (home.empty()) {
+        passwd = passwdHome();
+        if (!passwd) return nullptr;
+        home = passwd->native();
     }
+    if (kept && kept->home == home && kept->state == state && kept->runtime == runtime) {
+        return &kept->places;
+    }
+    kept.reset();
+    ContainerPlaces places;
+    places.control = (state.empty() ? std::filesystem::path(home) / ".local" / "state"
+                                    : std::filesystem::path(state)) /
+                     "tessly";
+    places.payloadOnDisk = unfitRuntimeDirectory(runtime);
+    places.payload =
+        places.payloadOnDisk.empty() ? std::filesystem::path(runtime) / "tessly" : places.control;
+    kept.emplace(
+        Kept{std::string(home), std::string(state), std::string(runtime), std::move(places)});
+    return &kept->places;
 }
 
 }  // namespace tessly::detail

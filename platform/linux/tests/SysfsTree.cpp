@@ -34,8 +34,7 @@ void FaultyFileReader::deviceGone(const std::string& prefix) {
     }
 }
 
-IoResult<std::vector<std::string>> FaultyFileReader::listDirectory(
-    const std::string& path) noexcept {
+IoResult<std::vector<std::string>> FaultyFileReader::listDirectory(const std::string& path) {
     ++listings_;
     if (const auto it = listErrors_.find(resolved(path)); it != listErrors_.end()) {
         return unexpected(it->second);
@@ -78,7 +77,7 @@ void FaultyFileReader::close(int fd) noexcept {
     FileReader::Default().close(fd);
 }
 
-IoResult<std::string> FaultyFileReader::readLink(const std::string& path) noexcept {
+IoResult<std::string> FaultyFileReader::readLink(const std::string& path) {
     return FileReader::Default().readLink(path);
 }
 

@@ -31,12 +31,12 @@ class FaultyFileReader final : public FileReader {
     // allows; by default the POSIX reader's own rule holds.
     void keepAtMost(std::size_t count) { keepAtMost_ = count; }
 
-    IoResult<std::vector<std::string>> listDirectory(const std::string& path) noexcept override;
+    IoResult<std::vector<std::string>> listDirectory(const std::string& path) override;
     IoResult<int> open(const std::string& path) noexcept override;
     bool mayKeepOpen(int fd) const noexcept override;
     IoResult<std::size_t> readAt0(int fd, std::span<char> buffer) noexcept override;
     void close(int fd) noexcept override;
-    IoResult<std::string> readLink(const std::string& path) noexcept override;
+    IoResult<std::string> readLink(const std::string& path) override;
 
     std::size_t listings() const noexcept { return listings_; }
     std::size_t opens() const noexcept { return opens_; }

@@ -38,26 +38,26 @@ class ConfinedFileReader final : public FileReader {
 
     Resolution resolution() const noexcept { return resolution_; }
 
-    IoResult<std::vector<std::string>> listDirectory(const std::string& path) noexcept override;
+    IoResult<std::vector<std::string>> listDirectory(const std::string& path) override;
     IoResult<int> open(const std::string& path) noexcept override;
     bool mayKeepOpen(int fd) const noexcept override;
     IoResult<std::size_t> readAt0(int fd, std::span<char> buffer) noexcept override;
     void close(int fd) noexcept override;
-    IoResult<std::string> readLink(const std::string& path) noexcept override;
+    IoResult<std::string> readLink(const std::string& path) override;
 
   private:
     ConfinedFileReader(std::string prefix, int rootFd, std::string realRoot,
                        Resolution resolution) noexcept;
 
-    // `path` relative to the root ("." for the root itself), or nothing when it does not start
-    // with the prefix.
-    std::optional<std::string> relative(const std::string& path) const;
+    // `path` relative to the root ("." for the root itself): the end of `path` itself, so valid
+    // while `path` is; null when `path` does not start with the prefix.
+    const char* relative(const std::string& path) const noexcept;
     // A descriptor of `relative` resolved inside the root and opened with `flags`, or -errno.
-    int resolve(const std::string& relative, int flags) const noexcept;
+    int resolve(const char* relative, int flags) const noexcept;
     // For the checked resolution: whether the descriptor's file lies inside the root.
     bool inside(int fd) const noexcept;
     // Opens what an O_PATH descriptor names with `flags`; -errno on failure.
-    int reopen(int pathFd, const std::string& relative, int flags) const noexcept;
+    int reopen(int pathFd, const char* relative, int flags) const noexcept;
 
     std::string prefix_;
     int rootFd_;

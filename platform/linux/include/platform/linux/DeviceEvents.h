@@ -64,11 +64,11 @@ class DeviceEventSource {
 // to the hwmon and power_supply subsystems. The kernel source rather than udevd's: it needs no
 // udev daemon (containers, minimal systems), and hwmon attributes exist before the kernel sends
 // "add", so nothing waits on udev's rules. Null where libudev or a netlink socket is missing.
-std::unique_ptr<DeviceEventSource> openKernelDeviceEvents() noexcept;
+std::unique_ptr<DeviceEventSource> openKernelDeviceEvents();
 
 // Has `loop` drain `source` whenever it is readable and tell `changes`. When the source fails,
 // the loop stops waiting on it and `changes` stops watching. Nothing without a source.
 void watchDevices(linux_host::EventLoop& loop, DeviceChanges& changes,
-                  std::unique_ptr<DeviceEventSource> source) noexcept;
+                  std::unique_ptr<DeviceEventSource> source);
 
 }  // namespace tessly::hwmon

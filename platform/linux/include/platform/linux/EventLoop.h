@@ -25,14 +25,14 @@ class EventLoop {
     EventLoop& operator=(const EventLoop&) = delete;
 
     // A timer held by the loop and by the returned reference; it stays scheduled for the loop's
-    // life. Null only when memory runs out.
+    // life. Null for an interval below a millisecond (or not finite), which would spin.
     std::shared_ptr<RepeatingTimer> addRepeatingTimer(double interval,
-                                                      std::function<void()> action) noexcept;
+                                                      std::function<void()> action);
 
     // Calls `onReadable` on the loop whenever `fd` has input (or an error), until it returns
     // false; the loop then waits on it no more. The caller owns the descriptor and keeps it open
-    // while it is watched. False only when memory runs out.
-    bool addReader(int fd, std::function<bool()> onReadable) noexcept;
+    // while it is watched.
+    void addReader(int fd, std::function<bool()> onReadable);
 
     // Services timers and readers until quit() is called from an action: nothing then (a later
     // run() goes on with the same timers and readers). What

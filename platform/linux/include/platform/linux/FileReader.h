@@ -7,8 +7,10 @@
 // real sysfs attributes are regular files, so a FIFO, socket or device in a tree is an error for
 // that file (notARegularFile), never a blocked tick.
 //
-// Every operation reports its failure as the errno it met; nothing throws. Tests wrap the POSIX
-// reader to inject errors (EIO, ENODEV, ...) and to count what was done.
+// Every operation reports its failure as the errno it met. Only the operations that return a list
+// or a text allocate, and they throw std::bad_alloc when it cannot be held; opening, reading and
+// closing never allocate and never throw. Tests wrap the POSIX reader to inject errors (EIO,
+// ENODEV, ...) and to count what was done.
 //
 // Threading: an implementation may be used from one thread at a time.
 
@@ -38,8 +40,8 @@ class FileReader {
     virtual ~FileReader() = default;
 
     // The names of a directory's entries without "." and "..", in no particular order. ENOENT
-    // means there is no such directory; ENOMEM that the list could not be held.
-    virtual IoResult<std::vector<std::string>> listDirectory(const std::string& path) noexcept = 0;
+    // means there is no such directory.
+    virtual IoResult<std::vector<std::string>> listDirectory(const std::string& path) = 0;
 
     // Opens a regular file for reading, without blocking (notARegularFile for anything else). The
     // descriptor belongs to the caller, who hands it to close().
@@ -58,7 +60,7 @@ class FileReader {
     virtual void close(int fd) noexcept = 0;
 
     // The target of a symbolic link, as stored (EINVAL: not a link).
-    virtual IoResult<std::string> readLink(const std::string& path) noexcept = 0;
+    virtual IoResult<std::string> readLink(const std::string& path) = 0;
 
     // The process-wide reader over the real file system; lives for the whole process.
     static FileReader& Default() noexcept;
@@ -101,6 +103,6 @@ class FileHandle {
 // The whole content of a small file (up to `limit` bytes; the rest is cut off): one open, one
 // read and one close.
 IoResult<std::string> readSmallFile(FileReader& reader, const std::string& path,
-                                    std::size_t limit = 256) noexcept;
+                                    std::size_t limit = 256);
 
 }  // namespace tessly::hwmon

@@ -49,8 +49,9 @@ struct CaptureSummary {
 // followed by "/class/...") into `destination`, which is made when missing. Nothing, with the
 // errno, when the copy cannot be made: ELOOP where `destination` is a symbolic link, ENOTDIR
 // where it is not a directory, ENOTEMPTY where it holds anything, or what creating a directory
-// or writing a file met (a copy may then be incomplete).
+// or writing a file met (a copy may then be incomplete). Throws std::bad_alloc when memory runs
+// out, leaving what was copied so far.
 IoResult<CaptureSummary> captureSysfs(FileReader& reader, std::string_view sysfsRoot,
-                                      const std::string& destination) noexcept;
+                                      const std::string& destination);
 
 }  // namespace tessly::hwmon
