@@ -15,6 +15,8 @@
 #include <memory>
 #include <string_view>
 
+#include "DirectoryNames.h"
+
 namespace tessly::hwmon {
 namespace {
 
@@ -39,10 +41,6 @@ std::array<char, 32> procPath(int fd) noexcept {
 bool sameFile(const struct stat& a, const struct stat& b) noexcept {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
-
-struct DirCloser {
-    void operator()(DIR* dir) const noexcept { ::closedir(dir); }
-};
 
 }  // namespace
 
@@ -140,23 +138,13 @@ IoResult<std::vector<std::string>> ConfinedFileReader::listDirectory(const std::
     if (rel == nullptr) return unexpected(EXDEV);
     const int fd = resolve(rel, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
     if (fd < 0) return unexpected(-fd);
-    const std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));
-    if (!dir) {
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
         const int error = errno;
         ::close(fd);
         return unexpected(error);
     }
-    std::vector<std::string> names;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir.get());
-        if (entry == nullptr) {
-            if (errno != 0) return unexpected(errno);
-            return names;
-        }
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") names.emplace_back(name);
-    }
+    return directoryNames(dir);
 }
 
 IoResult<int> ConfinedFileReader::open(const std::string& path) noexcept {

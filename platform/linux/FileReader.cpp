@@ -1,6 +1,11 @@
 #include "platform/linux/FileReader.h"
 
+#include <cerrno>
+#include <memory>
+#include <string_view>
 #include <system_error>
+
+#include "DirectoryNames.h"
 
 namespace tessly::hwmon {
 
@@ -19,6 +24,22 @@ IoResult<std::string> readSmallFile(FileReader& reader, const std::string& path,
     if (!read) return unexpected(read.error());
     text.resize(*read);
     return text;
+}
+
+IoResult<std::vector<std::string>> directoryNames(DIR* opened) {
+    if (opened == nullptr) return unexpected(errno);
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(opened, ::closedir);
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir.get());
+        if (entry == nullptr) {
+            if (errno != 0) return unexpected(errno);
+            return names;
+        }
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
 }
 
 }  // namespace tessly::hwmon

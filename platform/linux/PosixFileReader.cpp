@@ -10,31 +10,16 @@
 #include <memory>
 #include <string_view>
 
+#include "DirectoryNames.h"
 #include "platform/linux/FileReader.h"
 
 namespace tessly::hwmon {
 namespace {
 
-struct DirCloser {
-    void operator()(DIR* dir) const noexcept { ::closedir(dir); }
-};
-
 class PosixFileReader final : public FileReader {
   public:
     IoResult<std::vector<std::string>> listDirectory(const std::string& path) override {
-        const std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
-        if (!dir) return unexpected(errno);
-        std::vector<std::string> names;
-        for (;;) {
-            errno = 0;
-            const dirent* entry = ::readdir(dir.get());
-            if (entry == nullptr) {
-                if (errno != 0) return unexpected(errno);
-                return names;
-            }
-            const std::string_view name = entry->d_name;
-            if (name != "." && name != "..") names.emplace_back(name);
-        }
+        return directoryNames(::opendir(path.c_str()));
     }
 
     IoResult<int> open(const std::string& path) noexcept override {
