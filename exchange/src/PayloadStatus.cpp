@@ -13,6 +13,7 @@
 
 #include "Container.h"
 #include "ContainerFiles.h"
+#include "Decoding.h"
 
 namespace tessly {
 namespace {
@@ -58,7 +59,9 @@ PayloadStatus payloadStatus(double now) noexcept {
     try {
         std::string bytes;
         if (!locateAndRead(status, "sensors.json", bytes)) return status;
-        auto payload = decodeSensorsPayload(bytes);
+        // Running out of memory while decoding says nothing about the file: unavailable, not
+        // invalid.
+        auto payload = detail::decodeSensorsPayloadOrThrow(bytes);
         if (!payload) {
             status.state = State::invalid;
             return status;
@@ -82,7 +85,9 @@ ControlStatus controlStatus() noexcept {
     try {
         std::string bytes;
         if (!locateAndRead(status, "control.json", bytes)) return status;
-        status.control = decodeSensorControl(bytes);
+        // Running out of memory while decoding says nothing about the file: unavailable, not
+        // invalid, which would count as "no wish to autostart" and unregister the login item.
+        status.control = detail::decodeSensorControlOrThrow(bytes);
         status.state = status.control ? State::present : State::invalid;
         return status;
     } catch (const std::bad_alloc&) {

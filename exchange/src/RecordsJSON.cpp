@@ -9,6 +9,7 @@
 
 #include <TesslyKit/RecordsJSON.h>
 
+#include "Decoding.h"
 #include "NumberText.h"
 
 #include <array>
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
@@ -393,8 +395,9 @@ class DocumentBuilder {
 };
 
 // A key that occurs twice in one object keeps its last value (nlohmann's builder overwrites).
+// Throws std::bad_alloc alone.
 template <class Record>
-std::optional<Record> decodeText(std::string_view text) noexcept {
+std::optional<Record> decodeTextOrThrow(std::string_view text) {
     try {
         // nlohmann takes a NUL byte for the end of the input and would accept what precedes it;
         // no JSON text holds a raw NUL (inside strings it must be escaped), so refuse it here.
@@ -406,7 +409,18 @@ std::optional<Record> decodeText(std::string_view text) noexcept {
         Record record;
         if (!decodeInto(root, record)) return std::nullopt;
         return record;
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (const std::exception&) {  // see the top of the file
+        return std::nullopt;
+    }
+}
+
+template <class Record>
+std::optional<Record> decodeText(std::string_view text) noexcept {
+    try {
+        return decodeTextOrThrow<Record>(text);
+    } catch (const std::bad_alloc&) {  // see the top of the file
         return std::nullopt;
     }
 }
@@ -438,5 +452,16 @@ std::optional<ThermalReading> decodeThermalReading(std::string_view text) noexce
 std::optional<FanReading> decodeFanReading(std::string_view text) noexcept {
     return decodeText<FanReading>(text);
 }
+
+namespace detail {
+
+std::optional<SensorsPayload> decodeSensorsPayloadOrThrow(std::string_view text) {
+    return decodeTextOrThrow<SensorsPayload>(text);
+}
+std::optional<SensorControl> decodeSensorControlOrThrow(std::string_view text) {
+    return decodeTextOrThrow<SensorControl>(text);
+}
+
+}  // namespace detail
 
 }  // namespace tessly

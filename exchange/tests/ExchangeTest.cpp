@@ -199,8 +199,8 @@ TEST_F(ExchangeTest, TheSweepRemovesOnlyOldTemporariesOfTheNamedFile) {
 
 // A main application links TesslyKit: whichever allocation of a public call fails, the call gives
 // the answer it gives for any other failure and throws nothing, the files stay whole, and the
-// next call works. (Decoding is left out: the decoder answers a failed allocation as invalid text,
-// and destroying nlohmann's document allocates, so a failure there ends the process.)
+// next call works. (Decoding is swept over "{}" alone: destroying a document with members
+// allocates in nlohmann's library, so a failure there would end the process.)
 TEST_F(ExchangeTest, EveryPublicCallLivesThroughAFailedAllocation) {
     enum Answer { success, failure, other, none };  // none: the call answers nothing
     using Calls = std::vector<std::pair<const char*, std::function<Answer()>>>;
@@ -288,6 +288,27 @@ TEST_F(ExchangeTest, EveryPublicCallLivesThroughAFailedAllocation) {
              [&] {
                  const auto status = controlStatus();
                  return answer(status.state == CState::missing,
+                               status.state == CState::unavailable && status.error == ENOMEM);
+             }},
+        },
+        [](const char*) {});
+
+    // "{}" holds no record (invalid); running out of memory while it is read or decoded leaves
+    // the file unknown (unavailable), never invalid: an agent would take that for "no autostart".
+    writeFile(directory / "sensors.json", "{}");
+    writeFile(controlFile(), "{}");
+    sweep(
+        {
+            {"payloadStatus of {}",
+             [&] {
+                 const auto status = payloadStatus(sampledAt);
+                 return answer(status.state == PState::invalid,
+                               status.state == PState::unavailable && status.error == ENOMEM);
+             }},
+            {"controlStatus of {}",
+             [&] {
+                 const auto status = controlStatus();
+                 return answer(status.state == CState::invalid,
                                status.state == CState::unavailable && status.error == ENOMEM);
              }},
         },
