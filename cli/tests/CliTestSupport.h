@@ -68,13 +68,6 @@ class CliTest : public ::testing::Test, protected ScratchHome {
         const int status = tesslyMain(static_cast<int>(argv.size()), argv.data(), console);
         return {status, out.str(), err.str()};
     }
-
-    // The text with the scratch HOME shown as "~".
-    std::string withoutHome(std::string text) const {
-        for (std::size_t at; (at = text.find(home.string())) != std::string::npos;)
-            text.replace(at, home.string().size(), "~");
-        return text;
-    }
 };
 
 }  // namespace tessly::cli::testing

@@ -1,13 +1,11 @@
 // The built tessly executable: `watch` writing lines into a pipe, and `watch` in a real
 // pseudo-terminal, where it must redraw in place and give the terminal back on q and on Ctrl-C;
-// `export --listen` scraped over loopback, by hand (crowds, slow and hostile clients included) and
-// by a real Prometheus server.
+// `export --listen` scraped over loopback (crowds, slow and hostile clients included).
 // HOME and XDG_CONFIG_HOME point into a scratch directory. The waits below only bound a failure;
 // nothing is timed.
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -22,11 +20,9 @@
 #include <sys/socket.h>
 
 #include <TesslyKit/SensorBridge.h>
-#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -267,30 +263,6 @@ bool answeredCurrent(const std::optional<std::string>& reply) {
            reply->ends_with("tessly_exporter_up 1\n");
 }
 
-// A line of /proc/PID/status in KiB: "VmRSS", "VmHWM" (the peak).
-long memoryKiB(pid_t pid, std::string_view field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with(field) && line.size() > field.size()) {
-            return std::stol(line.substr(field.size() + 1));
-        }
-    }
-    return -1;
-}
-
-// A loopback port nobody listens on now.
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 // A scrape that runs out of memory is answered 503, and the server serves the next one.
 TEST(MetricsServer, AScrapeThatRunsOutOfMemoryIsAnswered503AndTheNextIsServed) {
     int requests = 0;  // on the server's thread only
@@ -331,15 +303,13 @@ class Exporter : public TesslyProcess {
     }
 };
 
-// Scrapes are answered while 50 clients say nothing, 8 send their head a byte a second and the
-// payload is being replaced; a head beyond the bound is refused and its connection closed; four
-// heads of a million headers each leave the exporter's memory as it was; a second exporter on the
-// same port says why it cannot start.
+// Scrapes are answered while 50 clients say nothing and 8 send their head a byte a second; a head
+// beyond the bound is refused and its connection closed; a second exporter on the same port says
+// why it cannot start.
 TEST_F(Exporter, ServesEveryScrapeWhateverOtherClientsDo) {
     SensorBridge::write(
         {.thermal = ThermalReading{.cpuTemperatureC = 48.5}, .sampledAt = wallNow()});
     start();
-    ASSERT_GT(port, 0);
     const auto first = roundTrip(port, scrape);
     ASSERT_TRUE(answeredCurrent(first)) << first.value_or("no answer");
     EXPECT_NE(first->find("tessly_temperature_celsius{sensor=\"cpu\"} 48.5\n"), std::string::npos);
@@ -365,33 +335,8 @@ TEST_F(Exporter, ServesEveryScrapeWhateverOtherClientsDo) {
     ASSERT_TRUE(large.has_value()) << "the connection stayed open";
     EXPECT_TRUE(large->starts_with("HTTP/1.1 431 ") || large->starts_with("HTTP/1.1 400 "))
         << *large;
-
-    const long before = memoryKiB(pid, "VmRSS");
-    std::string flood = "GET /metrics HTTP/1.1\r\n";
-    for (int i = 0; i < 1'000'000; ++i)
-        flood += "a: b\r\n";
-    std::vector<std::thread> flooders;
-    for (int i = 0; i < 4; ++i)
-        flooders.emplace_back([&] { EXPECT_TRUE(roundTrip(port, flood + "\r\n").has_value()); });
-    for (auto& flooder : flooders)
-        flooder.join();
-    EXPECT_LE(memoryKiB(pid, "VmHWM") - before, 4 * 1024) << "KiB, from " << before << " KiB";
-
-    std::atomic<bool> writing = true;
-    std::thread writer([&] {
-        for (double c = 40; writing; c += 0.5) {
-            SensorBridge::write(
-                {.thermal = ThermalReading{.cpuTemperatureC = c}, .sampledAt = wallNow()});
-        }
-    });
-    int answered = 0;
-    for (int i = 0; i < 200; ++i)
-        answered += answeredCurrent(roundTrip(port, scrape));
-    writing = false;
-    writer.join();
     trickling = false;
     trickler.join();
-    EXPECT_EQ(answered, 200);
     for (const int fd : others)
         ::close(fd);
 
@@ -411,8 +356,8 @@ TEST_F(Exporter, ServesEveryScrapeWhateverOtherClientsDo) {
                         ": Address already in use\n");
 }
 
-// Requests sent together on one connection are answered in their order; HEAD gets the headers
-// of the GET alone; a method that is not served gets 405 with Allow.
+// Requests sent together on one connection are answered in their order, HEAD without a body; a
+// method that is not served gets 405 with Allow at once, its body unread.
 TEST_F(Exporter, AnswersPipelinedRequestsInOrder) {
     start();
     const auto replies = roundTrip(port,
@@ -424,15 +369,8 @@ TEST_F(Exporter, AnswersPipelinedRequestsInOrder) {
     const auto get = replies->find("HTTP/1.1 200 ");
     const auto missing = replies->find("HTTP/1.1 404 ");
     const auto head = replies->rfind("HTTP/1.1 200 ");
-    EXPECT_TRUE(get == 0 && get < missing && missing < head && head != std::string::npos)
-        << *replies;
-    const std::string getReply = replies->substr(0, missing);
-    const std::string length =
-        "Content-Length: " + std::to_string(getReply.size() - getReply.find("\r\n\r\n") - 4) +
-        "\r\n";
-    const std::string headReply = replies->substr(head);
-    EXPECT_NE(getReply.find(length), std::string::npos) << *replies;
-    EXPECT_TRUE(headReply.find(length) != std::string::npos && headReply.ends_with("\r\n\r\n"))
+    EXPECT_TRUE(get == 0 && get < missing && missing < head && head != std::string::npos &&
+                replies->ends_with("\r\n\r\n"))
         << *replies;
 
     const auto post = roundTrip(port, "POST /metrics HTTP/1.1\r\nContent-Length: 1000000\r\n\r\n");
@@ -473,85 +411,6 @@ TEST_F(Exporter, AnswersAThousandClientsConnectingAtOnce) {
     }
     ::setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_EQ(answered, clients) << "answered within 10 s";
-}
-
-// A real Prometheus server scrapes the endpoint every second: the series is there with the
-// payload's value, and gone from a fresh query once the payload is stale.
-TEST_F(Exporter, PrometheusScrapesTheCurrentPayloadAndDropsAStaleOne) {
-    const char* prometheus = "/usr/bin/prometheus";
-    if (::access(prometheus, X_OK) != 0) {
-        GTEST_SKIP() << "Prometheus is not installed (Debian package prometheus); "
-                        "scripts/setup installs it where the package can be had";
-    }
-    SensorBridge::write(
-        {.thermal = ThermalReading{.cpuTemperatureC = 61.5}, .sampledAt = wallNow()});
-    start();
-    const int webPort = freePort();
-    const auto config = dir / "prometheus.yml";
-    tessly::testing::writeFile(config,
-                               "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
-                               "scrape_configs:\n  - job_name: tessly\n    static_configs:\n"
-                               "      - targets: ['127.0.0.1:" +
-                                   std::to_string(port) + "']\n");
-    const pid_t server = ::fork();
-    ASSERT_GE(server, 0);
-    if (server == 0) {
-        const int log = ::open((dir / "prometheus.log").c_str(), O_WRONLY | O_CREAT, 0600);
-        ::dup2(log, STDOUT_FILENO);
-        ::dup2(log, STDERR_FILENO);
-        const std::string configArg = "--config.file=" + config.string();
-        const std::string storageArg = "--storage.tsdb.path=" + (dir / "tsdb").string();
-        const std::string listenArg = "--web.listen-address=127.0.0.1:" + std::to_string(webPort);
-        ::execl(prometheus, prometheus, configArg.c_str(), storageArg.c_str(), listenArg.c_str(),
-                "--log.level=error", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    struct Reaper {
-        pid_t pid;
-        ~Reaper() {
-            ::kill(pid, SIGTERM);
-            for (int i = 0; i < 100 && ::waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
-                std::this_thread::sleep_for(50ms);
-            }
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    } reaper{server};
-
-    // The query's result values, "" when the series is absent, after the payload is refreshed.
-    const auto query = [&](bool refresh) {
-        if (refresh) {
-            SensorBridge::write(
-                {.thermal = ThermalReading{.cpuTemperatureC = 61.5}, .sampledAt = wallNow()});
-        }
-        const auto reply =
-            roundTrip(webPort,
-                      "GET /api/v1/query?query=tessly_temperature_celsius%7Bsensor%3D%22cpu%22%7D "
-                      "HTTP/1.0\r\n\r\n");
-        const auto body = reply ? reply->find("\r\n\r\n") : std::string::npos;
-        if (!reply || !reply->starts_with("HTTP/1.0 200 ") || body == std::string::npos) {
-            return std::string("no answer");
-        }
-        const auto json = nlohmann::json::parse(reply->substr(body + 4), nullptr, false);
-        const auto& result = json["data"]["result"];
-        if (!result.is_array()) return std::string("no result");
-        return result.empty() ? std::string() : result[0]["value"][1].get<std::string>();
-    };
-    const auto within = [&](double seconds, bool refresh, const std::string& wanted) {
-        std::string seen;
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < deadline) {
-            seen = query(refresh);
-            if (seen == wanted) break;
-            std::this_thread::sleep_for(250ms);
-        }
-        return seen;
-    };
-    EXPECT_EQ(within(60, true, "61.5"), "61.5");
-    SensorBridge::write(
-        {.thermal = ThermalReading{.cpuTemperatureC = 61.5}, .sampledAt = wallNow() - 3600});
-    EXPECT_EQ(within(30, false, ""), "");
 }
 
 }  // namespace

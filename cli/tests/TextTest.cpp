@@ -128,13 +128,6 @@ TEST(PayloadTextTest, ThePayloadForPeopleAndForLogs) {
     EXPECT_EQ(payloadText(payload, kNewYear),
               "Temperatures none\nFans         none\nSampled      2.0 s in the future\n"
               "Agent        1.4\\x1b]0;x\\x07\n");
-    EXPECT_EQ(absenceText(look(PayloadStatus::State::stale, payload, kNewYear - 3600)),
-              "the last payload, in " + file.string() +
-                  ", is stamped 1 h 0 min in the future; payloads more than 6 s ahead count as "
-                  "absent (was the clock set back?)");
-    EXPECT_EQ(logLine(look(PayloadStatus::State::missing, std::nullopt, kNewYear), kNewYear),
-              "2026-01-01T00:00:00Z no payload: " + file.string() +
-                  " does not exist (is the agent running?)");
 }
 
 // A minute of samples, then the agent stops: the screen marks it stale and the sparklines
