@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <limits>
@@ -327,6 +328,28 @@ TEST_F(HwmonTest, ChipsThatComeWithoutEventsAppearWithinAMinute) {
     tree.reader().clearCounts();
     sensors.fans->readFans();
     EXPECT_EQ(tree.reader().listings(), 2u);
+}
+
+// A chip replaced by another within a minute (as many entries as before) is seen at the next
+// listing check. A rediscovery keeps the files it finds again by their path, opening only new
+// ones, and decides anew what each feeds: a number taken by another chip feeds by its new name.
+TEST_F(HwmonTest, ARediscoveryKeepsFilesByPathAndClassifiesThemAnew) {
+    tree.add(
+        "[class/hwmon/hwmon0]\nname = coretemp\ntemp1_input = 40000\n"
+        "[class/hwmon/hwmon1]\nname = nvme\ntemp1_input = 38000\n");
+    Sensors sensors(tree);
+    EXPECT_EQ(sensors.temperatures(),
+              (ThermalReading{.cpuTemperatureC = 40, .storageTemperatureC = 38}));
+    tree.remove("class/hwmon/hwmon0");
+    tree.write("class/hwmon/hwmon1/name", "jc42\n");
+    tree.add("[class/hwmon/hwmon2]\nname = drivetemp\ntemp1_input = 35000\n");
+    sensors.clock.advance(60);
+    tree.reader().clearCounts();
+    EXPECT_EQ(sensors.temperatures(),
+              (ThermalReading{.memoryTemperatureC = 38, .storageTemperatureC = 35}));
+    EXPECT_EQ(std::count_if(tree.reader().opened().begin(), tree.reader().opened().end(),
+                            [](const std::string& path) { return path.ends_with("_input"); }),
+              1);
 }
 
 // Temperatures and fans share one discovery, and an event makes the next reading discover.
