@@ -140,20 +140,6 @@ TEST_F(DeviceEventsTest, ChipsPluggedInAfterLaunchComeAndGoWithinTwoTicks) {
     EXPECT_EQ(reader_.listings(), 2u * 2u);  // class/hwmon and class/power_supply, twice
 }
 
-// A monitor that receives nothing (a container with a network namespace of its own gets no
-// kernel events): a fan chip and a memory module added after launch appear within a minute.
-TEST_F(DeviceEventsTest, ChipsThatSendNoEventAppearWithinAMinute) {
-    tick();
-    addFanChip("hwmon1");
-    addChip("hwmon2", "jc42", "39500");
-    SensorsPayload payload;
-    for (int i = 0; i < 61 && !payload.fan; ++i)
-        payload = tick();
-    EXPECT_EQ(payload.fan.value_or(FanReading{}).fanCount, 2);
-    EXPECT_EQ(payload.thermal.value_or(ThermalReading{}).memoryTemperatureC, 39.5);
-    EXPECT_TRUE(changes_.watching());
-}
-
 // However many events arrive between two looks, they make one discovery, which opens no sensor
 // file it had open already; events of other subsystems, actions other than add, remove and
 // change, and messages that are no uevent at all make none.
