@@ -119,8 +119,9 @@ TEST_F(DeviceEventsTest, ChipsPluggedInAfterLaunchComeAndGoWithinTwoTicks) {
 
     const std::string fans = addFanChip("hwmon2");
     const std::string module = addChip("hwmon3", "spd5118", "41250");
-    uevent(fans, "add");
-    uevent(module, "add");
+    const std::string zone = addChip("hwmon4", "acpitz", "30000");  // feeds nothing: never read
+    for (const auto& device : {fans, module, zone})
+        uevent(device, "add");
     SensorsPayload payload;
     for (int i = 0; i < 2 && !(payload.fan && payload.thermal->memoryTemperatureC); ++i)
         payload = tick();
@@ -136,8 +137,8 @@ TEST_F(DeviceEventsTest, ChipsPluggedInAfterLaunchComeAndGoWithinTwoTicks) {
     EXPECT_FALSE(payload.fan);
     EXPECT_EQ(payload.thermal.value_or(ThermalReading{}).memoryTemperatureC, 41.25);
 
-    umockdev_testbed_remove_device(testbed_, module.c_str());
-    addChip("hwmon4", "nvme", "39000");
+    umockdev_testbed_remove_device(testbed_, zone.c_str());
+    addChip("hwmon5", "nvme", "39000");
     EXPECT_EQ(storageWithin(61, 39.0), 39.0);
 
     tick();
