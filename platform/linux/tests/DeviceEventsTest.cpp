@@ -137,8 +137,10 @@ TEST_F(DeviceEventsTest, ChipsPluggedInAfterLaunchComeAndGoWithinTwoTicks) {
     EXPECT_FALSE(payload.fan);
     EXPECT_EQ(payload.thermal.value_or(ThermalReading{}).memoryTemperatureC, 41.25);
 
-    umockdev_testbed_remove_device(testbed_, zone.c_str());
-    addChip("hwmon5", "nvme", "39000");
+    umockdev_testbed_remove_device(testbed_, zone.c_str());  // sends no event
+    // Written past the testbed, which would announce the device.
+    tessly::testing::writeFile(fs::path(sys_) / "class/hwmon/hwmon5/name", "nvme\n");
+    tessly::testing::writeFile(fs::path(sys_) / "class/hwmon/hwmon5/temp1_input", "39000\n");
     EXPECT_EQ(storageWithin(61, 39.0), 39.0);
 
     tick();
