@@ -1,13 +1,11 @@
 #pragma once
-// Reading a fuzz input as a stream of choices: bytes, small numbers, plain blocks and text.
-// Every read succeeds; once the input is used up, reads give zeros and empty text, so a target
-// never needs to check for the end.
+// Reading a fuzz input as a stream of choices: bytes and plain blocks. Every read succeeds; once
+// the input is used up, reads give zeros, so a target never needs to check for the end.
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string_view>
 #include <type_traits>
 
 namespace tessly::fuzz {
@@ -34,15 +32,6 @@ class FuzzInput {
         data_ += n;
         size_ -= n;
         return value;
-    }
-
-    // Up to `n` bytes as text.
-    std::string_view text(std::size_t n) noexcept {
-        n = std::min(n, size_);
-        const std::string_view out(reinterpret_cast<const char*>(data_), n);
-        data_ += n;
-        size_ -= n;
-        return out;
     }
 
   private:

@@ -57,22 +57,12 @@ class FuzzedSMCDriver final : public SMCDriver {
     FuzzInput* input_;
 };
 
+// What the fan sampler hands over can be published; how it reduces is FanSource's (fans/tests).
 void checkFanReading(const std::optional<FanReading>& reading) {
     if (!reading) return;
     FUZZ_CHECK(reading->fanCount >= 1 && reading->fanCount <= 255);
-    FUZZ_CHECK(reading->rpms.has_value());
-    FUZZ_CHECK(reading->rpms->size() == static_cast<std::size_t>(reading->fanCount));
-    double highest = reading->rpms->front();
-    for (const double rpm : *reading->rpms) {
-        FUZZ_CHECK(std::isfinite(rpm));
-        if (rpm > highest) highest = rpm;
-    }
-    FUZZ_CHECK(reading->rpm == highest);
-    FUZZ_CHECK(reading->minRPM.has_value() == reading->maxRPM.has_value());
-    if (reading->minRPM) {
-        FUZZ_CHECK(std::isfinite(*reading->minRPM) && std::isfinite(*reading->maxRPM));
-        FUZZ_CHECK(*reading->minRPM < *reading->maxRPM);
-    }
+    FUZZ_CHECK(reading->rpms &&
+               reading->rpms->size() == static_cast<std::size_t>(reading->fanCount));
     FUZZ_CHECK(encodeJSON(SensorsPayload{.fan = reading, .sampledAt = 0}).has_value());
 }
 

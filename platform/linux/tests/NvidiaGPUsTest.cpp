@@ -8,16 +8,12 @@
 #include <chrono>
 #include <functional>
 #include <thread>
-#include <utility>
 
 #include "FakeNvml.h"
-#include "SysfsTree.h"
 #include "base/ManualClock.h"
 #include "platform/linux/NvidiaGPUs.h"
-#include "platform/linux/SysfsSensors.h"
 #include "testing/SanitizedPreload.h"
 #include "testing/Scratch.h"
-#include "thermal/ThermalSampler.h"
 
 namespace tessly::hwmon::testing {
 namespace {
@@ -95,40 +91,20 @@ class NvidiaGPUsTest : public ::testing::Test {
 };
 
 // The launch's listing starts nothing, the second starts the worker, and from the next one on
-// each GPU is a GPU temperature, reduced with hwmon's GPUs by maximum.
-TEST_F(NvidiaGPUsTest, TwoGpusAreGpuTemperaturesOnceTheSecondSampleStartedNvml) {
+// each GPU's latest reading is handed over. The report names each GPU by index and product.
+TEST_F(NvidiaGPUsTest, TheSecondListingStartsNvmlAndTheReportNamesEachGpu) {
     script()->gpus = {{"NVIDIA GeForce RTX 4090", 0, 71}, {"NVIDIA RTX A2000", 0, 64}};
-    SysfsTree tree(R"(
-[class/hwmon/hwmon0]
-name = amdgpu
-temp1_input = 68000
-)");
     gpus = makeNvidiaTemperatureSource(clock, TESSLY_FAKE_NVML);
-    TemperatureSource& source = *gpus;
-    ThermalSampler sampler(
-        joinTemperatureSources(temperatureSourceOf(std::make_shared<SysfsSensors>(
-                                   tree.root(), tree.reader(), clock, nullptr)),
-                               std::exchange(gpus, nullptr)),
-        clock);
-    EXPECT_EQ(sampler.sample()->gpuTemperatureC, 68.0);
-    EXPECT_FALSE(awaitNvidiaReading(source, workerLimit)) << "the launch's listing started NVML";
+    EXPECT_EQ(listingOf(*gpus), Listing{});
+    EXPECT_FALSE(awaitNvidiaReading(*gpus, workerLimit)) << "the launch's listing started NVML";
     EXPECT_EQ(script()->inits, 0);
-    clock.advance(ThermalSampler::minimumInterval);
-    EXPECT_EQ(sampler.sample()->gpuTemperatureC, 68.0);
-    ASSERT_TRUE(awaitNvidiaReading(source, workerLimit));
-    EXPECT_EQ(script()->inits, 1);
-    clock.advance(ThermalSampler::minimumInterval);
-    EXPECT_EQ(sampler.sample()->gpuTemperatureC, 71.0);
-    script()->gpus[0].celsius = 40;
-    ASSERT_TRUE(awaitNvidiaReading(source, workerLimit));
-    clock.advance(ThermalSampler::minimumInterval);
-    EXPECT_EQ(sampler.sample()->gpuTemperatureC, 68.0);
-    EXPECT_EQ(script()->inits, 1);
-}
-
-TEST_F(NvidiaGPUsTest, TheReportNamesEachGpuByIndexAndProduct) {
-    script()->gpus = {{"NVIDIA GeForce RTX 4090", 0, 71}, {"NVIDIA RTX A2000", 0, 64}};
+    EXPECT_EQ(listingOf(*gpus), Listing{});
     EXPECT_EQ(settledListing(), (Listing{71.0, 64.0}));
+    script()->gpus[0].celsius = 40;
+    clock.advance(1);
+    EXPECT_EQ(settledListing(), (Listing{40.0, 64.0}));
+    EXPECT_EQ(script()->inits, 1);
+
     gpus.reset();  // the report starts NVML anew, which would void the source's handles
     const auto report = reportNvidiaSensors(TESSLY_FAKE_NVML);
     ASSERT_EQ(report.size(), 2u);

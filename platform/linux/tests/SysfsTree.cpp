@@ -17,21 +17,9 @@
 namespace tessly::hwmon::testing {
 namespace fs = std::filesystem;
 
-void FaultyFileReader::clearFaults() {
-    readErrors_.clear();
-    listErrors_.clear();
-    goneFds_.clear();
-}
-
 std::string FaultyFileReader::resolved(const std::string& path) {
     std::error_code ignored;
     return fs::weakly_canonical(path, ignored).string();
-}
-
-void FaultyFileReader::deviceGone(const std::string& prefix) {
-    for (const auto& [fd, path] : paths_) {
-        if (path.first.starts_with(prefix) || path.second.starts_with(prefix)) goneFds_.insert(fd);
-    }
 }
 
 IoResult<std::vector<std::string>> FaultyFileReader::listDirectory(const std::string& path) {
@@ -46,7 +34,7 @@ IoResult<int> FaultyFileReader::open(const std::string& path) noexcept {
     ++opens_;
     openedPaths_.push_back(path);
     auto opened = FileReader::Default().open(path);
-    if (opened) paths_[*opened] = {path, resolved(path)};
+    if (opened) paths_[*opened] = resolved(path);
     return opened;
 }
 
@@ -60,10 +48,8 @@ bool FaultyFileReader::mayKeepOpen(int fd) const noexcept {
 
 IoResult<std::size_t> FaultyFileReader::readAt0(int fd, std::span<char> buffer) noexcept {
     ++reads_;
-    const auto path = paths_.find(fd);
-    if (path != paths_.end()) {
-        if (goneFds_.contains(fd)) return unexpected(ENODEV);
-        if (const auto it = readErrors_.find(path->second.second); it != readErrors_.end()) {
+    if (const auto path = paths_.find(fd); path != paths_.end()) {
+        if (const auto it = readErrors_.find(path->second); it != readErrors_.end()) {
             return unexpected(it->second);
         }
     }
@@ -72,7 +58,6 @@ IoResult<std::size_t> FaultyFileReader::readAt0(int fd, std::span<char> buffer) 
 
 void FaultyFileReader::close(int fd) noexcept {
     paths_.erase(fd);
-    goneFds_.erase(fd);
     kept_.erase(fd);
     FileReader::Default().close(fd);
 }
@@ -185,10 +170,6 @@ void SysfsTree::write(std::string_view relative, std::string_view content) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << content;
     if (!out) throw std::runtime_error("cannot write " + file.string());
-}
-
-void SysfsTree::remove(std::string_view relative) {
-    fs::remove_all(path(relative));
 }
 
 }  // namespace tessly::hwmon::testing

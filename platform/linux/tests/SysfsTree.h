@@ -23,10 +23,10 @@ class FaultyFileReader final : public FileReader {
     // The file opens, but every read of it fails with `error`.
     void failReads(const std::string& path, int error) { readErrors_[resolved(path)] = error; }
     void failListing(const std::string& path, int error) { listErrors_[resolved(path)] = error; }
-    void clearFaults();
-    // The files open under `prefix` now read as sysfs reads a removed device: ENODEV. (Remove
-    // the directory as well, so that opening and listing fail with ENOENT.)
-    void deviceGone(const std::string& prefix);
+    void clearFaults() {
+        readErrors_.clear();
+        listErrors_.clear();
+    }
     // At most `count` descriptors may be kept open between reads, as a low descriptor limit
     // allows; by default the POSIX reader's own rule holds.
     void keepAtMost(std::size_t count) { keepAtMost_ = count; }
@@ -53,8 +53,7 @@ class FaultyFileReader final : public FileReader {
     static std::string resolved(const std::string& path);
 
     std::map<std::string, int> readErrors_, listErrors_;
-    std::map<int, std::pair<std::string, std::string>> paths_;  // open descriptors: path, resolved
-    std::set<int> goneFds_;
+    std::map<int, std::string> paths_;  // open descriptors: the resolved path
     std::optional<std::size_t> keepAtMost_;
     mutable std::set<int> kept_;
     std::size_t listings_ = 0, opens_ = 0, reads_ = 0;
@@ -83,7 +82,6 @@ class SysfsTree {
     void add(std::string_view description);
     // Writes a file holding exactly `content`, creating directories as needed.
     void write(std::string_view relative, std::string_view content);
-    void remove(std::string_view relative);
 
   private:
     std::string root_;

@@ -61,23 +61,21 @@ class AppleTemperatureSourceTest : public ::testing::Test {
 // A service's temperature is read only when its name falls in a category: any other service costs
 // one name read. Memory temperature joins from the SMC after the walk.
 TEST_F(AppleTemperatureSourceTest, OnlyServicesNamedIntoACategoryAreRead) {
-    services.add("PMU tdie0", 50);
     services.add("PMU tdie1", 60);
     const std::size_t ignored = services.add("PMU tdev1", 38);
     const std::size_t unnamed = services.addWithoutName(70);
     services.add("PMU TP1g", std::nullopt);  // no temperature event
     services.add("gas gauge battery", 30);
-    services.add("BATTERY pack", 32);
     services.add("NAND CH0 temp", 35);
     smc.setFloat("TRD0", 41.5f);
     EXPECT_EQ(read(), (ThermalReading{.cpuTemperatureC = 60,
                                       .memoryTemperatureC = 41.5,
-                                      .batteryTemperatureC = 31,
+                                      .batteryTemperatureC = 30,
                                       .storageTemperatureC = 35}));
     EXPECT_EQ(services.nameReads(ignored), 1u);
     EXPECT_EQ(services.temperatureReads(ignored), 0u);
     EXPECT_EQ(services.temperatureReads(unnamed), 0u);
-    EXPECT_EQ(services.temperatureReads(), 6u);
+    EXPECT_EQ(services.temperatureReads(), 4u);
 }
 
 // Services that cannot be listed give no reading, and memory keys are then not read at all; an

@@ -88,14 +88,19 @@ Object* make(Object::Kind kind) {
     return object;
 }
 
+// The object made at `address`, live or not; null for any other address.
+Object* find(const void* address) {
+    const auto found = machine().byAddress.find(address);
+    return found == machine().byAddress.end() ? nullptr : found->second;
+}
+
 // The live object at `address` of `kind`, or null after recording why it cannot be used.
 Object* use(const void* address, Object::Kind kind, std::string_view function) {
-    const auto found = machine().byAddress.find(address);
-    if (found == machine().byAddress.end()) {
+    Object* object = find(address);
+    if (object == nullptr) {
         problem(std::string(function) + ": not an object");
         return nullptr;
     }
-    Object* object = found->second;
     if (!object->constant && object->refs <= 0) {
         problem(std::string(function) + ": object used after its last release");
         return nullptr;
@@ -132,6 +137,18 @@ void release(Object* object, std::string_view function) {
     object->entries = {};
     object->items = {};
     object->text = std::u16string();
+}
+
+// The open connection or live service `object`, or null after recording that it is not one.
+IOEntry* liveIO(io_object_t object, bool connection, std::string_view function) {
+    const auto found = machine().io.find(object);
+    if (found == machine().io.end() || found->second.connection != connection ||
+        found->second.refs <= 0) {
+        problem(std::string(function) +
+                (connection ? ": not an open connection" : ": not a live service"));
+        return nullptr;
+    }
+    return &found->second;
 }
 
 Object* makeString(std::u16string text) {
@@ -276,11 +293,8 @@ std::size_t openConnections() {
 // ---------------------------------------------------------------------------------------------
 // The emulated C interfaces.
 
-using tessly::emulation::EventRequest;
 using tessly::emulation::HIDService;
 using tessly::emulation::MatchingNumber;
-using tessly::emulation::OpenRequest;
-using tessly::emulation::StructCall;
 namespace emu = tessly::emulation;
 
 namespace {
@@ -310,22 +324,21 @@ void CFRelease(CFTypeRef cf) {
         emu::problem("CFRelease(NULL)");
         return;
     }
-    const auto found = emu::machine().byAddress.find(cf);
-    if (found == emu::machine().byAddress.end()) {
+    emu::Object* object = emu::find(cf);
+    if (object == nullptr) {
         emu::problem("CFRelease: not an object");
         return;
     }
-    emu::release(found->second, "CFRelease");
+    emu::release(object, "CFRelease");
 }
 
 CFTypeID CFGetTypeID(CFTypeRef cf) {
-    const auto found = emu::machine().byAddress.find(cf);
-    if (found == emu::machine().byAddress.end() ||
-        (!found->second->constant && found->second->refs <= 0)) {
+    const emu::Object* object = emu::find(cf);
+    if (object == nullptr || (!object->constant && object->refs <= 0)) {
         emu::problem("CFGetTypeID: not a live object");
         return 0;
     }
-    return emu::stringTypeID + static_cast<CFTypeID>(found->second->kind) * 11;
+    return emu::stringTypeID + static_cast<CFTypeID>(object->kind) * 11;
 }
 
 CFTypeID CFStringGetTypeID(void) {
@@ -338,7 +351,7 @@ CFIndex CFStringGetLength(CFStringRef theString) {
 }
 
 CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding encoding,
-                         UInt8 lossByte, Boolean isExternalRepresentation, UInt8* buffer,
+                         UInt8 /*lossByte*/, Boolean isExternalRepresentation, UInt8* buffer,
                          CFIndex maxBufLen, CFIndex* usedBufLen) {
     const emu::Object* s = emu::use(theString, Kind::string, "CFStringGetBytes");
     if (s == nullptr) return 0;
@@ -352,27 +365,22 @@ CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding 
     CFIndex used = 0;
     const auto end = range.location + range.length;
     for (CFIndex i = range.location; i < end;) {
+        // Scripted names are UTF-8, so every surrogate comes in a pair: lossByte is never needed.
         char32_t c = s->text[static_cast<std::size_t>(i)];
         CFIndex units = 1;
-        const bool high = c >= 0xD800 && c < 0xDC00;
-        const bool low = c >= 0xDC00 && c < 0xE000;
-        const char16_t next = i + 1 < end ? s->text[static_cast<std::size_t>(i + 1)] : u'\0';
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < end) {
+            c = 0x10000 + ((c - 0xD800) << 10) +
+                (s->text[static_cast<std::size_t>(i + 1)] - 0xDC00);
+            units = 2;
+        }
+        // UTF-8: a lead byte marking the length, then six bits a byte.
         std::array<UInt8, 4> bytes{};
         std::size_t n = 0;
-        if (high && next >= 0xDC00 && next < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
-            units = 2;
-        } else if (high || low) {
-            if (lossByte == 0) break;  // stops at the first character it cannot convert
-            bytes[n++] = lossByte;
-        }
-        if (n == 0) {  // UTF-8: a lead byte marking the length, then six bits a byte
-            const std::size_t length = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-            bytes[n++] = static_cast<UInt8>(
-                length == 1 ? c : ((0xFF00u >> length) & 0xFFu) | (c >> (6 * (length - 1))));
-            for (std::size_t k = length - 1; k-- > 0;)
-                bytes[n++] = static_cast<UInt8>(0x80u | ((c >> (6 * k)) & 0x3Fu));
-        }
+        const std::size_t length = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        bytes[n++] = static_cast<UInt8>(
+            length == 1 ? c : ((0xFF00u >> length) & 0xFFu) | (c >> (6 * (length - 1))));
+        for (std::size_t k = length - 1; k-- > 0;)
+            bytes[n++] = static_cast<UInt8>(0x80u | ((c >> (6 * k)) & 0x3Fu));
         if (buffer != nullptr) {
             if (used + static_cast<CFIndex>(n) > maxBufLen) break;  // whole characters only
             std::copy_n(bytes.begin(), n, buffer + used);
@@ -388,19 +396,10 @@ CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding 
 CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType theType, const void* valuePtr) {
     emu::called("CFNumberCreate");
     std::int64_t value = 0;
-    switch (theType) {
-        case kCFNumberSInt32Type: {
-            std::int32_t v;
-            std::memcpy(&v, valuePtr, sizeof v);
-            value = v;
-            break;
-        }
-        case kCFNumberSInt64Type:
-            std::memcpy(&value, valuePtr, sizeof value);
-            break;
-        default:
-            emu::problem("CFNumberCreate: number type not emulated");
-    }
+    if (theType == kCFNumberSInt64Type)
+        std::memcpy(&value, valuePtr, sizeof value);
+    else
+        emu::problem("CFNumberCreate: number type not emulated");
     emu::Object* number = emu::make(Kind::number);
     number->number = MatchingNumber{theType, value};
     return as<CFNumberRef>(number);
@@ -414,12 +413,8 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void
     dictionary->retainsEntries = keyCallBacks == &kCFTypeDictionaryKeyCallBacks &&
                                  valueCallBacks == &kCFTypeDictionaryValueCallBacks;
     for (CFIndex i = 0; i < numValues; ++i) {
-        const auto found = [](const void* p) -> emu::Object* {
-            const auto f = emu::machine().byAddress.find(p);
-            return f == emu::machine().byAddress.end() ? nullptr : f->second;
-        };
-        emu::Object* key = found(keys[i]);
-        emu::Object* value = found(values[i]);
+        emu::Object* key = emu::find(keys[i]);
+        emu::Object* value = emu::find(values[i]);
         if (key == nullptr || value == nullptr) {
             emu::problem("CFDictionaryCreate: not an object");
             continue;
@@ -483,12 +478,9 @@ io_service_t IOServiceGetMatchingService(mach_port_t /*mainPort*/, CFDictionaryR
 kern_return_t IOServiceOpen(io_service_t service, task_port_t owningTask, uint32_t type,
                             io_connect_t* connect) {
     emu::called("IOServiceOpen");
-    emu::machine().record.opens.push_back(OpenRequest{owningTask, type});
-    const auto found = emu::machine().io.find(service);
-    if (found == emu::machine().io.end() || found->second.connection || found->second.refs <= 0) {
-        emu::problem("IOServiceOpen: not a live service");
-        return emu::ioReturnBadArgument;
-    }
+    if (emu::liveIO(service, false, "IOServiceOpen") == nullptr) return emu::ioReturnBadArgument;
+    // The SMC's user client is type 0, for the calling task.
+    if (owningTask != mach_task_self_ || type != 0) return emu::ioReturnBadArgument;
     if (emu::failures().openFails) return emu::ioReturnNotPermitted;
     const io_object_t connection = emu::machine().nextHandle;
     emu::machine().nextHandle += 4;
@@ -499,27 +491,17 @@ kern_return_t IOServiceOpen(io_service_t service, task_port_t owningTask, uint32
 
 kern_return_t IOObjectRelease(io_object_t object) {
     emu::called("IOObjectRelease");
-    const auto found = emu::machine().io.find(object);
-    if (found == emu::machine().io.end() || found->second.connection) {
-        emu::problem("IOObjectRelease: not a service object");
-        return emu::ioReturnBadArgument;
-    }
-    if (found->second.refs <= 0) {
-        emu::problem("IOObjectRelease: object released more often than owned");
-        return emu::ioReturnBadArgument;
-    }
-    --found->second.refs;
+    emu::IOEntry* service = emu::liveIO(object, false, "IOObjectRelease");
+    if (service == nullptr) return emu::ioReturnBadArgument;
+    --service->refs;
     return KERN_SUCCESS;
 }
 
 kern_return_t IOServiceClose(io_connect_t connect) {
     emu::called("IOServiceClose");
-    const auto found = emu::machine().io.find(connect);
-    if (found == emu::machine().io.end() || !found->second.connection || found->second.refs <= 0) {
-        emu::problem("IOServiceClose: not an open connection");
-        return emu::ioReturnBadArgument;
-    }
-    found->second.refs = 0;
+    emu::IOEntry* connection = emu::liveIO(connect, true, "IOServiceClose");
+    if (connection == nullptr) return emu::ioReturnBadArgument;
+    connection->refs = 0;
     return KERN_SUCCESS;
 }
 
@@ -527,11 +509,7 @@ kern_return_t IOConnectCallStructMethod(mach_port_t connection, uint32_t selecto
                                         const void* inputStruct, size_t inputStructCnt,
                                         void* outputStruct, size_t* outputStructCnt) {
     emu::called("IOConnectCallStructMethod");
-    emu::machine().record.structCalls.push_back(
-        StructCall{selector, inputStructCnt, outputStructCnt == nullptr ? 0 : *outputStructCnt});
-    const auto found = emu::machine().io.find(connection);
-    if (found == emu::machine().io.end() || !found->second.connection || found->second.refs <= 0) {
-        emu::problem("IOConnectCallStructMethod: not an open connection");
+    if (emu::liveIO(connection, true, "IOConnectCallStructMethod") == nullptr) {
         return emu::machSendInvalidDest;
     }
     if (emu::failures().structCallsFail) return emu::ioReturnError;
@@ -622,12 +600,11 @@ CFTypeRef IOHIDServiceClientCopyProperty(IOHIDServiceClientRef service, CFString
 IOHIDEventRef IOHIDServiceClientCopyEvent(IOHIDServiceClientRef service, int64_t type,
                                           int32_t options, int64_t timestamp) {
     emu::called("IOHIDServiceClientCopyEvent");
-    emu::machine().record.eventRequests.push_back(EventRequest{type, options, timestamp});
     const emu::Object* s = emu::use(service, Kind::service, "IOHIDServiceClientCopyEvent");
     if (s == nullptr) return nullptr;
     ++emu::machine().record.eventReads[s->service];
     const HIDService& script = emu::machine().hidServices[s->service];
-    if (type != 15 || !script.celsius) return nullptr;
+    if (type != 15 || options != 0 || timestamp != 0 || !script.celsius) return nullptr;
     emu::Object* event = emu::make(Kind::event);
     event->celsius = *script.celsius;
     return as<IOHIDEventRef>(event);
@@ -635,7 +612,6 @@ IOHIDEventRef IOHIDServiceClientCopyEvent(IOHIDServiceClientRef service, int64_t
 
 double IOHIDEventGetFloatValue(IOHIDEventRef event, uint32_t field) {
     emu::called("IOHIDEventGetFloatValue");
-    emu::machine().record.floatFieldReads.push_back(field);
     const emu::Object* e = emu::use(event, Kind::event, "IOHIDEventGetFloatValue");
     if (e == nullptr) return 0.0;
     return field == 0xF0000 ? e->celsius : 0.0;

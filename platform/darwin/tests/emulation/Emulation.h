@@ -10,10 +10,12 @@
 // connection, an object never released) is not fatal here: it shows in record().problems and in the
 // live-object counts, where tests assert on it.
 //
-// The SMC driver answers from a key table over the 80-byte block at its fixed offsets: key
-// information (command 9) or value bytes (command 5), result 0x84 for a key it does not hold.
-// HID services are scripted: a product name, a non-string product or none, a temperature or no
-// event, and the usage page and usage that matching selects on.
+// The SMC driver opens only for this task as user client type 0, and answers from a key table over
+// the 80-byte block at its fixed offsets: key information (command 9) or value bytes (command 5),
+// result 0x84 for a key it does not hold. HID services are scripted: a product name, a non-string
+// product or none, a temperature or no event, and the usage page and usage that matching selects
+// on; an event comes only for the temperature type with options and timestamp 0, and its level
+// only from field 0xF0000.
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <IOKit/IOKitLib.h>
@@ -46,24 +48,6 @@ struct Failures {
     bool copyServicesFails = false;  // IOHIDEventSystemClientCopyServices returns NULL
 };
 
-struct OpenRequest {
-    task_port_t task;
-    std::uint32_t type;
-};
-
-struct StructCall {
-    std::uint32_t selector;
-    std::size_t inputSize;
-    std::size_t outputSize;  // as passed in
-};
-
-struct EventRequest {
-    std::int64_t type;
-    std::int32_t options;
-    std::int64_t timestamp;
-    friend bool operator==(const EventRequest&, const EventRequest&) = default;
-};
-
 // One entry of a matching dictionary: a number's declared type and its value.
 struct MatchingNumber {
     CFNumberType type;
@@ -82,11 +66,7 @@ Failures& failures();
 
 // --- What was done since reset(), and the misuse a real Mac would punish.
 struct Record {
-    std::vector<std::string> calls;  // function names, in call order
-    std::vector<OpenRequest> opens;
-    std::vector<StructCall> structCalls;
-    std::vector<EventRequest> eventRequests;
-    std::vector<std::uint32_t> floatFieldReads;
+    std::vector<std::string> calls;                 // function names, in call order
     std::map<std::size_t, std::size_t> eventReads;  // by service index
     // The contents of the last dictionary passed to IOHIDEventSystemClientSetMatching.
     std::optional<std::map<std::string, MatchingNumber>> lastMatching;
