@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <sstream>
 
@@ -340,7 +341,7 @@ TEST_F(HwmonTest, ARediscoveryKeepsFilesByPathAndClassifiesThemAnew) {
     Sensors sensors(tree);
     EXPECT_EQ(sensors.temperatures(),
               (ThermalReading{.cpuTemperatureC = 40, .storageTemperatureC = 38}));
-    tree.remove("class/hwmon/hwmon0");
+    std::filesystem::remove_all(tree.path("class/hwmon/hwmon0"));
     tree.write("class/hwmon/hwmon1/name", "jc42\n");
     tree.add("[class/hwmon/hwmon2]\nname = drivetemp\ntemp1_input = 35000\n");
     sensors.clock.advance(60);
