@@ -97,7 +97,7 @@ class Tree {
 };
 
 // Chip kinds, in rotation. Per chip of each kind, the values a steady sample reads: coretemp 4,
-// nvme 1 (Composite), amdgpu 2 temperatures + 1 fan, jc42 1 memory key, nct6798 3 fans (its
+// nvme 1 (Composite), amdgpu 2 temperatures + 1 fan, jc42 1 memory module, nct6798 3 fans (its
 // temperatures are ignored), acpitz none.
 void addChip(const Tree& tree, int n) {
     const std::string dir = "class/hwmon/hwmon" + std::to_string(n) + "/";
