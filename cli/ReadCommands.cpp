@@ -15,6 +15,7 @@
 #include <string>
 
 #include <TesslyKit/AtomicFile.h>
+#include "base/Expected.h"
 #include "cli/Commands.h"
 #include "cli/Format.h"
 #include "cli/PayloadText.h"
@@ -37,28 +38,26 @@ std::optional<SensorsPayload> currentPayload(Console& console, double now) {
 // is replaced itself; a link that leads to a regular file (through any chain of links) has that
 // file replaced, in the file's own directory, so the link stays a link. A device, FIFO, socket or
 // directory, or a link to one or to nothing, is left exactly as it is: run as root, the command
-// must never turn /dev/null or the /dev/stdout link into a regular file.
-struct OutputTarget {
-    std::filesystem::path file;  // valid when `refusal` is empty
-    std::string refusal;
-};
-
-OutputTarget outputTarget(const std::filesystem::path& path) {
+// must never turn /dev/null or the /dev/stdout link into a regular file. The file to replace, or
+// why none may be.
+Expected<std::filesystem::path, std::string> outputTarget(const std::filesystem::path& path) {
+    using Refusal = Unexpected<std::string>;
     struct stat entry {};
     if (::lstat(path.c_str(), &entry) != 0) {
-        if (errno == ENOENT) return {path, {}};
-        return {{}, errorText(errno)};
+        if (errno == ENOENT) return path;
+        return Refusal{errorText(errno)};
     }
-    if (S_ISREG(entry.st_mode)) return {path, {}};
-    if (!S_ISLNK(entry.st_mode)) return {{}, "it is not a regular file"};
+    if (S_ISREG(entry.st_mode)) return path;
+    if (!S_ISLNK(entry.st_mode)) return Refusal{"it is not a regular file"};
     struct stat target {};
-    if (::stat(path.c_str(), &target) != 0) return {{}, "it is a link that leads to no file"};
-    if (!S_ISREG(target.st_mode))
-        return {{}, "it is a link to something that is not a regular file"};
+    if (::stat(path.c_str(), &target) != 0) return Refusal{"it is a link that leads to no file"};
+    if (!S_ISREG(target.st_mode)) {
+        return Refusal{"it is a link to something that is not a regular file"};
+    }
     std::error_code error;
     auto file = std::filesystem::canonical(path, error);
-    if (error) return {{}, "the file its link leads to cannot be found: " + error.message()};
-    return {std::move(file), {}};
+    if (error) return Refusal{"the file its link leads to cannot be found: " + error.message()};
+    return file;
 }
 
 }  // namespace
@@ -126,19 +125,18 @@ int runExport(Console& console, const std::string& outputFile) {
         console.err << "tessly: --output must name a file, not " << shown << "\n";
         return exitFailure;
     }
-    const OutputTarget target = outputTarget(path);
-    if (!target.refusal.empty()) {
-        console.err << "tessly: not replacing " << shown << ": " << target.refusal << "\n";
+    const auto target = outputTarget(path);
+    if (!target) {
+        console.err << "tessly: not replacing " << shown << ": " << target.error() << "\n";
         return exitFailure;
     }
     const std::filesystem::path directory =
-        target.file.has_parent_path() ? target.file.parent_path() : std::filesystem::path(".");
+        target->has_parent_path() ? target->parent_path() : std::filesystem::path(".");
     // Written beside the target under a hidden temporary name (which a textfile collector, taking
     // only "*.prom", ignores) and renamed over it, so a reader never sees half a file.
-    if (!replaceFileAtomically(directory, target.file.filename().string(), text,
-                               Durability::none)) {
+    if (!replaceFileAtomically(directory, target->filename().string(), text, Durability::none)) {
         const int error = errno;
-        console.err << "tessly: cannot write " << terminalSafe(target.file.string()) << ": "
+        console.err << "tessly: cannot write " << terminalSafe(target->string()) << ": "
                     << errorText(error) << "\n";
         return exitFailure;
     }
