@@ -351,10 +351,10 @@ PROFILE_ROWS = [
     ("tessly::ControlReader::read", "… looking at control.json (a stat while it is unchanged)"),
     ("tessly::detail::readSmallRegularFile", "… reading control.json (stat, open, fstat, read, "
      "close)"),
-    ("tessly::decodeSensorControl", "… decoding control.json (nlohmann::json)"),
+    ("tessly::detail::decodeSensorControlOrThrow", "… decoding control.json (nlohmann::json)"),
     ("tessly::SensorsAgent::sampleAndWrite", "sampleAndWrite"),
     ("tessly::ThermalSampler::sample", "… ThermalSampler::sample"),
-    ("tessly::FanSampler::sample", "… FanSampler::sample"),
+    ("tessly::hwmon::SysfsSensors::readFans", "… the fan reading (SysfsSensors::readFans)"),
     ("tessly::SensorBridge::write", "… SensorBridge::write"),
     ("tessly::encodeJSON", "… … encoding the payload (nlohmann::json)"),
     ("tessly::replaceFileAtomically", "… … creating, writing and renaming the temporary"),
