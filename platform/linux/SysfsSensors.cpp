@@ -100,8 +100,8 @@ void SysfsSensors::refresh() {
             discover(now);
             return;
         case DiscoverySchedule::Due::listingCheck:
-            if (listSensorEntries(reader_, root_) != listing_) {
-                discover(now);
+            if (auto listing = listSensorEntries(reader_, root_); listing != listing_) {
+                discover(now, std::move(listing));
             } else {
                 schedule_.listed(now);
             }
@@ -112,9 +112,10 @@ void SysfsSensors::refresh() {
 // Replaces what the last discovery found. Everything that allocates happens before the first
 // change, so a discovery that runs out of memory leaves the last one whole. When the walk fails,
 // an earlier discovery stays in use until the next look; without one, every reading tries again.
-void SysfsSensors::discover(double now) {
-    // Listed before the walk: a device that comes in between changes the next listing.
-    auto listing = listSensorEntries(reader_, root_);
+void SysfsSensors::discover(double now, std::optional<std::vector<std::string>> listed) {
+    // Listed before the walk (here, or by the check that found the listing changed): a device
+    // that comes in between changes the next listing.
+    auto listing = listed ? std::move(*listed) : listSensorEntries(reader_, root_);
     const auto scan = scanSysfs(reader_, root_);
     if (!scan) {
         if (discoveredOnce_) schedule_.discovered(now);

@@ -52,7 +52,8 @@ class SysfsSensors {
     };
 
     void refresh();
-    void discover(double now);
+    // `listing`: the class directories' entries, where the caller has just listed them.
+    void discover(double now, std::optional<std::vector<std::string>> listing = std::nullopt);
     void noteGone(const SensorValue& value) noexcept;
 
     std::string root_;
