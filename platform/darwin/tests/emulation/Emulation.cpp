@@ -6,7 +6,6 @@
 #include <array>
 #include <cstring>
 #include <memory>
-#include <unordered_map>
 #include <utility>
 
 #include "platform/darwin/HIDEventSystem.h"
@@ -32,12 +31,13 @@ struct Object {
     Kind kind;
     long refs = 1;
     bool constant = false;
-    std::u16string text;                               // string
-    MatchingNumber number{kCFNumberSInt64Type, 0};     // number
-    std::vector<std::pair<Object*, Object*>> entries;  // dictionary
-    bool retainsEntries = false;
-    std::string providerClass;   // dictionary made by IOServiceMatching
-    std::vector<Object*> items;  // array items, a client's services
+    std::string text;                               // string, as UTF-8
+    MatchingNumber number{kCFNumberSInt64Type, 0};  // number
+    // Array items, a client's services, or a dictionary's keys and values in turn; released at
+    // deallocation unless a dictionary was made without the CFType callbacks.
+    std::vector<Object*> items;
+    bool ownsItems = true;
+    std::string providerClass;  // dictionary made by IOServiceMatching
     std::optional<std::map<std::string, MatchingNumber>> matching;  // client
     std::size_t service = 0;                                        // service: its script index
     double celsius = 0.0;                                           // event
@@ -55,7 +55,6 @@ struct SMCKey {
 
 struct Machine {
     std::vector<std::unique_ptr<Object>> objects;  // every object made since reset, for lookups
-    std::unordered_map<const void*, Object*> byAddress;
     std::map<std::string, Object*, std::less<>> constants;
     std::map<io_object_t, IOEntry> io;
     io_object_t nextHandle = 0x1003;
@@ -81,35 +80,30 @@ void called(std::string_view function) {
 }
 
 Object* make(Object::Kind kind) {
-    auto& m = machine();
-    m.objects.push_back(std::make_unique<Object>(kind));
-    Object* object = m.objects.back().get();
-    m.byAddress[object] = object;
-    return object;
+    return machine().objects.emplace_back(std::make_unique<Object>(kind)).get();
 }
 
 // The object made at `address`, live or not; null for any other address.
 Object* find(const void* address) {
-    const auto found = machine().byAddress.find(address);
-    return found == machine().byAddress.end() ? nullptr : found->second;
+    const auto& all = machine().objects;
+    const auto found = std::ranges::find(all, address, [](const auto& o) { return o.get(); });
+    return found == all.end() ? nullptr : found->get();
+}
+
+bool released(const Object* object) {
+    return !object->constant && object->refs <= 0;
 }
 
 // The live object at `address` of `kind`, or null after recording why it cannot be used.
 Object* use(const void* address, Object::Kind kind, std::string_view function) {
     Object* object = find(address);
-    if (object == nullptr) {
-        problem(std::string(function) + ": not an object");
-        return nullptr;
-    }
-    if (!object->constant && object->refs <= 0) {
-        problem(std::string(function) + ": object used after its last release");
-        return nullptr;
-    }
-    if (object->kind != kind) {
-        problem(std::string(function) + ": object of the wrong type");
-        return nullptr;
-    }
-    return object;
+    const char* why = object == nullptr      ? ": not an object"
+                      : released(object)     ? ": object used after its last release"
+                      : object->kind != kind ? ": object of the wrong type"
+                                             : nullptr;
+    if (why == nullptr) return object;
+    problem(std::string(function) + why);
+    return nullptr;
 }
 
 void retain(Object* object) {
@@ -125,18 +119,12 @@ void release(Object* object, std::string_view function) {
     if (--object->refs > 0) return;
     // Deallocated: what it held goes too, and its storage is really freed, so a pointer kept
     // into it trips the address sanitizer.
-    for (auto& [key, value] : object->entries) {
-        if (object->retainsEntries) {
-            release(key, "dictionary deallocation");
-            release(value, "dictionary deallocation");
-        }
+    if (object->ownsItems) {
+        for (Object* item : object->items)
+            release(item, "container deallocation");
     }
-    for (Object* item : object->items) {
-        release(item, "container deallocation");
-    }
-    object->entries = {};
     object->items = {};
-    object->text = std::u16string();
+    object->text = std::string();
 }
 
 // The open connection or live service `object`, or null after recording that it is not one.
@@ -151,32 +139,25 @@ IOEntry* liveIO(io_object_t object, bool connection, std::string_view function) 
     return &found->second;
 }
 
-Object* makeString(std::u16string text) {
+// A new handle for a service object with one reference, or for an open connection.
+io_object_t newIO(bool connection) {
+    const io_object_t handle = machine().nextHandle;
+    machine().nextHandle += 4;
+    machine().io[handle] = IOEntry{connection, 1};
+    return handle;
+}
+
+Object* makeString(std::string utf8) {
     Object* object = make(Object::Kind::string);
-    object->text = std::move(text);
+    object->text = std::move(utf8);
     return object;
 }
 
-// Well-formed UTF-8 to UTF-16, as CoreFoundation stores it.
-std::u16string toUTF16(std::string_view utf8) {
-    std::u16string out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        char32_t c = static_cast<char32_t>(length == 1 ? lead : lead & (0x7F >> length));
-        for (std::size_t k = 1; k < length && i + k < utf8.size(); ++k) {
-            c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
-        }
-        i += length;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
+// The bytes of the well-formed UTF-8 character that starts with `lead`; the UTF-16 units that
+// CoreFoundation counts it as are two for four bytes, else one.
+std::size_t utf8Length(char lead) {
+    const auto c = static_cast<unsigned char>(lead);
+    return c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
 }
 
 std::uint32_t packFourCC(std::string_view text) {
@@ -260,8 +241,7 @@ const Record& record() {
 }
 
 std::size_t callCount(std::string_view function) {
-    const auto& all = machine().record.calls;
-    return static_cast<std::size_t>(std::count(all.begin(), all.end(), function));
+    return static_cast<std::size_t>(std::ranges::count(machine().record.calls, function));
 }
 
 std::size_t eventReads(std::size_t service) {
@@ -270,22 +250,18 @@ std::size_t eventReads(std::size_t service) {
 }
 
 std::size_t liveCFObjects() {
-    const auto& all = machine().objects;
-    return static_cast<std::size_t>(std::count_if(
-        all.begin(), all.end(), [](const auto& o) { return !o->constant && o->refs > 0; }));
+    return static_cast<std::size_t>(std::ranges::count_if(
+        machine().objects, [](const auto& o) { return !o->constant && o->refs > 0; }));
 }
 
 std::size_t liveIOObjects() {
-    const auto& io = machine().io;
     return static_cast<std::size_t>(
-        std::count_if(io.begin(), io.end(), [](const auto& e) { return e.second.refs > 0; }));
+        std::ranges::count_if(machine().io, [](const auto& e) { return e.second.refs > 0; }));
 }
 
 std::size_t openConnections() {
-    const auto& io = machine().io;
-    return static_cast<std::size_t>(std::count_if(io.begin(), io.end(), [](const auto& e) {
-        return e.second.connection && e.second.refs > 0;
-    }));
+    return static_cast<std::size_t>(std::ranges::count_if(
+        machine().io, [](const auto& e) { return e.second.connection && e.second.refs > 0; }));
 }
 
 }  // namespace tessly::emulation
@@ -296,17 +272,7 @@ std::size_t openConnections() {
 using tessly::emulation::HIDService;
 using tessly::emulation::MatchingNumber;
 namespace emu = tessly::emulation;
-
-namespace {
-
 using Kind = emu::Object::Kind;
-
-template <class Ref>
-Ref as(emu::Object* object) {
-    return reinterpret_cast<Ref>(object);
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -320,21 +286,17 @@ const mach_port_t kIOMainPortDefault = 0;
 
 void CFRelease(CFTypeRef cf) {
     emu::called("CFRelease");
-    if (cf == nullptr) {
+    if (cf == nullptr)
         emu::problem("CFRelease(NULL)");
-        return;
-    }
-    emu::Object* object = emu::find(cf);
-    if (object == nullptr) {
+    else if (emu::Object* object = emu::find(cf))
+        emu::release(object, "CFRelease");
+    else
         emu::problem("CFRelease: not an object");
-        return;
-    }
-    emu::release(object, "CFRelease");
 }
 
 CFTypeID CFGetTypeID(CFTypeRef cf) {
     const emu::Object* object = emu::find(cf);
-    if (object == nullptr || (!object->constant && object->refs <= 0)) {
+    if (object == nullptr || emu::released(object)) {
         emu::problem("CFGetTypeID: not a live object");
         return 0;
     }
@@ -347,7 +309,10 @@ CFTypeID CFStringGetTypeID(void) {
 
 CFIndex CFStringGetLength(CFStringRef theString) {
     const emu::Object* s = emu::use(theString, Kind::string, "CFStringGetLength");
-    return s == nullptr ? 0 : static_cast<CFIndex>(s->text.size());
+    CFIndex units = 0;
+    for (std::size_t i = 0; s != nullptr && i < s->text.size(); i += emu::utf8Length(s->text[i]))
+        units += emu::utf8Length(s->text[i]) == 4 ? 2 : 1;
+    return units;
 }
 
 CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding encoding,
@@ -355,39 +320,30 @@ CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding 
                          CFIndex maxBufLen, CFIndex* usedBufLen) {
     const emu::Object* s = emu::use(theString, Kind::string, "CFStringGetBytes");
     if (s == nullptr) return 0;
-    const auto size = static_cast<CFIndex>(s->text.size());
+    const CFIndex size = CFStringGetLength(theString);
     if (encoding != kCFStringEncodingUTF8 || isExternalRepresentation || range.location < 0 ||
         range.length < 0 || range.location > size || range.length > size - range.location) {
         emu::problem("CFStringGetBytes: unsupported encoding or range out of bounds");
         return 0;
     }
+    // The characters in the range, whole characters only. Scripted names are well-formed UTF-8,
+    // so no character needs lossByte; a range that splits a surrogate pair leaves the pair out.
+    CFIndex unit = 0;
     CFIndex converted = 0;
     CFIndex used = 0;
-    const auto end = range.location + range.length;
-    for (CFIndex i = range.location; i < end;) {
-        // Scripted names are UTF-8, so every surrogate comes in a pair: lossByte is never needed.
-        char32_t c = s->text[static_cast<std::size_t>(i)];
-        CFIndex units = 1;
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < end) {
-            c = 0x10000 + ((c - 0xD800) << 10) +
-                (s->text[static_cast<std::size_t>(i + 1)] - 0xDC00);
-            units = 2;
+    for (std::size_t i = 0; i < s->text.size() && unit < range.location + range.length;) {
+        const std::size_t n = emu::utf8Length(s->text[i]);
+        const CFIndex units = n == 4 ? 2 : 1;
+        if (unit >= range.location && unit + units <= range.location + range.length) {
+            if (buffer != nullptr) {
+                if (used + static_cast<CFIndex>(n) > maxBufLen) break;
+                std::copy_n(s->text.begin() + static_cast<std::ptrdiff_t>(i), n, buffer + used);
+            }
+            used += static_cast<CFIndex>(n);
+            converted += units;
         }
-        // UTF-8: a lead byte marking the length, then six bits a byte.
-        std::array<UInt8, 4> bytes{};
-        std::size_t n = 0;
-        const std::size_t length = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-        bytes[n++] = static_cast<UInt8>(
-            length == 1 ? c : ((0xFF00u >> length) & 0xFFu) | (c >> (6 * (length - 1))));
-        for (std::size_t k = length - 1; k-- > 0;)
-            bytes[n++] = static_cast<UInt8>(0x80u | ((c >> (6 * k)) & 0x3Fu));
-        if (buffer != nullptr) {
-            if (used + static_cast<CFIndex>(n) > maxBufLen) break;  // whole characters only
-            std::copy_n(bytes.begin(), n, buffer + used);
-        }
-        used += static_cast<CFIndex>(n);
-        converted += units;
-        i += units;
+        unit += units;
+        i += n;
     }
     if (usedBufLen != nullptr) *usedBufLen = used;
     return converted;
@@ -402,7 +358,7 @@ CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType theType, const void* val
         emu::problem("CFNumberCreate: number type not emulated");
     emu::Object* number = emu::make(Kind::number);
     number->number = MatchingNumber{theType, value};
-    return as<CFNumberRef>(number);
+    return reinterpret_cast<CFNumberRef>(number);
 }
 
 CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void** values,
@@ -410,8 +366,8 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void
                                    const CFDictionaryValueCallBacks* valueCallBacks) {
     emu::called("CFDictionaryCreate");
     emu::Object* dictionary = emu::make(Kind::dictionary);
-    dictionary->retainsEntries = keyCallBacks == &kCFTypeDictionaryKeyCallBacks &&
-                                 valueCallBacks == &kCFTypeDictionaryValueCallBacks;
+    dictionary->ownsItems = keyCallBacks == &kCFTypeDictionaryKeyCallBacks &&
+                            valueCallBacks == &kCFTypeDictionaryValueCallBacks;
     for (CFIndex i = 0; i < numValues; ++i) {
         emu::Object* key = emu::find(keys[i]);
         emu::Object* value = emu::find(values[i]);
@@ -419,13 +375,13 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void
             emu::problem("CFDictionaryCreate: not an object");
             continue;
         }
-        if (dictionary->retainsEntries) {
+        if (dictionary->ownsItems) {
             emu::retain(key);
             emu::retain(value);
         }
-        dictionary->entries.emplace_back(key, value);
+        dictionary->items.insert(dictionary->items.end(), {key, value});
     }
-    return as<CFDictionaryRef>(dictionary);
+    return reinterpret_cast<CFDictionaryRef>(dictionary);
 }
 
 CFIndex CFArrayGetCount(CFArrayRef theArray) {
@@ -446,11 +402,11 @@ const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx) {
 CFStringRef EmulatedCFStringMakeConstantString(const char* cStr) {
     auto& constants = emu::machine().constants;
     const auto found = constants.find(std::string_view(cStr));
-    if (found != constants.end()) return as<CFStringRef>(found->second);
-    emu::Object* string = emu::makeString(emu::toUTF16(cStr));
+    if (found != constants.end()) return reinterpret_cast<CFStringRef>(found->second);
+    emu::Object* string = emu::makeString(cStr);
     string->constant = true;
     constants.emplace(cStr, string);
-    return as<CFStringRef>(string);
+    return reinterpret_cast<CFStringRef>(string);
 }
 
 // --- IOKit
@@ -459,7 +415,7 @@ CFMutableDictionaryRef IOServiceMatching(const char* name) {
     emu::called(std::string("IOServiceMatching(") + name + ")");
     emu::Object* dictionary = emu::make(Kind::dictionary);
     dictionary->providerClass = name;
-    return as<CFMutableDictionaryRef>(dictionary);
+    return reinterpret_cast<CFMutableDictionaryRef>(dictionary);
 }
 
 io_service_t IOServiceGetMatchingService(mach_port_t /*mainPort*/, CFDictionaryRef matching) {
@@ -469,10 +425,7 @@ io_service_t IOServiceGetMatchingService(mach_port_t /*mainPort*/, CFDictionaryR
     const bool smc = dictionary->providerClass == "AppleSMC";
     emu::release(dictionary, "IOServiceGetMatchingService");  // consumed, found or not
     if (!smc || emu::failures().noAppleSMC) return 0;
-    const io_object_t service = emu::machine().nextHandle;
-    emu::machine().nextHandle += 4;
-    emu::machine().io[service] = emu::IOEntry{};
-    return service;
+    return emu::newIO(false);
 }
 
 kern_return_t IOServiceOpen(io_service_t service, task_port_t owningTask, uint32_t type,
@@ -482,10 +435,7 @@ kern_return_t IOServiceOpen(io_service_t service, task_port_t owningTask, uint32
     // The SMC's user client is type 0, for the calling task.
     if (owningTask != mach_task_self_ || type != 0) return emu::ioReturnBadArgument;
     if (emu::failures().openFails) return emu::ioReturnNotPermitted;
-    const io_object_t connection = emu::machine().nextHandle;
-    emu::machine().nextHandle += 4;
-    emu::machine().io[connection] = emu::IOEntry{true, 1};
-    *connect = connection;
+    *connect = emu::newIO(true);
     return KERN_SUCCESS;
 }
 
@@ -537,7 +487,7 @@ IOHIDEventSystemClientRef IOHIDEventSystemClientCreate(CFAllocatorRef) {
         service->service = i;
         client->items.push_back(service);
     }
-    return as<IOHIDEventSystemClientRef>(client);
+    return reinterpret_cast<IOHIDEventSystemClientRef>(client);
 }
 
 void IOHIDEventSystemClientSetMatching(IOHIDEventSystemClientRef client, CFDictionaryRef matching) {
@@ -547,17 +497,15 @@ void IOHIDEventSystemClientSetMatching(IOHIDEventSystemClientRef client, CFDicti
         emu::use(matching, Kind::dictionary, "IOHIDEventSystemClientSetMatching");
     if (c == nullptr || d == nullptr) return;
     std::map<std::string, MatchingNumber> contents;
-    for (const auto& [key, value] : d->entries) {
-        if (!key->constant && key->refs <= 0) emu::problem("SetMatching: released key");
-        if (!value->constant && value->refs <= 0) emu::problem("SetMatching: released value");
+    for (std::size_t i = 0; i + 1 < d->items.size(); i += 2) {
+        const emu::Object* key = d->items[i];
+        const emu::Object* value = d->items[i + 1];
+        if (emu::released(key) || emu::released(value)) emu::problem("SetMatching: released entry");
         if (key->kind != Kind::string || value->kind != Kind::number) {
             emu::problem("SetMatching: entry is not a string key with a number value");
             continue;
         }
-        std::string name;
-        for (char16_t u : key->text)
-            name += static_cast<char>(u);
-        contents[name] = value->number;
+        contents[key->text] = value->number;
     }
     c->matching = contents;
     emu::machine().record.lastMatching = std::move(contents);
@@ -573,7 +521,7 @@ CFArrayRef IOHIDEventSystemClientCopyServices(IOHIDEventSystemClientRef client) 
         emu::retain(service);
         array->items.push_back(service);
     }
-    return as<CFArrayRef>(array);
+    return reinterpret_cast<CFArrayRef>(array);
 }
 
 CFTypeRef IOHIDServiceClientCopyProperty(IOHIDServiceClientRef service, CFStringRef key) {
@@ -581,11 +529,11 @@ CFTypeRef IOHIDServiceClientCopyProperty(IOHIDServiceClientRef service, CFString
     const emu::Object* s = emu::use(service, Kind::service, "IOHIDServiceClientCopyProperty");
     const emu::Object* k = emu::use(key, Kind::string, "IOHIDServiceClientCopyProperty");
     if (s == nullptr || k == nullptr) return nullptr;
-    if (k->text != u"Product") return nullptr;
+    if (k->text != "Product") return nullptr;
     const HIDService& script = emu::machine().hidServices[s->service];
     switch (script.product) {
         case HIDService::Product::string:
-            return emu::makeString(emu::toUTF16(script.name));
+            return emu::makeString(script.name);
         case HIDService::Product::number: {
             emu::Object* number = emu::make(Kind::number);
             number->number = MatchingNumber{kCFNumberSInt32Type, 42};
@@ -607,7 +555,7 @@ IOHIDEventRef IOHIDServiceClientCopyEvent(IOHIDServiceClientRef service, int64_t
     if (type != 15 || options != 0 || timestamp != 0 || !script.celsius) return nullptr;
     emu::Object* event = emu::make(Kind::event);
     event->celsius = *script.celsius;
-    return as<IOHIDEventRef>(event);
+    return reinterpret_cast<IOHIDEventRef>(event);
 }
 
 double IOHIDEventGetFloatValue(IOHIDEventRef event, uint32_t field) {
