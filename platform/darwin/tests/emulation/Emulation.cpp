@@ -119,10 +119,9 @@ void release(Object* object, std::string_view function) {
     if (--object->refs > 0) return;
     // Deallocated: what it held goes too, and its storage is really freed, so a pointer kept
     // into it trips the address sanitizer.
-    if (object->ownsItems) {
+    if (object->ownsItems)
         for (Object* item : object->items)
             release(item, "container deallocation");
-    }
     object->items = {};
     object->text = std::string();
 }
@@ -208,13 +207,10 @@ std::array<unsigned char, blockSize> answerSMC(const unsigned char* in) {
 
 bool matches(const HIDService& service,
              const std::optional<std::map<std::string, MatchingNumber>>& matching) {
-    if (!matching) return true;
-    for (const auto& [key, number] : *matching) {
-        if (key == "PrimaryUsagePage" && number.value == service.usagePage) continue;
-        if (key == "PrimaryUsage" && number.value == service.usage) continue;
-        return false;
-    }
-    return true;
+    return !matching || std::ranges::all_of(*matching, [&](const auto& entry) {
+        return (entry.first == "PrimaryUsagePage" && entry.second.value == service.usagePage) ||
+               (entry.first == "PrimaryUsage" && entry.second.value == service.usage);
+    });
 }
 
 }  // namespace
@@ -242,11 +238,6 @@ const Record& record() {
 
 std::size_t callCount(std::string_view function) {
     return static_cast<std::size_t>(std::ranges::count(machine().record.calls, function));
-}
-
-std::size_t eventReads(std::size_t service) {
-    const auto found = machine().record.eventReads.find(service);
-    return found == machine().record.eventReads.end() ? 0 : found->second;
 }
 
 std::size_t liveCFObjects() {
@@ -459,9 +450,8 @@ kern_return_t IOConnectCallStructMethod(mach_port_t connection, uint32_t selecto
                                         const void* inputStruct, size_t inputStructCnt,
                                         void* outputStruct, size_t* outputStructCnt) {
     emu::called("IOConnectCallStructMethod");
-    if (emu::liveIO(connection, true, "IOConnectCallStructMethod") == nullptr) {
+    if (emu::liveIO(connection, true, "IOConnectCallStructMethod") == nullptr)
         return emu::machSendInvalidDest;
-    }
     if (emu::failures().structCallsFail) return emu::ioReturnError;
     if (selector != 2 || inputStruct == nullptr || inputStructCnt != emu::blockSize ||
         outputStruct == nullptr || outputStructCnt == nullptr ||
@@ -531,18 +521,11 @@ CFTypeRef IOHIDServiceClientCopyProperty(IOHIDServiceClientRef service, CFString
     if (s == nullptr || k == nullptr) return nullptr;
     if (k->text != "Product") return nullptr;
     const HIDService& script = emu::machine().hidServices[s->service];
-    switch (script.product) {
-        case HIDService::Product::string:
-            return emu::makeString(script.name);
-        case HIDService::Product::number: {
-            emu::Object* number = emu::make(Kind::number);
-            number->number = MatchingNumber{kCFNumberSInt32Type, 42};
-            return number;
-        }
-        case HIDService::Product::missing:
-            break;
-    }
-    return nullptr;
+    if (script.product == HIDService::Product::string) return emu::makeString(script.name);
+    if (script.product == HIDService::Product::missing) return nullptr;
+    emu::Object* number = emu::make(Kind::number);
+    number->number = MatchingNumber{kCFNumberSInt32Type, 42};
+    return number;
 }
 
 IOHIDEventRef IOHIDServiceClientCopyEvent(IOHIDServiceClientRef service, int64_t type,
@@ -550,7 +533,6 @@ IOHIDEventRef IOHIDServiceClientCopyEvent(IOHIDServiceClientRef service, int64_t
     emu::called("IOHIDServiceClientCopyEvent");
     const emu::Object* s = emu::use(service, Kind::service, "IOHIDServiceClientCopyEvent");
     if (s == nullptr) return nullptr;
-    ++emu::machine().record.eventReads[s->service];
     const HIDService& script = emu::machine().hidServices[s->service];
     if (type != 15 || options != 0 || timestamp != 0 || !script.celsius) return nullptr;
     emu::Object* event = emu::make(Kind::event);

@@ -66,15 +66,13 @@ Failures& failures();
 
 // --- What was done since reset(), and the misuse a real Mac would punish.
 struct Record {
-    std::vector<std::string> calls;                 // function names, in call order
-    std::map<std::size_t, std::size_t> eventReads;  // by service index
+    std::vector<std::string> calls;  // function names, in call order
     // The contents of the last dictionary passed to IOHIDEventSystemClientSetMatching.
     std::optional<std::map<std::string, MatchingNumber>> lastMatching;
     std::vector<std::string> problems;
 };
 const Record& record();
 std::size_t callCount(std::string_view function);
-std::size_t eventReads(std::size_t service);
 
 // --- Balance.
 std::size_t liveCFObjects();  // created or copied, not yet released (constants excluded)

@@ -14,7 +14,6 @@ typedef unsigned char UInt8;
 typedef uint32_t UInt32;
 typedef signed long CFIndex;
 typedef unsigned long CFTypeID;
-typedef unsigned long CFHashCode;
 
 typedef const void* CFTypeRef;
 typedef const struct __CFAllocator* CFAllocatorRef;
