@@ -23,36 +23,21 @@ std::size_t addSensor(std::string name, std::optional<double> celsius) {
     return emu::addHIDService({Product::string, std::move(name), celsius});
 }
 
-TEST_F(HIDTemperatureServicesTest, ClientIsRestrictedToTemperatureSensorsByTwoSInt64Numbers) {
-    auto services = makeHIDTemperatureServices();
-    ASSERT_NE(services, nullptr);
-    EXPECT_THAT(emu::record().lastMatching,
-                Optional(ElementsAre(
-                    Pair("PrimaryUsage", emu::MatchingNumber{kCFNumberSInt64Type, 5}),
-                    Pair("PrimaryUsagePage", emu::MatchingNumber{kCFNumberSInt64Type, 65280}))));
-    // The dictionary and its two numbers are gone; the client alone stays (TearDown: until the
-    // end).
-    EXPECT_EQ(emu::liveCFObjects(), 1u);
-}
-
 TEST_F(HIDTemperatureServicesTest, ListingReportsNamesAndTemperaturesAndReleasesWhatItCopied) {
-    const struct {
-        emu::HIDService service;
-        std::optional<std::string> name;
-        std::optional<double> celsius;
-    } rows[] = {
-        {{Product::string, "PMU tdie1", 45.5}, "PMU tdie1", 45.5},
-        {{Product::string, "NAND CH0 temp", std::nullopt}, "NAND CH0 temp", std::nullopt},
-        {{Product::number, "", 30.0}, std::nullopt, 30.0},
-        {{Product::missing, "", 31.0}, std::nullopt, 31.0},
-        {{Product::string, "", 20.0}, "", 20.0},
+    // Each service's name comes back when it is a string, its temperature when it has one.
+    const emu::HIDService rows[] = {
+        {Product::string, "PMU tdie1", 45.5},
+        {Product::string, "NAND CH0 temp", std::nullopt},
+        {Product::number, "", 30.0},
+        {Product::missing, "", 31.0},
+        {Product::string, "", 20.0},
         // UTF-8 takes more bytes than the UTF-16 length: two, three and four per character.
-        {{Product::string, "Sonde température", 40.0}, "Sonde température", 40.0},
-        {{Product::string, "温度 battery", 33.0}, "温度 battery", 33.0},
-        {{Product::string, "\U0001F321 NAND", 34.0}, "\U0001F321 NAND", 34.0},
+        {Product::string, "Sonde température", 40.0},
+        {Product::string, "温度 battery", 33.0},
+        {Product::string, "\U0001F321 NAND", 34.0},
     };
     for (const auto& row : rows)
-        emu::addHIDService(row.service);
+        emu::addHIDService(row);
     // Not a temperature sensor (keyboard usage): the matching keeps it out of every listing.
     emu::addHIDService({Product::string, "Keyboard battery", 25.0, 0x01, 0x06});
 
@@ -65,7 +50,8 @@ TEST_F(HIDTemperatureServicesTest, ListingReportsNamesAndTemperaturesAndReleases
         ASSERT_EQ(list->count(), std::size(rows));
         for (std::size_t i = 0; i < std::size(rows); ++i) {
             SCOPED_TRACE(i);
-            EXPECT_EQ(list->productName(i), rows[i].name);
+            const bool named = rows[i].product == Product::string;
+            EXPECT_EQ(list->productName(i), named ? std::optional(rows[i].name) : std::nullopt);
             EXPECT_EQ(list->temperature(i), rows[i].celsius);
         }
         EXPECT_EQ(list->productName(std::size(rows)), std::nullopt);
@@ -74,17 +60,24 @@ TEST_F(HIDTemperatureServicesTest, ListingReportsNamesAndTemperaturesAndReleases
     EXPECT_EQ(emu::liveCFObjects(), live);  // array, names, numbers and events all released
 }
 
-TEST_F(HIDTemperatureServicesTest, FailuresToCreateOrListGiveNothingAndReleaseNoNull) {
+TEST_F(HIDTemperatureServicesTest, ClientIsRestrictedToTemperatureSensorsOrFailsReleasingNoNull) {
     addSensor("PMU tdie1", 45.5);
-
     emu::failures().clientCreateFails = true;
     EXPECT_EQ(makeHIDTemperatureServices(), nullptr);
     EXPECT_THAT(emu::record().calls, ElementsAre("IOHIDEventSystemClientCreate"));
 
     emu::failures().clientCreateFails = false;
-    emu::failures().copyServicesFails = true;
     const auto services = makeHIDTemperatureServices();
     ASSERT_NE(services, nullptr);
+    // Matching by two signed 64-bit numbers; the dictionary and its numbers are gone, the client
+    // and the service it holds stay (TearDown: until the end).
+    EXPECT_THAT(emu::record().lastMatching,
+                Optional(ElementsAre(
+                    Pair("PrimaryUsage", emu::MatchingNumber{kCFNumberSInt64Type, 5}),
+                    Pair("PrimaryUsagePage", emu::MatchingNumber{kCFNumberSInt64Type, 65280}))));
+    EXPECT_EQ(emu::liveCFObjects(), 2u);
+
+    emu::failures().copyServicesFails = true;
     EXPECT_EQ(services->copyServices(), nullptr);
     emu::failures().copyServicesFails = false;
     EXPECT_NE(services->copyServices(), nullptr);

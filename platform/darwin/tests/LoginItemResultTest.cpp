@@ -32,10 +32,9 @@ TEST(LoginItemResultTest, TheCallAndTheDocumentedErrorsDecide) {
         {unregistration, true, 0, notFound, false},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);  // the case's index
         const auto outcome = loginItemResult(c.request, c.callSucceeded, c.code, c.status, "boom");
-        EXPECT_EQ(outcome.succeeded, c.succeeded)
-            << static_cast<int>(c.request) << ' ' << c.callSucceeded << ' ' << c.code << ' '
-            << static_cast<int>(c.status);
+        EXPECT_EQ(outcome.succeeded, c.succeeded);
         EXPECT_EQ(outcome.errorDescription.empty(), c.succeeded);
     }
     EXPECT_EQ(loginItemResult(unregistration, false, 2, notRegistered, "").errorDescription,

@@ -311,30 +311,23 @@ CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding 
                          CFIndex maxBufLen, CFIndex* usedBufLen) {
     const emu::Object* s = emu::use(theString, Kind::string, "CFStringGetBytes");
     if (s == nullptr) return 0;
-    const CFIndex size = CFStringGetLength(theString);
-    if (encoding != kCFStringEncodingUTF8 || isExternalRepresentation || range.location < 0 ||
-        range.length < 0 || range.location > size || range.length > size - range.location) {
-        emu::problem("CFStringGetBytes: unsupported encoding or range out of bounds");
+    // The sources convert whole strings to UTF-8; nothing else is emulated.
+    if (encoding != kCFStringEncodingUTF8 || isExternalRepresentation || range.location != 0 ||
+        range.length != CFStringGetLength(theString)) {
+        emu::problem("CFStringGetBytes: encoding or range not emulated");
         return 0;
     }
-    // The characters in the range, whole characters only. Scripted names are well-formed UTF-8,
-    // so no character needs lossByte; a range that splits a surrogate pair leaves the pair out.
-    CFIndex unit = 0;
+    // Whole characters only. Scripted names are well-formed UTF-8, so none needs lossByte.
     CFIndex converted = 0;
     CFIndex used = 0;
-    for (std::size_t i = 0; i < s->text.size() && unit < range.location + range.length;) {
-        const std::size_t n = emu::utf8Length(s->text[i]);
-        const CFIndex units = n == 4 ? 2 : 1;
-        if (unit >= range.location && unit + units <= range.location + range.length) {
-            if (buffer != nullptr) {
-                if (used + static_cast<CFIndex>(n) > maxBufLen) break;
-                std::copy_n(s->text.begin() + static_cast<std::ptrdiff_t>(i), n, buffer + used);
-            }
-            used += static_cast<CFIndex>(n);
-            converted += units;
+    for (std::size_t i = 0, n = 0; i < s->text.size(); i += n) {
+        n = emu::utf8Length(s->text[i]);
+        if (buffer != nullptr) {
+            if (used + static_cast<CFIndex>(n) > maxBufLen) break;
+            std::copy_n(s->text.begin() + static_cast<std::ptrdiff_t>(i), n, buffer + used);
         }
-        unit += units;
-        i += n;
+        used += static_cast<CFIndex>(n);
+        converted += n == 4 ? 2 : 1;
     }
     if (usedBufLen != nullptr) *usedBufLen = used;
     return converted;
@@ -433,17 +426,15 @@ kern_return_t IOServiceOpen(io_service_t service, task_port_t owningTask, uint32
 kern_return_t IOObjectRelease(io_object_t object) {
     emu::called("IOObjectRelease");
     emu::IOEntry* service = emu::liveIO(object, false, "IOObjectRelease");
-    if (service == nullptr) return emu::ioReturnBadArgument;
-    --service->refs;
-    return KERN_SUCCESS;
+    if (service != nullptr) --service->refs;
+    return service == nullptr ? emu::ioReturnBadArgument : KERN_SUCCESS;
 }
 
 kern_return_t IOServiceClose(io_connect_t connect) {
     emu::called("IOServiceClose");
     emu::IOEntry* connection = emu::liveIO(connect, true, "IOServiceClose");
-    if (connection == nullptr) return emu::ioReturnBadArgument;
-    connection->refs = 0;
-    return KERN_SUCCESS;
+    if (connection != nullptr) connection->refs = 0;
+    return connection == nullptr ? emu::ioReturnBadArgument : KERN_SUCCESS;
 }
 
 kern_return_t IOConnectCallStructMethod(mach_port_t connection, uint32_t selector,
