@@ -1,7 +1,6 @@
 #include <iterator>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "EmulatedMac.h"
 #include "hid/AppleTemperatureSource.h"
@@ -19,8 +18,8 @@ using Product = emu::HIDService::Product;
 
 using HIDTemperatureServicesTest = EmulatedMac;
 
-std::size_t addSensor(std::string name, std::optional<double> celsius) {
-    return emu::addHIDService({Product::string, std::move(name), celsius});
+void addSensor(std::string name, std::optional<double> celsius) {
+    emu::addHIDService({Product::string, std::move(name), celsius});
 }
 
 TEST_F(HIDTemperatureServicesTest, ListingReportsNamesAndTemperaturesAndReleasesWhatItCopied) {

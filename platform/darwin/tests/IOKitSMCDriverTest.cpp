@@ -39,7 +39,7 @@ TEST_F(IOKitSMCDriverTest, NoConnectionWhenTheServiceIsMissingOrRefusesTheOpen) 
     const struct {
         const char* what;
         bool emu::Failures::*failure;
-        std::vector<std::string> calls;
+        std::vector<std::string> calls;  // no exchange, nothing to close
     } cases[] = {
         {"no AppleSMC service",
          &emu::Failures::noAppleSMC,
@@ -58,8 +58,7 @@ TEST_F(IOKitSMCDriverTest, NoConnectionWhenTheServiceIsMissingOrRefusesTheOpen) 
         SMCBridge bridge(openAppleSMC());
         EXPECT_FALSE(bridge.isOpen());
         EXPECT_EQ(bridge.readKey("FNum"), std::nullopt);
-        EXPECT_THAT(emu::record().calls,
-                    ElementsAreArray(c.calls));  // no exchange, nothing to close
+        EXPECT_THAT(emu::record().calls, ElementsAreArray(c.calls));
         EXPECT_EQ(emu::liveCFObjects(), 0u);
         EXPECT_EQ(emu::liveIOObjects(), 0u);
         EXPECT_THAT(emu::record().problems, IsEmpty());

@@ -23,8 +23,7 @@ TEST(SimulatedMachineTest, EachMachineGivesWhatItsHardwareWould) {
     for (const auto& info : SimulatedMachine::catalog()) {
         SCOPED_TRACE(info.name);
         auto machine = *SimulatedMachine::make(info.name);
-        ThermalSampler thermal(machine.temperatureSource(), clock);
-        const auto t = thermal.sample();
+        const auto t = ThermalSampler(machine.temperatureSource(), clock).sample();
         const auto f = machine.fanSource()->readFans();
         ASSERT_TRUE(t);
         EXPECT_TRUE(within(t->cpuTemperatureC, 30, 105));

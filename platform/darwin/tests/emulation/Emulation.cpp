@@ -223,9 +223,8 @@ void setSMCKey(std::string_view key, std::string_view type, std::vector<std::uin
     machine().smcKeys[packFourCC(key)] = SMCKey{packFourCC(type), std::move(bytes)};
 }
 
-std::size_t addHIDService(HIDService service) {
+void addHIDService(HIDService service) {
     machine().hidServices.push_back(std::move(service));
-    return machine().hidServices.size() - 1;
 }
 
 Failures& failures() {
@@ -462,11 +461,9 @@ IOHIDEventSystemClientRef IOHIDEventSystemClientCreate(CFAllocatorRef) {
     emu::called("IOHIDEventSystemClientCreate");
     if (emu::failures().clientCreateFails) return nullptr;
     emu::Object* client = emu::make(Kind::client);
-    const auto& script = emu::machine().hidServices;
-    for (std::size_t i = 0; i < script.size(); ++i) {
-        emu::Object* service = emu::make(Kind::service);  // the client's reference
-        service->service = i;
-        client->items.push_back(service);
+    for (std::size_t i = 0; i < emu::machine().hidServices.size(); ++i) {
+        client->items.push_back(emu::make(Kind::service));  // the client's reference
+        client->items.back()->service = i;
     }
     return reinterpret_cast<IOHIDEventSystemClientRef>(client);
 }
@@ -509,8 +506,7 @@ CFTypeRef IOHIDServiceClientCopyProperty(IOHIDServiceClientRef service, CFString
     emu::called("IOHIDServiceClientCopyProperty");
     const emu::Object* s = emu::use(service, Kind::service, "IOHIDServiceClientCopyProperty");
     const emu::Object* k = emu::use(key, Kind::string, "IOHIDServiceClientCopyProperty");
-    if (s == nullptr || k == nullptr) return nullptr;
-    if (k->text != "Product") return nullptr;
+    if (s == nullptr || k == nullptr || k->text != "Product") return nullptr;
     const HIDService& script = emu::machine().hidServices[s->service];
     if (script.product == HIDService::Product::string) return emu::makeString(script.name);
     if (script.product == HIDService::Product::missing) return nullptr;

@@ -61,7 +61,7 @@ void reset();
 
 // --- The machine. HID services must be added before the client is created.
 void setSMCKey(std::string_view key, std::string_view type, std::vector<std::uint8_t> bytes);
-std::size_t addHIDService(HIDService service);  // the service's index, in listing order
+void addHIDService(HIDService service);  // listed in the order added
 Failures& failures();
 
 // --- What was done since reset(), and the misuse a real Mac would punish.
