@@ -37,10 +37,16 @@ inline SensorsPayload fullPayload(double sampledAt) {
             .helperVersion = "1.4.0"};
 }
 
+// What a command returned and printed; matched whole with ::testing::FieldsAre.
 struct Outcome {
     int status = -1;
     std::string out;
     std::string err;
+
+    friend void PrintTo(const Outcome& o, std::ostream* os) {
+        *os << o.status << " " << ::testing::PrintToString(o.out) << " "
+            << ::testing::PrintToString(o.err);
+    }
 };
 
 class CliTest : public ::testing::Test, protected ScratchHome {
@@ -55,16 +61,12 @@ class CliTest : public ::testing::Test, protected ScratchHome {
         std::vector<const char*> argv;
         for (const auto& arg : args)
             argv.push_back(arg.c_str());
+        const auto pause = [this](double seconds) {
+            clock.advance(seconds);
+            if (duringPause) duringPause();
+        };
         std::ostringstream out, err;
-        Console console{out,
-                        err,
-                        clock,
-                        [this](double seconds) {
-                            clock.advance(seconds);
-                            if (duringPause) duringPause();
-                        },
-                        host,
-                        (dir / "sys").string()};
+        Console console{out, err, clock, pause, host, (dir / "sys").string()};
         const int status = tesslyMain(static_cast<int>(argv.size()), argv.data(), console);
         return {status, out.str(), err.str()};
     }

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 #include "CliTestSupport.h"
@@ -21,13 +20,11 @@ namespace {
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 const fs::path file = "/run/user/1000/tessly/sensors.json";
 
+using enum PayloadStatus::State;
+
 PayloadStatus look(PayloadStatus::State state, std::optional<SensorsPayload> payload, double now) {
-    PayloadStatus status;
-    status.state = state;
-    status.file = file;
-    if (payload) status.age = now - payload->sampledAt;
-    status.payload = std::move(payload);
-    return status;
+    const auto age = payload ? std::optional(now - payload->sampledAt) : std::nullopt;
+    return {.state = state, .file = file, .payload = std::move(payload), .age = age};
 }
 
 TEST(FormatTest, NumbersDurationsAndTimes) {
@@ -56,8 +53,7 @@ TEST(FormatTest, TerminalSafeTextEscapesControlsAndBrokenUtf8) {
          "csi\\u009b31m"},
         {"rtl\xE2\x80\xAEx", "rtl\\u202ex"},
         {"bad\xFF\xC0\xAF", "bad\\xff\\xc0\\xaf"},
-        {"cut\xE2\x82", "cut\\xe2\\x82"},
-    };
+        {"cut\xE2\x82", "cut\\xe2\\x82"}};
     for (const auto& [raw, safe] : cases)
         EXPECT_EQ(terminalSafe(raw), safe) << raw;
 }
@@ -85,8 +81,7 @@ TEST(FormatTest, TextWrapsAtBlanksToTheWidth) {
         {"abcdefgh ij", 3, {"abc", "def", "gh", "ij"}},
         {"  spaced   out  ", 20, {"spaced out"}},
         {"", 10, {""}},
-        {"word", 0, {"w", "o", "r", "d"}},
-    };
+        {"word", 0, {"w", "o", "r", "d"}}};
     for (const auto& [text, width, lines] : cases)
         EXPECT_EQ(wrapToWidth(text, width), lines) << text << " at " << width;
 }
@@ -120,7 +115,7 @@ TEST(PayloadTextTest, ThePayloadForPeopleAndForLogs) {
               "Storage       36.0 °C\nFans         1320 rpm  (2 fans)\n  fan 0      1320 rpm\n"
               "  fan 1      1276 rpm\nFan limits   1000–4900 rpm\nSampled      0.5 s ago\n"
               "Agent        1.4.0\n");
-    EXPECT_EQ(logLine(look(PayloadStatus::State::current, payload, kNewYear), kNewYear),
+    EXPECT_EQ(logLine(look(current, payload, kNewYear), kNewYear),
               "2026-01-01T00:00:00Z cpu=48.5 gpu=41.2 battery=30.5 storage=36.0 fan=1320 "
               "fans=1320,1276 age=0.5");
     payload = {
@@ -134,11 +129,12 @@ TEST(PayloadTextTest, ThePayloadForPeopleAndForLogs) {
 // drain.
 TEST(WatchViewTest, ScreensFollowThePayloadAndMarkWhatIsNotCurrent) {
     WatchView view(1.0);
+    const auto show = [&](PayloadStatus::State state, std::optional<SensorsPayload> payload,
+                          double now) { view.update(look(state, std::move(payload), now), now); };
     for (int t = 0; t < 60; ++t) {
         SensorsPayload payload = fullPayload(kNewYear + t);
         payload.thermal->cpuTemperatureC = 40 + 0.5 * t;
-        view.update(look(PayloadStatus::State::current, payload, kNewYear + t + 0.5),
-                    kNewYear + t + 0.5);
+        show(current, payload, kNewYear + t + 0.5);
     }
     auto lines = view.screen(80);
     EXPECT_EQ(lines.at(0), "tessly watch · agent 1.4.0 · every 1 s · q or Ctrl-C quits");
@@ -146,8 +142,7 @@ TEST(WatchViewTest, ScreensFollowThePayloadAndMarkWhatIsNotCurrent) {
     EXPECT_EQ(lines.at(3), "             now         last minute");
     EXPECT_EQ(lines.at(4), "CPU           69.5 °C    ▁▁▁▁▂▂▂▂▃▃▃▄▄▄▄▅▅▅▅▆▆▆▇▇▇▇████");
 
-    view.update(look(PayloadStatus::State::stale, fullPayload(kNewYear + 59), kNewYear + 101.5),
-                kNewYear + 101.5);
+    show(stale, fullPayload(kNewYear + 59), kNewYear + 101.5);
     lines = view.screen(80);
     EXPECT_EQ(lines.at(1),
               "\x1b[7m STALE 42.5 s \x1b[0m the agent stopped publishing; last sample 42.5 s old");
@@ -160,20 +155,20 @@ TEST(WatchViewTest, ScreensFollowThePayloadAndMarkWhatIsNotCurrent) {
     // A simulated machine says so under the header.
     SensorsPayload simulated = fullPayload(kNewYear);
     simulated.helperVersion = "1.4.0+sim";
-    view.update(look(PayloadStatus::State::current, simulated, kNewYear), kNewYear);
+    show(current, simulated, kNewYear);
     EXPECT_EQ(view.screen(120).at(1),
               "\x1b[7m SIMULATED \x1b[0m these readings come from "
               "'tessly simulate', not from this machine");
 
     SensorsPayload ahead = fullPayload(kNewYear);
     ahead.helperVersion = "9\x1b[2J";
-    view.update(look(PayloadStatus::State::stale, ahead, kNewYear - 3600), kNewYear - 3600);
+    show(stale, ahead, kNewYear - 3600);
     lines = view.screen(120);
     EXPECT_EQ(lines.at(0), "tessly watch · agent 9\\x1b[2J · every 1 s · q or Ctrl-C quits");
     EXPECT_EQ(lines.at(1),
               "\x1b[7m STALE \x1b[0m the last sample is stamped 1 h 0 min in the "
               "future (was the clock set back?)");
-    view.update(look(PayloadStatus::State::missing, std::nullopt, kNewYear), kNewYear);
+    show(missing, std::nullopt, kNewYear);
     EXPECT_TRUE(view.screen(200).at(1).starts_with("\x1b[7m NO PAYLOAD \x1b[0m " + file.string()));
 }
 
