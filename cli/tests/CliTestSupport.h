@@ -56,9 +56,8 @@ class CliTest : public ::testing::Test, protected ScratchHome {
     std::function<void()> duringPause;  // after every pause, the clock already advanced
 
     // `tessly <args>`, in-process.
-    Outcome run(std::vector<std::string> args) {
-        args.insert(args.begin(), "tessly");
-        std::vector<const char*> argv;
+    Outcome run(const std::vector<std::string>& args) {
+        std::vector<const char*> argv{"tessly"};
         for (const auto& arg : args)
             argv.push_back(arg.c_str());
         const auto pause = [this](double seconds) {

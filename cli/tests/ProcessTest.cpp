@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/Clock.h"
 #include "cli/MetricsServer.h"
 #include "testing/Scratch.h"
 
@@ -42,11 +43,6 @@ using ::testing::AnyOf;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-double wallNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 class TesslyProcess : public ::testing::Test, protected tessly::testing::ScratchHome {
   protected:
@@ -67,7 +63,8 @@ class TesslyProcess : public ::testing::Test, protected tessly::testing::Scratch
         for (const auto& arg : args)
             argv.push_back(arg.c_str());
         argv.push_back(nullptr);
-        std::ranges::move(environment(), std::back_inserter(terminal));
+        for (auto& variable : environment())
+            terminal.push_back(std::move(variable));
         std::vector<const char*> envp{"PATH=/usr/bin:/bin"};
         for (const auto& variable : terminal)
             envp.push_back(variable.c_str());
@@ -137,9 +134,10 @@ TEST_F(TesslyProcess, WatchIntoAPipeWritesOneLinePerRefreshAndFollowsThePayload)
     EXPECT_THAT(text, AllOf(HasSubstr("Z no payload: "),
                             HasSubstr("sensors.json does not exist (is the agent running?)\n")));
 
-    SensorBridge::write({.thermal = ThermalReading{.cpuTemperatureC = 48.5},
-                         .fan = FanReading{.rpm = 1320, .fanCount = 1},
-                         .sampledAt = wallNow() + 5});  // current for the next 11 s
+    SensorBridge::write(
+        {.thermal = ThermalReading{.cpuTemperatureC = 48.5},
+         .fan = FanReading{.rpm = 1320, .fanCount = 1},
+         .sampledAt = Clock::Default().wallNow() + 5});  // current for the next 11 s
     const std::size_t before = text.size();
     ASSERT_TRUE(readUntil(out, text, [&] {
         return count(text.substr(before), " cpu=48.5 fan=1320 age=-") >= 2;
@@ -257,7 +255,6 @@ constexpr std::string_view scrape =
 
 const auto answeredCurrent = AllOf(StartsWith("HTTP/1.1 200 "), EndsWith("tessly_exporter_up 1\n"));
 
-// A scrape that runs out of memory is answered 503, and the server serves the next one.
 TEST(MetricsServer, AScrapeThatRunsOutOfMemoryIsAnswered503AndTheNextIsServed) {
     int requests = 0;  // on the server's thread only
     const auto server = MetricsServer::start({"127.0.0.1", 0}, [&](auto, auto) {
@@ -298,8 +295,8 @@ class Exporter : public TesslyProcess {
 // beyond the bound is refused and its connection closed; a second exporter on the same port says
 // why it cannot start.
 TEST_F(Exporter, ServesEveryScrapeWhateverOtherClientsDo) {
-    SensorBridge::write(
-        {.thermal = ThermalReading{.cpuTemperatureC = 48.5}, .sampledAt = wallNow()});
+    SensorBridge::write({.thermal = ThermalReading{.cpuTemperatureC = 48.5},
+                         .sampledAt = Clock::Default().wallNow()});
     start();
     ASSERT_THAT(
         roundTrip(port, scrape).value_or("no answer"),
