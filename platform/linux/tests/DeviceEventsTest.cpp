@@ -75,13 +75,18 @@ class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
         umockdev_testbed_uevent(testbed_, device.c_str(), action);
     }
 
-    // One tick of the agent, after the loop has taken the events that arrived.
-    SensorsPayload tick() {
-        EXPECT_EQ(loop_.run(), std::nullopt);
-        clock_.advance(SensorsAgent::tickInterval);
-        host_.fire();
-        return decodeSensorsPayload(tessly::testing::readFile(sensorsFile()))
-            .value_or(SensorsPayload{});
+    // `count` ticks of the agent, each after the loop has taken the events that arrived; what
+    // the last one published.
+    SensorsPayload tick(int count = 1) {
+        SensorsPayload payload;
+        for (int i = 0; i < count; ++i) {
+            EXPECT_EQ(loop_.run(), std::nullopt);
+            clock_.advance(SensorsAgent::tickInterval);
+            host_.fire();
+            payload = decodeSensorsPayload(tessly::testing::readFile(sensorsFile()))
+                          .value_or(SensorsPayload{});
+        }
+        return payload;
     }
     // The storage temperature published over the next `ticks` ticks, as soon as it is `expected`.
     std::optional<double> storageWithin(int ticks, std::optional<double> expected) {
@@ -145,8 +150,7 @@ TEST_F(DeviceEventsTest, ChipsPluggedInAfterLaunchComeAndGoWithinTwoTicks) {
 
     tick();
     reader_.clearCounts();
-    for (int i = 0; i < 130; ++i)
-        tick();
+    tick(130);
     EXPECT_EQ(reader_.listings(), 2u * 2u);  // class/hwmon and class/power_supply, twice
 }
 
@@ -155,14 +159,11 @@ TEST_F(DeviceEventsTest, ChipsPluggedInAfterLaunchComeAndGoWithinTwoTicks) {
 // subsystems, actions other than add, remove and change, and messages that are no uevent at all
 // make none.
 TEST_F(DeviceEventsTest, AStormMakesOneDiscoveryAndForeignMessagesNone) {
-    tick();
-    tick();
+    tick(2);
     reader_.clearCounts();
     umockdev_testbed_set_attribute(testbed_, cpu_.c_str(), "name", "nvme");
     uevent(cpu_, "change");
-    for (int i = 0; i < 2; ++i)
-        tick();
-    EXPECT_EQ(tick().thermal, (ThermalReading{.storageTemperatureC = 45.0}));
+    EXPECT_EQ(tick(3).thermal, (ThermalReading{.storageTemperatureC = 45.0}));
     const std::size_t oneDiscovery = reader_.listings();
     ASSERT_GT(oneDiscovery, 0u);
     for (const auto& path : reader_.opened())
@@ -176,15 +177,13 @@ TEST_F(DeviceEventsTest, AStormMakesOneDiscoveryAndForeignMessagesNone) {
             uevent(cpu_, "change");
         EXPECT_EQ(loop_.run(), std::nullopt);
     }
-    for (int i = 0; i < 3; ++i)
-        tick();
+    tick(3);
     EXPECT_EQ(reader_.listings(), oneDiscovery);
 
     reader_.clearCounts();
-    gchar* mouse =
-        umockdev_testbed_add_device(testbed_, "input", "mouse0", nullptr, nullptr, nullptr);
-    umockdev_testbed_uevent(testbed_, mouse, "add");
-    g_free(mouse);
+    uevent(
+        owned(umockdev_testbed_add_device(testbed_, "input", "mouse0", nullptr, nullptr, nullptr)),
+        "add");
     for (const char* action : {"bind", "unbind", "online", "offline", "move"})
         uevent(cpu_, action);
     // Garbage straight into the monitor's socket, as a foreign sender might send it.
@@ -192,16 +191,14 @@ TEST_F(DeviceEventsTest, AStormMakesOneDiscoveryAndForeignMessagesNone) {
          fs::directory_iterator(owned(umockdev_testbed_get_root_dir(testbed_)))) {
         if (!entry.path().filename().string().starts_with("event")) continue;
         const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
+        sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
         entry.path().string().copy(address.sun_path, sizeof address.sun_path - 1);
         constexpr std::string_view junk = "add@\0\xff\xfe not a uevent";
         ::sendto(fd, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr*>(&address),
                  sizeof address);
         ::close(fd);
     }
-    for (int i = 0; i < 3; ++i)
-        tick();
+    tick(3);
     EXPECT_EQ(reader_.listings(), 0u);
     EXPECT_TRUE(changes_.watching());
 }

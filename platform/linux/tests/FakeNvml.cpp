@@ -81,12 +81,12 @@ Lock enter() {
 
 extern "C" {
 
-__attribute__((visibility("default"))) FakeNvml* fakeNvml() {
+FakeNvml* fakeNvml() {
     return &fake;
 }
 
 // NVML, as documented.
-__attribute__((visibility("default"))) int nvmlInit_v2() {
+int nvmlInit_v2() {
     const Lock lock = enter();
     if (const char* seconds = std::getenv("TESSLY_FAKE_NVML_HANG"); seconds && state.inits == 0) {
         state.gpus = {{"Fake GPU", success, 50}};
@@ -99,30 +99,28 @@ __attribute__((visibility("default"))) int nvmlInit_v2() {
     ++state.generation;
     return success;
 }
-__attribute__((visibility("default"))) int nvmlShutdown() {
+int nvmlShutdown() {
     const Lock lock = enter();
     ++state.shutdowns;
     if (!state.initialised) return uninitialized;
     state.initialised = false;
     return success;
 }
-__attribute__((visibility("default"))) int nvmlDeviceGetCount_v2(unsigned* count) {
+int nvmlDeviceGetCount_v2(unsigned* count) {
     const Lock lock = enter();
     if (!state.initialised) return uninitialized;
     if (count == nullptr) return invalidArgument;
     *count = static_cast<unsigned>(state.gpus.size());
     return success;
 }
-__attribute__((visibility("default"))) int nvmlDeviceGetHandleByIndex_v2(unsigned index,
-                                                                         Device* device) {
+int nvmlDeviceGetHandleByIndex_v2(unsigned index, Device* device) {
     const Lock lock = enter();
     if (!state.initialised) return uninitialized;
     if (device == nullptr || index >= state.gpus.size()) return invalidArgument;
     *device = handleOf(index);
     return success;
 }
-__attribute__((visibility("default"))) int nvmlDeviceGetName(Device device, char* name,
-                                                             unsigned length) {
+int nvmlDeviceGetName(Device device, char* name, unsigned length) {
     const Lock lock = enter();
     const Gpu* gpu = gpuOf(device);
     if (gpu == nullptr) return uninitialized;
@@ -130,8 +128,7 @@ __attribute__((visibility("default"))) int nvmlDeviceGetName(Device device, char
     std::memcpy(name, gpu->name.c_str(), gpu->name.size() + 1);
     return success;
 }
-__attribute__((visibility("default"))) int nvmlDeviceGetTemperature(Device device, int sensor,
-                                                                    unsigned* celsius) {
+int nvmlDeviceGetTemperature(Device device, int sensor, unsigned* celsius) {
     const Lock lock = enter();
     Gpu* gpu = gpuOf(device);
     if (gpu == nullptr) return uninitialized;

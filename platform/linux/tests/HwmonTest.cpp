@@ -15,12 +15,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
-#include <sstream>
 
 #include "SysfsTree.h"
 #include "base/ManualClock.h"
 #include "platform/linux/HwmonClassification.h"
-#include "platform/linux/SensorReport.h"
 #include "platform/linux/SysfsScan.h"
 #include "platform/linux/SysfsSensors.h"
 #include "platform/linux/SysfsText.h"
@@ -32,23 +30,19 @@ namespace {
 using namespace std::string_view_literals;
 
 TEST(SysfsTextTest, AttributesAreReadAsTheKernelWritesThem) {
-    const std::pair<std::string_view, std::optional<std::int64_t>> integers[] = {
+    const std::pair<std::string_view, std::int64_t> integers[] = {
         {"49000\n", 49000},
         {" -273150 \n", -273150},
         {"-5\n", -5},
         {"5\n\n", 5},
-        {"-\n", std::nullopt},
         {"123456789012345678\n", 123456789012345678},
         {"-9223372036854775808\n", std::numeric_limits<std::int64_t>::min()},
-        {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
-        {"9223372036854775808", std::nullopt},
-        {"", std::nullopt},
-        {"12abc", std::nullopt},
-        {"+12", std::nullopt},
-        {"1.5", std::nullopt},
-        {"12\0"sv, std::nullopt}};
+        {"9223372036854775807", std::numeric_limits<std::int64_t>::max()}};
     for (const auto& [text, value] : integers)
         EXPECT_EQ(parseSysfsInteger(text), value) << text;
+    for (const std::string_view text :
+         {"-\n"sv, "9223372036854775808"sv, ""sv, "12abc"sv, "+12"sv, "1.5"sv, "12\0"sv})
+        EXPECT_EQ(parseSysfsInteger(text), std::nullopt) << text;
     EXPECT_EQ(attributeText("Package id 0\n"), "Package id 0");
     EXPECT_EQ(attributeText("N1\xFF\n"), "N1\xEF\xBF\xBD");
     EXPECT_EQ(parseSensorAttribute("fan10_max"),
@@ -61,42 +55,23 @@ TEST(SysfsTextTest, AttributesAreReadAsTheKernelWritesThem) {
 TEST(HwmonClassificationTest, ChipsAndInputsFeedWhatTheirNamesSay) {
     using enum TemperatureCategory;
     using Feeds = std::optional<TemperatureCategory>;
-    const std::pair<std::string_view, Feeds> chips[] = {
-        {"coretemp", cpu},
-        {"k10temp", cpu},
-        {"amdgpu", gpu},
-        {"nvme", storage},
-        {"drivetemp", storage},
-        {"BAT0", battery},
-        {"jc42", memory},
-        {"spd5118", memory},
-        {"hidpp_battery_2", std::nullopt},
-        {"k10temp_x", std::nullopt},
-        {"acpitz", std::nullopt},
-        // SoC thermal zones (Rockchip, Qualcomm, Allwinner, MediaTek, Exynos).
-        {"soc_thermal", cpu},
-        {"bigcore0_thermal", cpu},
-        {"littlecore_thermal", cpu},
-        {"cpu0_1_thermal", cpu},
-        {"cpucl2_thermal", cpu},
-        {"core_thermal", cpu},
-        {"gpu_thermal", gpu},
-        {"gpuss0_thermal", gpu},
-        {"gpu1_thermal", gpu},
-        {"ddr_thermal", memory},
-        {"mem_thermal", memory},
-        {"ddr_ctrler_thermal", memory},
-        {"center_thermal", std::nullopt},
-        {"npu_thermal", std::nullopt},
-        {"mdm_core_thermal", std::nullopt},
-        {"modem0_thermal", std::nullopt},
-        {"g3d_thermal", std::nullopt},
-        {"_thermal", std::nullopt},
-        {"cpu_thermal_zone", std::nullopt},
-        {"CPU_thermal", std::nullopt},
-    };
-    for (const auto& [chip, feeds] : chips)
-        EXPECT_EQ(chipCategory(chip), feeds) << chip;
+    // Beside the PC chips, SoC thermal zones (Rockchip, Qualcomm, Allwinner, MediaTek, Exynos).
+    const std::pair<Feeds, std::vector<std::string_view>> chips[] = {
+        {cpu,
+         {"coretemp", "k10temp", "soc_thermal", "bigcore0_thermal", "littlecore_thermal",
+          "cpu0_1_thermal", "cpucl2_thermal", "core_thermal"}},
+        {gpu, {"amdgpu", "gpu_thermal", "gpuss0_thermal", "gpu1_thermal"}},
+        {storage, {"nvme", "drivetemp"}},
+        {battery, {"BAT0"}},
+        {memory, {"jc42", "spd5118", "ddr_thermal", "mem_thermal", "ddr_ctrler_thermal"}},
+        {std::nullopt,
+         {"hidpp_battery_2", "k10temp_x", "acpitz", "center_thermal", "npu_thermal",
+          "mdm_core_thermal", "modem0_thermal", "g3d_thermal", "_thermal", "cpu_thermal_zone",
+          "CPU_thermal"}}};
+    for (const auto& [feeds, names] : chips) {
+        for (const std::string_view chip : names)
+            EXPECT_EQ(chipCategory(chip), feeds) << chip;
+    }
 
     using Labels = std::vector<std::string>;
     const Labels zen2{"Tctl", "Tdie"}, zen3{"Tctl", "Tccd1"}, nvme{"Composite", "Sensor 1"},
@@ -142,8 +117,7 @@ struct Sensors {
 
 std::optional<FanReading> fans(std::vector<double> rpms, std::optional<double> min = {},
                                std::optional<double> max = {}) {
-    const double top = *std::max_element(rpms.begin(), rpms.end());
-    return FanReading{.rpm = top,
+    return FanReading{.rpm = std::ranges::max(rpms),
                       .fanCount = std::ssize(rpms),
                       .rpms = std::move(rpms),
                       .minRPM = min,
@@ -187,32 +161,15 @@ class HwmonTest : public ::testing::Test {
 // beside a supply that gives the temperature); values come in degrees, a supply's in tenths;
 // memory modules are temperatures like any other.
 TEST_F(HwmonTest, InputsAreClassifiedAtDiscoveryAndReadInDegrees) {
-    tree.add(R"(
-[class/hwmon/hwmon0]
-name = k10temp
-temp1_label = Tctl
-temp1_input = 90000
-temp2_label = Tdie
-temp2_input = 50000
-[class/hwmon/hwmon1]
-name = BAT0
-temp1_input = 99000
-[class/hwmon/hwmon2]
-name = BAT1
-temp1_input = 33000
-[class/hwmon/hwmon3]
-name = jc42
-temp1_input = 41500
-[class/hwmon/hwmon4]
-name = spd5118
-temp1_input = 43250
-[class/power_supply/BAT0]
-type = Battery
-temp = 305
-[class/power_supply/BAT1]
-type = Battery
-temp ! ENODATA
-)");
+    tree.add(
+        "[class/hwmon/hwmon0]\nname = k10temp\ntemp1_label = Tctl\ntemp1_input = 90000\n"
+        "temp2_label = Tdie\ntemp2_input = 50000\n"
+        "[class/hwmon/hwmon1]\nname = BAT0\ntemp1_input = 99000\n"
+        "[class/hwmon/hwmon2]\nname = BAT1\ntemp1_input = 33000\n"
+        "[class/hwmon/hwmon3]\nname = jc42\ntemp1_input = 41500\n"
+        "[class/hwmon/hwmon4]\nname = spd5118\ntemp1_input = 43250\n"
+        "[class/power_supply/BAT0]\ntype = Battery\ntemp = 305\n"
+        "[class/power_supply/BAT1]\ntype = Battery\ntemp ! ENODATA\n");
     Sensors sensors(tree);
     // BAT1's supply gives no value, so its chip's stands for it; BAT0's supply stands for its chip.
     EXPECT_EQ(sensors.temperatures(), (ThermalReading{.cpuTemperatureC = 50.0,
@@ -252,10 +209,9 @@ TEST_F(HwmonTest, ValuesAreOnePreadAndOnlyRegularFilesAreRead) {
 // give their values, twice, and 32 descriptors stay free for the process's other files. Why not,
 // on standard error; the exit status says whether it held.
 int readBeyondTheDescriptorLimit() {
-    constexpr int files = 100;
     constexpr std::size_t reserve = 32;
     SysfsTree tree("[class/hwmon/hwmon0]\nname = drivetemp\n");
-    for (int i = 1; i <= files; ++i)
+    for (int i = 1; i <= 100; ++i)
         tree.write("class/hwmon/hwmon0/temp" + std::to_string(i) + "_input",
                    std::to_string(i * 1000));
     rlimit limit{};
@@ -268,11 +224,8 @@ int readBeyondTheDescriptorLimit() {
         TemperatureTally tally;
         sensors.readTemperatures(tally);
         // The mean of 1..100 is 50.5 only when every file gave its value.
-        if (tally.reading().storageTemperatureC != 50.5) {
-            return std::fprintf(stderr, "mean %f\n",
-                                tally.reading().storageTemperatureC.value_or(0)),
-                   1;
-        }
+        const double mean = tally.reading().storageTemperatureC.value_or(0);
+        if (mean != 50.5) return std::fprintf(stderr, "mean %f\n", mean), 1;
     }
     std::vector<int> spare;
     for (int fd; spare.size() < reserve && (fd = ::dup(STDERR_FILENO)) >= 0;)
@@ -364,10 +317,9 @@ TEST_F(HwmonTest, OneDiscoveryFeedsBothSeamsAndEventsStartItAgain) {
     EXPECT_EQ(sensors.fans->readFans()->fanCount, 1);
     EXPECT_EQ(tree.reader().listings(), walk);
 
-    for (int fan = 2; fan <= 150; ++fan) {  // more fans than any key format could name
+    for (int fan = 2; fan <= 150; ++fan)  // more fans than any key format could name
         tree.write("class/hwmon/hwmon0/fan" + std::to_string(fan) + "_input",
                    std::to_string(1000 + fan));
-    }
     EXPECT_EQ(sensors.fans->readFans()->fanCount, 1);
     changes.changed();
     const auto reading = sensors.fans->readFans();
@@ -382,35 +334,14 @@ TEST_F(HwmonTest, OneDiscoveryFeedsBothSeamsAndEventsStartItAgain) {
 
 // Every sensor file with what it feeds (or why not) and its value or error.
 TEST_F(HwmonTest, TheReportShowsEveryFileAndWhatItFeeds) {
-    tree.add(R"(
-[class/hwmon/hwmon0]
-name = coretemp
-temp1_label = Package id 0
-temp1_input = 45000
-temp2_input ! EIO
-[class/hwmon/hwmon1]
-name = jc42
-temp1_input = 40250
-[class/hwmon/hwmon2]
-name = thinkpad
-fan1_input = 2100
-fan1_max = N/A
-[class/hwmon/hwmon3]
-temp1_input = 30000
-[class/hwmon/hwmon4]
-name = acpitz
-temp1_input = 50000
-)");
-    std::ostringstream out;
-    for (const auto& e : reportSensors(tree.root(), tree.reader())) {
-        out << e.path.substr(tree.root().size() + 1) << '|' << e.chip << '|' << e.label << '|'
-            << (e.feeds.empty() ? e.whyIgnored : e.feeds) << '|'
-            << (e.value            ? std::to_string(*e.value)
-                : e.readError != 0 ? ioErrorText(e.readError)
-                                   : "no value")
-            << '\n';
-    }
-    EXPECT_EQ(out.str(),
+    tree.add(
+        "[class/hwmon/hwmon0]\nname = coretemp\ntemp1_label = Package id 0\n"
+        "temp1_input = 45000\ntemp2_input ! EIO\n"
+        "[class/hwmon/hwmon1]\nname = jc42\ntemp1_input = 40250\n"
+        "[class/hwmon/hwmon2]\nname = thinkpad\nfan1_input = 2100\nfan1_max = N/A\n"
+        "[class/hwmon/hwmon3]\ntemp1_input = 30000\n"
+        "[class/hwmon/hwmon4]\nname = acpitz\ntemp1_input = 50000\n");
+    EXPECT_EQ(reportText(tree.root(), tree.reader()),
               "class/hwmon/hwmon0/temp1_input|coretemp|Package id 0|cpuTemperatureC|45.000000\n"
               "class/hwmon/hwmon0/temp2_input|coretemp|temp2|cpuTemperatureC|Input/output error\n"
               "class/hwmon/hwmon1/temp1_input|jc42|temp1|memoryTemperatureC|40.250000\n"

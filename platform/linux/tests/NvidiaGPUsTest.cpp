@@ -82,12 +82,10 @@ class NvidiaGPUsTest : public ::testing::Test {
         return listingOf(*gpus);
     }
 
+    void* handle_ = nullptr;
     FakeNvml* nvml = nullptr;
     ManualClock clock;
     std::unique_ptr<TemperatureSource> gpus;
-
-  private:
-    void* handle_ = nullptr;
 };
 
 // The launch's listing starts nothing, the second starts the worker, and from the next one on

@@ -7,11 +7,9 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <sstream>
 
 #include "SysfsTree.h"
 #include "platform/linux/ConfinedFileReader.h"
-#include "platform/linux/SensorReport.h"
 #include "platform/linux/SysfsCapture.h"
 
 namespace tessly::hwmon::testing {
@@ -19,15 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The sensor report of a tree, one line an entry, with paths relative to the root.
 std::string report(const std::string& root) {
-    const auto reader = ConfinedFileReader::within(root);
-    std::ostringstream out;
-    for (const auto& e : reportSensors(root, *reader)) {
-        out << e.path.substr(root.size()) << '|' << e.chip << '|' << e.label << '|' << e.feeds
-            << '|' << e.whyIgnored << '|' << e.value.value_or(-1) << '|' << e.readError << '\n';
-    }
-    return out.str();
+    return reportText(root, *ConfinedFileReader::within(root));
 }
 
 IoResult<CaptureSummary> capture(const std::string& root, const std::string& destination) {
@@ -69,15 +60,9 @@ TEST(SysfsCaptureTest, EveryMachineReadsBackAsItself) {
 }
 
 TEST(SysfsCaptureTest, HostileEntriesAreLeftOutWithoutBlockingOrLeavingTheRoot) {
-    SysfsTree tree(R"(
-[class/hwmon/hwmon0]
-name = coretemp
-temp1_input = 45000
-temp3_input/
-[class/power_supply/BAT0]
-type = Battery
-temp = 305
-)");
+    SysfsTree tree(
+        "[class/hwmon/hwmon0]\nname = coretemp\ntemp1_input = 45000\ntemp3_input/\n"
+        "[class/power_supply/BAT0]\ntype = Battery\ntemp = 305\n");
     const SysfsTree outside("[chip]\nname = SECRET\ntemp1_input = 99000\n");
     ASSERT_EQ(::mkfifo(tree.path("class/hwmon/hwmon0/temp2_input").c_str(), 0600), 0);
     tree.write("class/hwmon/hwmon0/temp4_input", std::string(1 << 20, '7'));

@@ -3,12 +3,12 @@
 #include <stdlib.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <stdexcept>
+
+#include "platform/linux/SensorReport.h"
 
 #ifndef TESSLY_LINUX_FIXTURES
 #error "TESSLY_LINUX_FIXTURES must name the fixtures directory"
@@ -24,9 +24,8 @@ std::string FaultyFileReader::resolved(const std::string& path) {
 
 IoResult<std::vector<std::string>> FaultyFileReader::listDirectory(const std::string& path) {
     ++listings_;
-    if (const auto it = listErrors_.find(resolved(path)); it != listErrors_.end()) {
+    if (const auto it = listErrors_.find(resolved(path)); it != listErrors_.end())
         return unexpected(it->second);
-    }
     return FileReader::Default().listDirectory(path);
 }
 
@@ -49,9 +48,8 @@ bool FaultyFileReader::mayKeepOpen(int fd) const noexcept {
 IoResult<std::size_t> FaultyFileReader::readAt0(int fd, std::span<char> buffer) noexcept {
     ++reads_;
     if (const auto path = paths_.find(fd); path != paths_.end()) {
-        if (const auto it = readErrors_.find(path->second); it != readErrors_.end()) {
+        if (const auto it = readErrors_.find(path->second); it != readErrors_.end())
             return unexpected(it->second);
-        }
     }
     return FileReader::Default().readAt0(fd, buffer);
 }
@@ -60,10 +58,6 @@ void FaultyFileReader::close(int fd) noexcept {
     paths_.erase(fd);
     kept_.erase(fd);
     FileReader::Default().close(fd);
-}
-
-IoResult<std::string> FaultyFileReader::readLink(const std::string& path) {
-    return FileReader::Default().readLink(path);
 }
 
 namespace {
@@ -103,7 +97,7 @@ std::string_view trim(std::string_view s) {
 
 }  // namespace
 
-SysfsTree::SysfsTree(std::string_view description) : reader_(std::make_unique<FaultyFileReader>()) {
+SysfsTree::SysfsTree(std::string_view description) {
     const fs::path base = fs::temp_directory_path() / "tessly-sysfs.XXXXXX";
     std::string pattern = base.string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -120,7 +114,6 @@ SysfsTree SysfsTree::fixture(std::string_view name) {
 }
 
 SysfsTree::~SysfsTree() {
-    if (root_.empty()) return;
     std::error_code ignored;
     fs::remove_all(root_, ignored);
 }
@@ -157,7 +150,7 @@ void SysfsTree::add(std::string_view description) {
             write(file, unescape(trim(rest.substr(1))) + "\n");
         } else if (rest.starts_with("!")) {
             write(file, "");
-            reader_->failReads(path(file), errnoNamed(trim(rest.substr(1))));
+            reader_.failReads(path(file), errnoNamed(trim(rest.substr(1))));
         } else {
             throw std::invalid_argument("bad tree line: " + raw);
         }
@@ -170,6 +163,19 @@ void SysfsTree::write(std::string_view relative, std::string_view content) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << content;
     if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+std::string reportText(const std::string& root, FileReader& reader) {
+    std::ostringstream out;
+    for (const auto& e : reportSensors(root, reader)) {
+        out << e.path.substr(root.size() + 1) << '|' << e.chip << '|' << e.label << '|'
+            << (e.feeds.empty() ? e.whyIgnored : e.feeds) << '|'
+            << (e.value            ? std::to_string(*e.value)
+                : e.readError != 0 ? ioErrorText(e.readError)
+                                   : "no value")
+            << '\n';
+    }
+    return out.str();
 }
 
 }  // namespace tessly::hwmon::testing

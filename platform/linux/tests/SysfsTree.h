@@ -4,12 +4,10 @@
 
 #include <cstddef>
 #include <map>
-#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "platform/linux/FileReader.h"
@@ -36,7 +34,9 @@ class FaultyFileReader final : public FileReader {
     bool mayKeepOpen(int fd) const noexcept override;
     IoResult<std::size_t> readAt0(int fd, std::span<char> buffer) noexcept override;
     void close(int fd) noexcept override;
-    IoResult<std::string> readLink(const std::string& path) override;
+    IoResult<std::string> readLink(const std::string& path) override {
+        return FileReader::Default().readLink(path);
+    }
 
     std::size_t listings() const noexcept { return listings_; }
     std::size_t opens() const noexcept { return opens_; }
@@ -67,8 +67,6 @@ class SysfsTree {
     explicit SysfsTree(std::string_view description = {});
     // A machine of fixtures/, e.g. "thinkpad-t420".
     static SysfsTree fixture(std::string_view name);
-    SysfsTree(SysfsTree&& other) noexcept
-        : root_(std::exchange(other.root_, {})), reader_(std::move(other.reader_)) {}
     SysfsTree(const SysfsTree&) = delete;
     SysfsTree& operator=(const SysfsTree&) = delete;
     ~SysfsTree();
@@ -76,7 +74,7 @@ class SysfsTree {
     const std::string& root() const noexcept { return root_; }
     // The absolute path of `relative`.
     std::string path(std::string_view relative) const;
-    FaultyFileReader& reader() noexcept { return *reader_; }
+    FaultyFileReader& reader() noexcept { return reader_; }
 
     // Adds the entries of a description (same format) to the tree.
     void add(std::string_view description);
@@ -85,7 +83,11 @@ class SysfsTree {
 
   private:
     std::string root_;
-    std::unique_ptr<FaultyFileReader> reader_;
+    FaultyFileReader reader_;
 };
+
+// The sensor report of the tree at `root`, one line an entry: the path below the root, the chip,
+// the label, what it feeds or why not, and the value or the read error.
+std::string reportText(const std::string& root, FileReader& reader);
 
 }  // namespace tessly::hwmon::testing
