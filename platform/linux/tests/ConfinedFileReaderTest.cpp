@@ -2,10 +2,8 @@
 // followed out of it, and nothing but regular files is opened. Both ways of keeping paths inside
 // (the kernel's, and the checked lookup where the kernel's is missing) are held to that.
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -44,8 +42,7 @@ class ConfinedFileReaderTest : public ::testing::TestWithParam<Resolution> {
     }
 
     std::optional<std::string> text(const std::string& relative) {
-        const auto read = readSmallFile(*reader, root.string() + "/" + relative);
-        return read.optional();
+        return readSmallFile(*reader, root.string() + "/" + relative).optional();
     }
 
     TempDir dir;
@@ -63,18 +60,14 @@ TEST_P(ConfinedFileReaderTest, LinksInsideAreFollowedAndNothingOutsideIsEverRead
     EXPECT_EQ(chips->size(), 5u);
     EXPECT_TRUE(reader->readLink(root.string() + "/class/hwmon/hwmon0").has_value());
 
-    for (const char* escape :
-         {"class/hwmon/hwmon1/secret", "class/hwmon/hwmon2/secret", "class/hwmon/hwmon3/secret",
-          "class/hwmon/hwmon4/secret", "class/hwmon/hwmon0/label", "../outside/secret"}) {
+    for (const char* escape : {"class/hwmon/hwmon0/label", "../outside/secret"})
         EXPECT_NE(text(escape), "SECRET\n") << escape;
-    }
-    // A directory outside is never listed: its names would show up in the report as paths.
-    for (const char* escape :
+    for (const std::string escape :
          {"class/hwmon/hwmon1", "class/hwmon/hwmon2", "class/hwmon/hwmon3", "class/hwmon/hwmon4"}) {
+        EXPECT_NE(text(escape + "/secret"), "SECRET\n") << escape;
+        // A directory outside is never listed: its names would show up in the report as paths.
         const auto listing = reader->listDirectory(root.string() + "/" + escape);
-        EXPECT_TRUE(!listing ||
-                    std::find(listing->begin(), listing->end(), "secret") == listing->end())
-            << escape;
+        EXPECT_TRUE(!listing || std::ranges::find(*listing, "secret") == listing->end()) << escape;
     }
     // Paths that do not start with the root are refused outright.
     EXPECT_EQ(reader->open((outside / "secret").string()).error(), EXDEV);

@@ -66,11 +66,6 @@ class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
         return owned(umockdev_testbed_add_device(testbed_, "hwmon", name, nullptr, "name", chip,
                                                  "temp1_input", millidegrees, nullptr, nullptr));
     }
-    std::string addFanChip(const char* name) {
-        return owned(umockdev_testbed_add_device(testbed_, "hwmon", name, nullptr, "name",
-                                                 "thinkpad", "fan1_input", "2400", "fan2_input",
-                                                 "1200", nullptr, nullptr));
-    }
     void uevent(const std::string& device, const char* action) {
         umockdev_testbed_uevent(testbed_, device.c_str(), action);
     }
@@ -122,7 +117,9 @@ TEST_F(DeviceEventsTest, ChipsPluggedInAfterLaunchComeAndGoWithinTwoTicks) {
     uevent(drive, "add");
     EXPECT_EQ(storageWithin(2, 38.0), 38.0);
 
-    const std::string fans = addFanChip("hwmon2");
+    const std::string fans = owned(
+        umockdev_testbed_add_device(testbed_, "hwmon", "hwmon2", nullptr, "name", "thinkpad",
+                                    "fan1_input", "2400", "fan2_input", "1200", nullptr, nullptr));
     const std::string module = addChip("hwmon3", "spd5118", "41250");
     const std::string zone = addChip("hwmon4", "acpitz", "30000");  // feeds nothing: never read
     for (const auto& device : {fans, module, zone})

@@ -1,6 +1,4 @@
-// NVIDIA GPUs through NVML, against a fake libnvidia-ml.so.1 scripted through the same loaded copy:
-// what the source hands over and when NVML is started, restarted and left alone, and that a call
-// that hangs or a library that cannot be mapped holds up or ends nothing.
+// NVIDIA GPUs through NVML, against a fake libnvidia-ml.so.1 scripted through the same loaded copy.
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -19,9 +17,6 @@ namespace tessly::hwmon::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using tessly::testing::readFile;
-using tessly::testing::TempDir;
-using tessly::testing::writeFile;
 
 [[maybe_unused]] const bool preloads = tessly::testing::letSanitizedLibrariesPreload();
 
@@ -206,8 +201,8 @@ TEST_F(NvidiaGPUsTest, AHangingCallHoldsUpNoListingNoEndAndNoReport) {
 // after its headers) is refused like a missing one or one dlopen rejects, by the source and
 // the report alike, and this process lives on.
 TEST_F(NvidiaGPUsTest, ALibraryTheLoaderCannotMapIsRefused) {
-    const TempDir dir;
-    const std::string library = readFile(TESSLY_FAKE_NVML);
+    const tessly::testing::TempDir dir;
+    const std::string library = tessly::testing::readFile(TESSLY_FAKE_NVML);
     ASSERT_GT(library.size(), 4096u);
     const std::pair<const char*, std::optional<std::string>> copies[] = {
         {"missing", std::nullopt},
@@ -217,7 +212,7 @@ TEST_F(NvidiaGPUsTest, ALibraryTheLoaderCannotMapIsRefused) {
     };
     for (const auto& [name, bytes] : copies) {
         const std::string path = (dir / name).string();
-        if (bytes) writeFile(path, *bytes);
+        if (bytes) tessly::testing::writeFile(path, *bytes);
         const auto source = makeNvidiaTemperatureSource(clock, path, NvmlStart::firstReading);
         EXPECT_TRUE(awaitNvidiaReading(*source, workerLimit)) << name;
         EXPECT_EQ(listingOf(*source), Listing{}) << name;

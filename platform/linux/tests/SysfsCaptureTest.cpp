@@ -1,6 +1,4 @@
-// The copy of a machine's sensor files that `tessly capture` makes: it reads back as the machine
-// itself, leaves out what is hostile or private, and is written only into a new or empty
-// directory.
+// The copy of a machine's sensor files that `tessly capture` makes.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

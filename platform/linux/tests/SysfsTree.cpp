@@ -22,44 +22,6 @@ std::string FaultyFileReader::resolved(const std::string& path) {
     return fs::weakly_canonical(path, ignored).string();
 }
 
-IoResult<std::vector<std::string>> FaultyFileReader::listDirectory(const std::string& path) {
-    ++listings_;
-    if (const auto it = listErrors_.find(resolved(path)); it != listErrors_.end())
-        return unexpected(it->second);
-    return FileReader::Default().listDirectory(path);
-}
-
-IoResult<int> FaultyFileReader::open(const std::string& path) noexcept {
-    ++opens_;
-    openedPaths_.push_back(path);
-    auto opened = FileReader::Default().open(path);
-    if (opened) paths_[*opened] = resolved(path);
-    return opened;
-}
-
-bool FaultyFileReader::mayKeepOpen(int fd) const noexcept {
-    if (!keepAtMost_) return FileReader::Default().mayKeepOpen(fd);
-    if (kept_.contains(fd)) return true;
-    if (kept_.size() >= *keepAtMost_) return false;
-    kept_.insert(fd);
-    return true;
-}
-
-IoResult<std::size_t> FaultyFileReader::readAt0(int fd, std::span<char> buffer) noexcept {
-    ++reads_;
-    if (const auto path = paths_.find(fd); path != paths_.end()) {
-        if (const auto it = readErrors_.find(path->second); it != readErrors_.end())
-            return unexpected(it->second);
-    }
-    return FileReader::Default().readAt0(fd, buffer);
-}
-
-void FaultyFileReader::close(int fd) noexcept {
-    paths_.erase(fd);
-    kept_.erase(fd);
-    FileReader::Default().close(fd);
-}
-
 namespace {
 
 int errnoNamed(std::string_view name) {

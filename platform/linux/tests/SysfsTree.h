@@ -29,23 +29,48 @@ class FaultyFileReader final : public FileReader {
     // allows; by default the POSIX reader's own rule holds.
     void keepAtMost(std::size_t count) { keepAtMost_ = count; }
 
-    IoResult<std::vector<std::string>> listDirectory(const std::string& path) override;
-    IoResult<int> open(const std::string& path) noexcept override;
-    bool mayKeepOpen(int fd) const noexcept override;
-    IoResult<std::size_t> readAt0(int fd, std::span<char> buffer) noexcept override;
-    void close(int fd) noexcept override;
+    IoResult<std::vector<std::string>> listDirectory(const std::string& path) override {
+        ++listings_;
+        if (const auto it = listErrors_.find(resolved(path)); it != listErrors_.end())
+            return unexpected(it->second);
+        return FileReader::Default().listDirectory(path);
+    }
+    IoResult<int> open(const std::string& path) noexcept override {
+        openedPaths_.push_back(path);
+        auto opened = FileReader::Default().open(path);
+        if (opened) paths_[*opened] = resolved(path);
+        return opened;
+    }
+    bool mayKeepOpen(int fd) const noexcept override {
+        if (!keepAtMost_) return FileReader::Default().mayKeepOpen(fd);
+        if (!kept_.contains(fd) && kept_.size() >= *keepAtMost_) return false;
+        kept_.insert(fd);
+        return true;
+    }
+    IoResult<std::size_t> readAt0(int fd, std::span<char> buffer) noexcept override {
+        ++reads_;
+        if (const auto path = paths_.find(fd); path != paths_.end()) {
+            if (const auto it = readErrors_.find(path->second); it != readErrors_.end())
+                return unexpected(it->second);
+        }
+        return FileReader::Default().readAt0(fd, buffer);
+    }
+    void close(int fd) noexcept override {
+        paths_.erase(fd);
+        kept_.erase(fd);
+        FileReader::Default().close(fd);
+    }
     IoResult<std::string> readLink(const std::string& path) override {
         return FileReader::Default().readLink(path);
     }
 
     std::size_t listings() const noexcept { return listings_; }
-    std::size_t opens() const noexcept { return opens_; }
     std::size_t reads() const noexcept { return reads_; }
     std::size_t openFiles() const noexcept { return paths_.size(); }
     // The paths opened since the counts were last cleared, in order.
     const std::vector<std::string>& opened() const noexcept { return openedPaths_; }
     void clearCounts() noexcept {
-        listings_ = opens_ = reads_ = 0;
+        listings_ = reads_ = 0;
         openedPaths_.clear();
     }
 
@@ -56,7 +81,7 @@ class FaultyFileReader final : public FileReader {
     std::map<int, std::string> paths_;  // open descriptors: the resolved path
     std::optional<std::size_t> keepAtMost_;
     mutable std::set<int> kept_;
-    std::size_t listings_ = 0, opens_ = 0, reads_ = 0;
+    std::size_t listings_ = 0, reads_ = 0;
     std::vector<std::string> openedPaths_;
 };
 
