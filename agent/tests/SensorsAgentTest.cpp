@@ -22,33 +22,27 @@ namespace tessly::testing {
 namespace {
 
 // Temperatures that let time pass while they are read, as real sensors take time to read.
-class SlowSource final : public TemperatureSource {
-  public:
-    SlowSource(std::unique_ptr<TemperatureSource> inner, ManualClock& clock)
-        : inner_(std::move(inner)), clock_(clock) {}
+struct SlowSource final : TemperatureSource {
+    SlowSource(std::unique_ptr<TemperatureSource> source, ManualClock& manual)
+        : inner(std::move(source)), clock(manual) {}
     bool readTemperatures(TemperatureSink& sink) override {
-        clock_.advance(0.25);
-        return inner_->readTemperatures(sink);
+        clock.advance(0.25);
+        return inner->readTemperatures(sink);
     }
-
-  private:
-    std::unique_ptr<TemperatureSource> inner_;
-    ManualClock& clock_;
+    std::unique_ptr<TemperatureSource> inner;
+    ManualClock& clock;
 };
 
 // Fans that count the readings taken of them.
-class CountedFans final : public FanSource {
-  public:
-    CountedFans(std::unique_ptr<FanSource> inner, int& reads)
-        : inner_(std::move(inner)), reads_(reads) {}
+struct CountedFans final : FanSource {
+    CountedFans(std::unique_ptr<FanSource> source, int& counter)
+        : inner(std::move(source)), reads(counter) {}
     std::optional<FanReading> readFans() override {
-        ++reads_;
-        return inner_->readFans();
+        ++reads;
+        return inner->readFans();
     }
-
-  private:
-    std::unique_ptr<FanSource> inner_;
-    int& reads_;
+    std::unique_ptr<FanSource> inner;
+    int& reads;
 };
 
 class SensorsAgentTest : public ::testing::Test, protected ScratchHome {
@@ -155,12 +149,10 @@ TEST_F(SensorsAgentTest, AStopRequestStopsOnlyAgentsLaunchedBeforeIt) {
 // and not retried while the wish stays. No record (missing, invalid, not a file) wishes off.
 TEST_F(SensorsAgentTest, TheLoginItemFollowsTheWishAndAFailureIsLoggedOnce) {
     launch();
-    writeControl(true);
-    tick();
-    writeControl(true);
-    tick();
-    writeControl(false);
-    tick();
+    for (const bool wish : {true, true, false}) {
+        writeControl(wish);
+        tick();
+    }
     EXPECT_EQ(loginItems.requests,
               (std::vector<std::string>{"unregister", "register", "unregister"}));
 
@@ -186,20 +178,17 @@ TEST_F(SensorsAgentTest, TheLoginItemFollowsTheWishAndAFailureIsLoggedOnce) {
 
 // Every open fails with EMFILE while it lives: the soft limit is set to the lowest free
 // descriptor number.
-class DescriptorsExhausted {
-  public:
+struct DescriptorsExhausted {
     DescriptorsExhausted() {
-        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        ::getrlimit(RLIMIT_NOFILE, &saved);
         const int lowestFree = ::dup(0);
         ::close(lowestFree);
-        rlimit exhausted = saved_;
+        rlimit exhausted = saved;
         exhausted.rlim_cur = static_cast<rlim_t>(lowestFree);
         ::setrlimit(RLIMIT_NOFILE, &exhausted);
     }
-    ~DescriptorsExhausted() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
-
-  private:
-    rlimit saved_{};
+    ~DescriptorsExhausted() { ::setrlimit(RLIMIT_NOFILE, &saved); }
+    rlimit saved{};
 };
 
 // A control file that cannot be read for want of descriptors is no statement about the wish:

@@ -52,11 +52,10 @@ TEST_F(CrashSafetyTest, AWriterKilledAtRandomMomentsAlwaysLeavesAWholePayload) {
     std::mt19937 random(20260101);  // fixed: a failure can be replayed
     std::int64_t last = 0;
     for (int kill = 1; kill <= 500; ++kill) {
-        const std::int64_t base = std::int64_t{kill} * 1'000'000;
         std::fflush(nullptr);
         const pid_t writer = ::fork();
         if (writer == 0) {
-            for (std::int64_t n = base;; ++n)
+            for (std::int64_t n = std::int64_t{kill} * 1'000'000;; ++n)
                 SensorBridge::write(numbered(n));
         }
         ASSERT_GT(writer, 0);

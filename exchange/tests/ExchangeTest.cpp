@@ -224,13 +224,13 @@ TEST_F(ExchangeTest, EveryPublicCallLivesThroughAFailedAllocation) {
             after(name);
         }
     };
-    const auto answer = [](bool succeeded, bool failed) {
+    const auto answer = [](bool succeeded, bool failed = true) {
         return succeeded ? success : failed ? failure : other;
     };
 
-    SensorsPayload payload;
-    payload.fan = FanReading{.rpm = 1200, .fanCount = 2, .rpms = std::vector{1100.0, 1200.0}};
-    payload.sampledAt = sampledAt;
+    const SensorsPayload payload{
+        .fan = FanReading{.rpm = 1200, .fanCount = 2, .rpms = std::vector{1100.0, 1200.0}},
+        .sampledAt = sampledAt};
     SensorBridge::write(payload);
     SensorBridge::writeControl({.autostart = true});
     using WriteState = SensorBridge::WriteOutcome::State;
@@ -245,16 +245,13 @@ TEST_F(ExchangeTest, EveryPublicCallLivesThroughAFailedAllocation) {
                      outcome.error == ENOMEM || outcome.state == WriteState::notEncodable);
              }},
             {"writeControl", [&] { return SensorBridge::writeControl({.autostart = true}), none; }},
-            {"directory", [&] { return answer(SharedContainer::directory().has_value(), true); }},
-            {"payloadOnDisk",
-             [&] { return answer(SharedContainer::payloadOnDisk().has_value(), true); }},
+            {"directory", [&] { return answer(SharedContainer::directory().has_value()); }},
+            {"payloadOnDisk", [&] { return answer(SharedContainer::payloadOnDisk().has_value()); }},
             {"lookUpControlDirectory",
-             [&] { return answer(SharedContainer::lookUpControlDirectory() != nullptr, true); }},
+             [&] { return answer(SharedContainer::lookUpControlDirectory() != nullptr); }},
             {"removeStaleTemporaries",
              [&] {
-                 const std::size_t removed =
-                     SharedContainer::removeStaleTemporaries("sensors.json", 0);
-                 return answer(removed == 1, true);
+                 return answer(SharedContainer::removeStaleTemporaries("sensors.json", 0) == 1);
              }},
             {"replaceFileAtomically",
              [&] {
@@ -267,52 +264,35 @@ TEST_F(ExchangeTest, EveryPublicCallLivesThroughAFailedAllocation) {
                  const auto rpms = payload.fan->perFanRPMs();
                  return answer(rpms.size() == 2, rpms.empty());
              }},
-            {"encodeJSON", [&] { return answer(encodeJSON(payload).has_value(), true); }},
+            {"encodeJSON", [&] { return answer(encodeJSON(payload).has_value()); }},
         },
         [&](const char* name) {
             EXPECT_EQ(SensorBridge::read(sampledAt)->fan, payload.fan) << name;
             EXPECT_TRUE(SensorBridge::readControl()->autostart) << name;
         });
 
+    // With no file, and with "{}" (no record: invalid), running out of memory while the file is
+    // read or decoded leaves it unknown (unavailable), never missing or invalid: an agent would
+    // take that for "no autostart".
+    const auto statuses = [&](PState payloadState, CState controlState) -> Calls {
+        return {{"payloadStatus",
+                 [&, payloadState] {
+                     const auto status = payloadStatus(sampledAt);
+                     return answer(status.state == payloadState,
+                                   status.state == PState::unavailable && status.error == ENOMEM);
+                 }},
+                {"controlStatus", [&, controlState] {
+                     const auto status = controlStatus();
+                     return answer(status.state == controlState,
+                                   status.state == CState::unavailable && status.error == ENOMEM);
+                 }}};
+    };
     fs::remove(directory / "sensors.json");
     fs::remove(controlFile());
-    sweep(
-        {
-            {"payloadStatus",
-             [&] {
-                 const auto status = payloadStatus(sampledAt);
-                 return answer(status.state == PState::missing,
-                               status.state == PState::unavailable && status.error == ENOMEM);
-             }},
-            {"controlStatus",
-             [&] {
-                 const auto status = controlStatus();
-                 return answer(status.state == CState::missing,
-                               status.state == CState::unavailable && status.error == ENOMEM);
-             }},
-        },
-        [](const char*) {});
-
-    // "{}" holds no record (invalid); running out of memory while it is read or decoded leaves
-    // the file unknown (unavailable), never invalid: an agent would take that for "no autostart".
+    sweep(statuses(PState::missing, CState::missing), [](const char*) {});
     writeFile(directory / "sensors.json", "{}");
     writeFile(controlFile(), "{}");
-    sweep(
-        {
-            {"payloadStatus of {}",
-             [&] {
-                 const auto status = payloadStatus(sampledAt);
-                 return answer(status.state == PState::invalid,
-                               status.state == PState::unavailable && status.error == ENOMEM);
-             }},
-            {"controlStatus of {}",
-             [&] {
-                 const auto status = controlStatus();
-                 return answer(status.state == CState::invalid,
-                               status.state == CState::unavailable && status.error == ENOMEM);
-             }},
-        },
-        [](const char*) {});
+    sweep(statuses(PState::invalid, CState::invalid), [](const char*) {});
 }
 
 }  // namespace

@@ -18,48 +18,33 @@ using enum TemperatureCategory;
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double largest = std::numeric_limits<double>::max();
+using Readings = std::vector<std::pair<TemperatureCategory, double>>;
 
 // Hands over fixed readings and counts how often it was read; `lists` false: it cannot list.
-class ScriptedSource final : public TemperatureSource {
-  public:
-    ScriptedSource(std::vector<std::pair<TemperatureCategory, double>> readings, int& reads,
-                   bool lists = true)
-        : readings_(std::move(readings)), reads_(reads), lists_(lists) {}
-
+struct ScriptedSource final : TemperatureSource {
+    ScriptedSource(Readings given, int& counter, bool listing = true)
+        : readings(std::move(given)), reads(counter), lists(listing) {}
     bool readTemperatures(TemperatureSink& sink) override {
-        ++reads_;
-        for (const auto& [category, celsius] : readings_)
+        ++reads;
+        for (const auto& [category, celsius] : readings)
             sink.add(category, celsius);
-        return lists_;
+        return lists;
     }
-
-  private:
-    std::vector<std::pair<TemperatureCategory, double>> readings_;
-    int& reads_;
-    bool lists_;
+    Readings readings;
+    int& reads;
+    bool lists;
 };
 
 // CPU, GPU and memory report the highest value, battery and storage the mean; only finite
 // values above 0 count, and a dropped value neither wins nor counts.
 TEST(TemperatureTallyTest, CategoriesReduceByMaximumOrMean) {
     TemperatureTally tally;
-    for (const auto& [category, celsius] :
-         std::initializer_list<std::pair<TemperatureCategory, double>>{{cpu, 50},
-                                                                       {cpu, 60},
-                                                                       {cpu, inf},
-                                                                       {gpu, 42},
-                                                                       {gpu, 47.5},
-                                                                       {memory, 38},
-                                                                       {memory, 41},
-                                                                       {memory, -3},
-                                                                       {battery, 30},
-                                                                       {battery, 33},
-                                                                       {battery, nan},
-                                                                       {battery, 0},
-                                                                       {storage, 33},
-                                                                       {storage, 35}}) {
+    const Readings added = {{cpu, 50},     {cpu, 60},     {cpu, inf},     {gpu, 42},
+                            {gpu, 47.5},   {memory, 38},  {memory, 41},   {memory, -3},
+                            {battery, 30}, {battery, 33}, {battery, nan}, {battery, 0},
+                            {storage, 33}, {storage, 35}};
+    for (const auto& [category, celsius] : added)
         tally.add(category, celsius);
-    }
     EXPECT_EQ(tally.reading(), (ThermalReading{.cpuTemperatureC = 60,
                                                .gpuTemperatureC = 47.5,
                                                .memoryTemperatureC = 41,
@@ -69,9 +54,8 @@ TEST(TemperatureTallyTest, CategoriesReduceByMaximumOrMean) {
 
     // Huge values stay finite: the mean of the largest doubles is the largest.
     TemperatureTally huge;
-    huge.add(storage, largest);
-    huge.add(storage, largest);
-    huge.add(storage, largest);
+    for (int i = 0; i < 3; ++i)
+        huge.add(storage, largest);
     EXPECT_EQ(huge.reading().storageTemperatureC, largest);
 }
 
@@ -80,10 +64,7 @@ TEST(TemperatureTallyTest, CategoriesReduceByMaximumOrMean) {
 TEST(ThermalSamplerTest, TheThrottleFollowsTheMonotonicClock) {
     ManualClock clock;
     int reads = 0;
-    ThermalSampler sampler(
-        std::make_unique<ScriptedSource>(
-            std::vector<std::pair<TemperatureCategory, double>>{{cpu, 50}}, reads),
-        clock);
+    ThermalSampler sampler(std::make_unique<ScriptedSource>(Readings{{cpu, 50}}, reads), clock);
     EXPECT_EQ(sampler.sample()->cpuTemperatureC, 50);
     clock.advance(1.999);
     EXPECT_FALSE(sampler.sample());
@@ -102,18 +83,14 @@ TEST(ThermalSamplerTest, TheThrottleFollowsTheMonotonicClock) {
 TEST(ThermalSamplerTest, AnUnlistableSourceIsNoReadingAndStillCounts) {
     ManualClock clock;
     int reads = 0;
-    ThermalSampler failing(
-        std::make_unique<ScriptedSource>(
-            std::vector<std::pair<TemperatureCategory, double>>{{cpu, 50}}, reads, false),
-        clock);
+    ThermalSampler failing(std::make_unique<ScriptedSource>(Readings{{cpu, 50}}, reads, false),
+                           clock);
     EXPECT_FALSE(failing.sample());
     clock.advance(1);
     EXPECT_FALSE(failing.sample());
     EXPECT_EQ(reads, 1);
 
-    ThermalSampler empty(std::make_unique<ScriptedSource>(
-                             std::vector<std::pair<TemperatureCategory, double>>{}, reads),
-                         clock);
+    ThermalSampler empty(std::make_unique<ScriptedSource>(Readings{}, reads), clock);
     EXPECT_EQ(empty.sample(), ThermalReading{});
     EXPECT_FALSE(ThermalSampler(nullptr, clock).sample());
 }
@@ -121,17 +98,13 @@ TEST(ThermalSamplerTest, AnUnlistableSourceIsNoReadingAndStillCounts) {
 // Joined sources read both and list when either lists.
 TEST(ThermalSamplerTest, JoinedSourcesListWhenEitherLists) {
     int reads = 0;
-    const auto join = [&](bool first, bool second) {
-        return joinTemperatureSources(
-            std::make_unique<ScriptedSource>(
-                std::vector<std::pair<TemperatureCategory, double>>{{cpu, 50}}, reads, first),
-            std::make_unique<ScriptedSource>(
-                std::vector<std::pair<TemperatureCategory, double>>{{gpu, 40}}, reads, second));
-    };
     for (const auto& [first, second] :
          {std::pair{true, true}, {true, false}, {false, true}, {false, false}}) {
+        const auto joined = joinTemperatureSources(
+            std::make_unique<ScriptedSource>(Readings{{cpu, 50}}, reads, first),
+            std::make_unique<ScriptedSource>(Readings{{gpu, 40}}, reads, second));
         TemperatureTally tally;
-        EXPECT_EQ(join(first, second)->readTemperatures(tally), first || second);
+        EXPECT_EQ(joined->readTemperatures(tally), first || second);
         EXPECT_EQ(tally.reading().cpuTemperatureC, 50);
         EXPECT_EQ(tally.reading().gpuTemperatureC, 40);
     }
