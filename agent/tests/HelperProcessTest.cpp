@@ -48,9 +48,8 @@ class Helper {
     Helper(const std::string& program, const fs::path& errors,
            std::vector<std::string> environment = {}, void (*limit)() = nullptr) {
         environment.push_back("PATH=/usr/bin:/bin");
-        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR"})
-            environment.push_back(std::string(name) + "=" + ::getenv(name));
-        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR",
+                                 "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
             if (const char* value = ::getenv(name))
                 environment.push_back(std::string(name) + "=" + value);
         }
@@ -72,7 +71,11 @@ class Helper {
         ::execve(program.c_str(), const_cast<char* const*>(argv), envp.data());
         ::_exit(127);
     }
-    ~Helper() { kill(); }
+    ~Helper() {
+        if (ended()) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
     Helper(const Helper&) = delete;
     Helper& operator=(const Helper&) = delete;
 
@@ -82,13 +85,6 @@ class Helper {
         int status = 0;
         if (!status_ && ::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
         return status_;
-    }
-    void kill() {
-        if (ended()) return;
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        status_ = status;
     }
 
   private:
@@ -103,9 +99,8 @@ class HelperProcessTest : public ::testing::Test, protected ScratchHome {
     std::optional<SensorsPayload> payload() const {
         return decodeSensorsPayload(readFile(sensorsFile()));
     }
-    // Waits for a payload sampled after `after`.
-    bool payloadAfter(double after, std::chrono::milliseconds limit = 6s) const {
-        return eventually([&] { return payload() && payload()->sampledAt > after; }, limit);
+    bool payloadAfter(double after) const {
+        return eventually([&] { return payload() && payload()->sampledAt > after; });
     }
     void writeControl(const std::string& json) const {
         writeFile(controlDirectory() / "control.new", json);

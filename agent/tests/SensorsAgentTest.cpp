@@ -33,7 +33,6 @@ struct SlowSource final : TemperatureSource {
     ManualClock& clock;
 };
 
-// Fans that count the readings taken of them.
 struct CountedFans final : FanSource {
     CountedFans(std::unique_ptr<FanSource> source, int& counter)
         : inner(std::move(source)), reads(counter) {}
@@ -69,9 +68,11 @@ class SensorsAgentTest : public ::testing::Test, protected ScratchHome {
         host.setDelegate(agent.get());
         host.run();
     }
-    void tick() {
-        clock.advance(SensorsAgent::tickInterval);
-        host.fire();
+    void tick(int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            clock.advance(SensorsAgent::tickInterval);
+            host.fire();
+        }
     }
     std::optional<SensorsPayload> published() const {
         return decodeSensorsPayload(readFile(sensorsFile()));
@@ -158,8 +159,7 @@ TEST_F(SensorsAgentTest, TheLoginItemFollowsTheWishAndAFailureIsLoggedOnce) {
 
     loginItems.failure = "denied (%s %n)";
     writeControl(true);
-    for (int i = 0; i < 3; ++i)
-        tick();
+    tick(3);
     EXPECT_EQ(log.lines,
               std::vector<std::string>{"Tessly Helper: login-item update failed: denied (%s %n)"});
     EXPECT_EQ(loginItems.requests.size(), 4u);
@@ -272,12 +272,10 @@ TEST_F(SensorsAgentTest, PublishingThatFailsIsSaidOnceAndSoIsItsReturn) {
     const std::string failing = "Tessly Helper: cannot publish " + file + ": Is a directory";
     writeFile(sensorsFile() / "keep", "");
     launch();
-    for (int i = 0; i < 3; ++i)
-        tick();
+    tick(3);
     EXPECT_EQ(log.lines, std::vector<std::string>{failing});
     fs::remove_all(container());
-    tick();
-    tick();
+    tick(2);
     ASSERT_TRUE(published());
     EXPECT_EQ(log.lines,
               (std::vector<std::string>{failing, "Tessly Helper: publishing again to " + file}));

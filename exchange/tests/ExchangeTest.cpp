@@ -191,9 +191,8 @@ TEST_F(ExchangeTest, TheSweepRemovesOnlyOldTemporariesOfTheNamedFile) {
         fs::last_write_time(container() / files[i], hourAgo);
 
     EXPECT_EQ(SharedContainer::removeStaleTemporaries("sensors.json", 60), 1u);
-    EXPECT_FALSE(fs::exists(container() / files[0]));
-    for (std::size_t i = 1; i < files.size(); ++i)
-        EXPECT_TRUE(fs::exists(container() / files[i])) << files[i];
+    for (std::size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(fs::exists(container() / files[i]), i != 0) << files[i];
     EXPECT_EQ(SharedContainer::removeStaleTemporaries("../x", 60), 0u);
 }
 

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -95,7 +94,6 @@ TEST(ThermalSamplerTest, AnUnlistableSourceIsNoReadingAndStillCounts) {
     EXPECT_FALSE(ThermalSampler(nullptr, clock).sample());
 }
 
-// Joined sources read both and list when either lists.
 TEST(ThermalSamplerTest, JoinedSourcesListWhenEitherLists) {
     int reads = 0;
     for (const auto& [first, second] :
