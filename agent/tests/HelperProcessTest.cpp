@@ -80,7 +80,7 @@ class Helper {
     Helper& operator=(const Helper&) = delete;
 
     pid_t pid() const { return pid_; }
-    // The wait status once the process has ended by itself.
+    // The wait status once the process has ended by itself (0: it exited with status 0).
     std::optional<int> ended() {
         int status = 0;
         if (!status_ && ::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
@@ -102,10 +102,6 @@ class HelperProcessTest : public ::testing::Test, protected ScratchHome {
     bool payloadAfter(double after) const {
         return eventually([&] { return payload() && payload()->sampledAt > after; });
     }
-    void writeControl(const std::string& json) const {
-        writeFile(controlDirectory() / "control.new", json);
-        fs::rename(controlDirectory() / "control.new", controlFile());
-    }
     void SetUp() override { fs::create_directories(container()); }
 };
 
@@ -118,16 +114,16 @@ TEST_F(HelperProcessTest, PublishesEverySecondFollowsTheWishAndObeysAStop) {
     ASSERT_TRUE(payloadAfter(launched - 0.5)) << readFile(errors);
     EXPECT_EQ(payload()->helperVersion, "0.1.0");
     ASSERT_TRUE(eventually([&] { return !fs::exists(autostartEntry()); }));
-    writeControl(R"({"autostart":true})");
+    SensorBridge::writeControl({.autostart = true});
     ASSERT_TRUE(eventually([&] { return fs::exists(autostartEntry()); }));
     EXPECT_NE(readFile(autostartEntry()).find("\nExec=" TESSLY_HELPER_PATH "\n"),
               std::string::npos);
-    writeControl(R"({"autostart":false})");
+    SensorBridge::writeControl({.autostart = false});
     ASSERT_TRUE(eventually([&] { return !fs::exists(autostartEntry()); }));
     ASSERT_TRUE(payloadAfter(launched + 1.0)) << "no tick a second after launch";
-    writeControl(R"({"autostart":false,"stopRequestedAt":)" + std::to_string(wallNow()) + "}");
+    SensorBridge::writeControl({.stopRequestedAt = wallNow()});
     ASSERT_TRUE(eventually([&] { return helper.ended().has_value(); }));
-    EXPECT_TRUE(WIFEXITED(*helper.ended()) && WEXITSTATUS(*helper.ended()) == 0);
+    EXPECT_EQ(helper.ended(), 0);
     EXPECT_EQ(readFile(errors), "");
 }
 
@@ -144,17 +140,17 @@ TEST_F(HelperProcessTest, AHangingNvmlHoldsUpNeitherPayloadsNorAStop) {
     ASSERT_TRUE(eventually([&] { return readFile(calls) == "hanging\n"; }, 15s))
         << readFile(errors);
     ASSERT_TRUE(payloadAfter(wallNow() + 3)) << "no payload while NVML hangs";
-    writeControl(R"({"autostart":false,"stopRequestedAt":)" + std::to_string(wallNow()) + "}");
+    SensorBridge::writeControl({.stopRequestedAt = wallNow()});
     ASSERT_TRUE(eventually([&] { return helper.ended().has_value(); }));
     EXPECT_EQ(readFile(calls), "hanging\n") << "the payloads or the stop waited for the call";
-    EXPECT_TRUE(WIFEXITED(*helper.ended()) && WEXITSTATUS(*helper.ended()) == 0);
+    EXPECT_EQ(helper.ended(), 0);
     EXPECT_EQ(readFile(errors), "");
 }
 
 // One publisher per container: a second agent leaves at once, touching nothing, even once every
 // file in the container is gone or replaced; a killed one keeps nobody out.
 TEST_F(HelperProcessTest, ASecondAgentLeavesAtOnceAndAKilledOneBlocksNobody) {
-    writeControl(R"({"autostart":true})");
+    SensorBridge::writeControl({.autostart = true});
     auto first = std::make_unique<Helper>(TESSLY_HELPER_PATH, errors);
     ASSERT_TRUE(eventually([&] { return fs::exists(autostartEntry()); }));
     fs::remove(autostartEntry());  // an agent that started anew would write it again
@@ -165,13 +161,13 @@ TEST_F(HelperProcessTest, ASecondAgentLeavesAtOnceAndAKilledOneBlocksNobody) {
     ASSERT_EQ(::mkfifo((container() / "agent.lock").c_str(), 0600), 0);
     Helper second(TESSLY_HELPER_PATH, dir / "second.txt");
     ASSERT_TRUE(eventually([&] { return second.ended().has_value(); }));
-    EXPECT_TRUE(WIFEXITED(*second.ended()) && WEXITSTATUS(*second.ended()) == 0);
+    EXPECT_EQ(second.ended(), 0);
     EXPECT_EQ(readFile(dir / "second.txt"), "Tessly Helper: another agent is publishing\n");
     ASSERT_TRUE(payloadAfter(wallNow() + 0.5));
     EXPECT_FALSE(fs::exists(autostartEntry()));
 
     first.reset();  // killed
-    writeControl(R"({"autostart":true})");
+    SensorBridge::writeControl({.autostart = true});
     Helper next(TESSLY_HELPER_PATH, errors);
     EXPECT_TRUE(eventually([&] { return fs::exists(autostartEntry()); }));
 }
@@ -181,7 +177,7 @@ TEST_F(HelperProcessTest, ASecondAgentLeavesAtOnceAndAKilledOneBlocksNobody) {
 // sensor file is read by open, read and close, and the exchange files and the login item still
 // get theirs.
 TEST_F(HelperProcessTest, RaisesItsDescriptorLimitAndEightAreEnough) {
-    writeControl(R"({"autostart":true})");
+    SensorBridge::writeControl({.autostart = true});
     Helper helper(TESSLY_HELPER_PATH, errors, {}, [] {
         const rlimit limit{7, 8};  // room below the soft limit for the sanitizers' own checks
         ::setrlimit(RLIMIT_NOFILE, &limit);
@@ -203,7 +199,7 @@ TEST_F(HelperProcessTest, AReplacedProgramWritesNoEntry) {
     ASSERT_TRUE(payloadAfter(0));
     fs::copy_file(TESSLY_HELPER_PATH, dir / "upgrade");
     fs::rename(dir / "upgrade", copy);
-    writeControl(R"({"autostart":true})");
+    SensorBridge::writeControl({.autostart = true});
     ASSERT_TRUE(eventually([&] { return !readFile(errors).empty(); }));
     EXPECT_EQ(readFile(errors),
               "Tessly Helper: login-item update failed: the running program has been deleted or "

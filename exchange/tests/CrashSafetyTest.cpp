@@ -97,17 +97,15 @@ TEST_F(CrashSafetyTest, ThreadsWritingAndReadingAtOnceNeverTearAFile) {
             if (!SensorBridge::readControl()) ++bad;
         }
     });
-    std::thread writers[2];
-    for (int w = 0; w < 2; ++w) {
-        writers[w] = std::thread([w] {
-            for (int i = w; i < 2000; i += 2) {
-                SensorBridge::write(numbered(i));
-                if (i % 50 == w) SensorBridge::writeControl({.autostart = i % 4 == 0});
-            }
-        });
+    const auto writer = [](int w) {
+        for (int i = w; i < 2000; i += 2) {
+            SensorBridge::write(numbered(i));
+            if (i % 50 == w) SensorBridge::writeControl({.autostart = i % 4 == 0});
+        }
+    };
+    {
+        std::jthread first(writer, 0), second(writer, 1);  // joined as the block ends
     }
-    for (auto& writer : writers)
-        writer.join();
     done = true;
     reader.join();
     EXPECT_EQ(bad.load(), 0);
