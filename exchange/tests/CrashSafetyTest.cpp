@@ -89,10 +89,9 @@ TEST_F(CrashSafetyTest, AWriterKilledAtRandomMomentsAlwaysLeavesAWholePayload) {
 TEST_F(CrashSafetyTest, ThreadsWritingAndReadingAtOnceNeverTearAFile) {
     SensorBridge::write(numbered(0));
     SensorBridge::writeControl({.autostart = true});
-    std::atomic<bool> done{false};
     std::atomic<int> bad{0};
-    std::thread reader([&] {
-        while (!done.load()) {
+    std::jthread reader([&](const std::stop_token& stop) {
+        while (!stop.stop_requested()) {
             if (!numberOf(readFile(sensorsFile()))) ++bad;
             if (!SensorBridge::readControl()) ++bad;
         }
@@ -106,7 +105,7 @@ TEST_F(CrashSafetyTest, ThreadsWritingAndReadingAtOnceNeverTearAFile) {
     {
         std::jthread first(writer, 0), second(writer, 1);  // joined as the block ends
     }
-    done = true;
+    reader.request_stop();
     reader.join();
     EXPECT_EQ(bad.load(), 0);
     EXPECT_EQ(std::distance(fs::directory_iterator(container()), {}), 1);
