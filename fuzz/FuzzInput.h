@@ -16,11 +16,7 @@ class FuzzInput {
 
     bool empty() const noexcept { return size_ == 0; }
 
-    std::uint8_t byte() noexcept {
-        if (size_ == 0) return 0;
-        --size_;
-        return *data_++;
-    }
+    std::uint8_t byte() noexcept { return block<std::uint8_t>(); }
 
     // The bytes of a trivially copyable value; missing bytes are zero.
     template <class T>

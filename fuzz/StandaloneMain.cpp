@@ -1,6 +1,6 @@
 // Runs a fuzz target over given files and directories once, without libFuzzer: the corpus
-// replay of builds whose compiler has no libFuzzer. Exits non-zero when a path cannot be read;
-// a broken property aborts.
+// replay of builds whose compiler has no libFuzzer. Exits non-zero when a path cannot be read or
+// no input was given; a broken property aborts.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -8,46 +8,33 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace {
-
-bool runFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return false;
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    return true;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-    std::size_t inputs = 0;
+    std::vector<std::filesystem::path> files;
     for (int i = 1; i < argc; ++i) {
-        const std::filesystem::path path = argv[i];
-        std::vector<std::filesystem::path> files;
         std::error_code ec;
-        if (std::filesystem::is_directory(path, ec)) {
-            for (const auto& entry : std::filesystem::directory_iterator(path, ec)) {
-                if (entry.is_regular_file()) files.push_back(entry.path());
-            }
-            std::sort(files.begin(), files.end());
-        } else {
-            files.push_back(path);
+        if (!std::filesystem::is_directory(argv[i], ec)) {
+            files.emplace_back(argv[i]);
+            continue;
         }
-        for (const auto& file : files) {
-            if (!runFile(file)) {
-                std::fprintf(stderr, "cannot read %s\n", file.c_str());
-                return 1;
-            }
-            ++inputs;
+        for (const auto& entry : std::filesystem::directory_iterator(argv[i], ec)) {
+            if (entry.is_regular_file()) files.push_back(entry.path());
         }
     }
-    std::printf("%zu inputs run\n", inputs);
-    return inputs > 0 ? 0 : 1;
+    std::sort(files.begin(), files.end());
+    for (const auto& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "cannot read %s\n", file.c_str());
+            return 1;
+        }
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                      std::istreambuf_iterator<char>());
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    }
+    std::printf("%zu inputs run\n", files.size());
+    return files.empty() ? 1 : 0;
 }

@@ -20,19 +20,14 @@ bool endsInWhitespace(std::string_view text) {
 }
 
 std::string spelled(const hwmon::SensorAttribute& attribute) {
-    std::string name = attribute.type == hwmon::SensorType::temp ? "temp" : "fan";
-    name += std::to_string(attribute.index);
-    switch (attribute.item) {
-        case hwmon::SensorItem::input:
-            return name + "_input";
-        case hwmon::SensorItem::label:
-            return name + "_label";
-        case hwmon::SensorItem::min:
-            return name + "_min";
-        case hwmon::SensorItem::max:
-            return name + "_max";
-    }
-    return name;
+    using enum hwmon::SensorItem;
+    const hwmon::SensorItem item = attribute.item;
+    const char* const suffix = item == input   ? "_input"
+                               : item == label ? "_label"
+                               : item == min   ? "_min"
+                                               : "_max";
+    return (attribute.type == hwmon::SensorType::temp ? "temp" : "fan") +
+           std::to_string(attribute.index) + suffix;
 }
 
 }  // namespace

@@ -57,15 +57,6 @@ class FuzzedSMCDriver final : public SMCDriver {
     FuzzInput* input_;
 };
 
-// What the fan sampler hands over can be published; how it reduces is FanSource's (fans/tests).
-void checkFanReading(const std::optional<FanReading>& reading) {
-    if (!reading) return;
-    FUZZ_CHECK(reading->fanCount >= 1 && reading->fanCount <= 255);
-    FUZZ_CHECK(reading->rpms &&
-               reading->rpms->size() == static_cast<std::size_t>(reading->fanCount));
-    FUZZ_CHECK(encodeJSON(SensorsPayload{.fan = reading, .sampledAt = 0}).has_value());
-}
-
 }  // namespace
 }  // namespace tessly::fuzz
 
@@ -75,23 +66,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const SMCBridge bridge(std::make_unique<fuzz::FuzzedSMCDriver>(input));
     for (const std::string_view key : {"FNum", "F0Ac", "TRD0"}) {
-        if (const auto value = bridge.readKey(key)) {
+        if (const auto value = bridge.readKey(key))
             FUZZ_CHECK(value->bytes().size() <= SMCKeyData{}.bytes.size());
-        }
     }
     (void)bridge.readUInt8("FNum");
 
-    // The first sample reads the count and the limits, later ones the speeds alone.
+    // The first sample reads the count and the limits, later ones the speeds alone. What the
+    // sampler hands over can be published; how it reduces is FanSource's (fans/tests).
     FanSampler fans(SMCBridge(std::make_unique<fuzz::FuzzedSMCDriver>(input)));
-    for (int i = 0; i < 3; ++i)
-        fuzz::checkFanReading(fans.readFans());
+    for (int i = 0; i < 3; ++i) {
+        const auto reading = fans.readFans();
+        if (!reading) continue;
+        FUZZ_CHECK(reading->fanCount >= 1 && reading->fanCount <= 255);
+        FUZZ_CHECK(reading->rpms &&
+                   reading->rpms->size() == static_cast<std::size_t>(reading->fanCount));
+        FUZZ_CHECK(encodeJSON(SensorsPayload{.fan = reading, .sampledAt = 0}).has_value());
+    }
 
     // The probe of the memory keys, then reads of the keys it kept.
     MemoryTemperature memory{SMCBridge(std::make_unique<fuzz::FuzzedSMCDriver>(input))};
     for (int i = 0; i < 2; ++i) {
-        if (const auto celsius = memory.readMemoryTemperature()) {
+        if (const auto celsius = memory.readMemoryTemperature())
             FUZZ_CHECK(std::isfinite(*celsius) && *celsius > 0);
-        }
     }
     return 0;
 }
