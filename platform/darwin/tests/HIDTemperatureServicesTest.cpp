@@ -18,11 +18,9 @@ using Product = emu::HIDService::Product;
 
 using HIDTemperatureServicesTest = EmulatedMac;
 
-void addSensor(std::string name, std::optional<double> celsius) {
-    emu::addHIDService({Product::string, std::move(name), celsius});
-}
-
-TEST_F(HIDTemperatureServicesTest, ListingReportsNamesAndTemperaturesAndReleasesWhatItCopied) {
+// The client is restricted to temperature sensors as it is made, or is not made at all; each
+// listing reports names and temperatures and releases what it copied.
+TEST_F(HIDTemperatureServicesTest, ClientListsTemperatureSensorsAndReleasesWhatItCopied) {
     // Each service's name comes back when it is a string, its temperature when it has one.
     const emu::HIDService rows[] = {
         {Product::string, "PMU tdie1", 45.5},
@@ -40,9 +38,21 @@ TEST_F(HIDTemperatureServicesTest, ListingReportsNamesAndTemperaturesAndReleases
     // Not a temperature sensor (keyboard usage): the matching keeps it out of every listing.
     emu::addHIDService({Product::string, "Keyboard battery", 25.0, 0x01, 0x06});
 
+    emu::failures().clientCreateFails = true;
+    EXPECT_EQ(makeHIDTemperatureServices(), nullptr);
+    EXPECT_THAT(emu::record().calls, ElementsAre("IOHIDEventSystemClientCreate"));
+    emu::failures().clientCreateFails = false;
+
     auto services = makeHIDTemperatureServices();
     ASSERT_NE(services, nullptr);
+    // Matching by two signed 64-bit numbers; the dictionary and its numbers are gone, the client
+    // and every service it holds stay (TearDown: until the end).
+    EXPECT_THAT(emu::record().lastMatching,
+                Optional(ElementsAre(
+                    Pair("PrimaryUsage", emu::MatchingNumber{kCFNumberSInt64Type, 5}),
+                    Pair("PrimaryUsagePage", emu::MatchingNumber{kCFNumberSInt64Type, 65280}))));
     const std::size_t live = emu::liveCFObjects();
+    EXPECT_EQ(live, 2u + std::size(rows));
     {
         const auto list = services->copyServices();
         ASSERT_NE(list, nullptr);
@@ -57,24 +67,6 @@ TEST_F(HIDTemperatureServicesTest, ListingReportsNamesAndTemperaturesAndReleases
         EXPECT_EQ(list->temperature(std::size(rows)), std::nullopt);
     }
     EXPECT_EQ(emu::liveCFObjects(), live);  // array, names, numbers and events all released
-}
-
-TEST_F(HIDTemperatureServicesTest, ClientIsRestrictedToTemperatureSensorsOrFailsReleasingNoNull) {
-    addSensor("PMU tdie1", 45.5);
-    emu::failures().clientCreateFails = true;
-    EXPECT_EQ(makeHIDTemperatureServices(), nullptr);
-    EXPECT_THAT(emu::record().calls, ElementsAre("IOHIDEventSystemClientCreate"));
-
-    emu::failures().clientCreateFails = false;
-    const auto services = makeHIDTemperatureServices();
-    ASSERT_NE(services, nullptr);
-    // Matching by two signed 64-bit numbers; the dictionary and its numbers are gone, the client
-    // and the service it holds stay (TearDown: until the end).
-    EXPECT_THAT(emu::record().lastMatching,
-                Optional(ElementsAre(
-                    Pair("PrimaryUsage", emu::MatchingNumber{kCFNumberSInt64Type, 5}),
-                    Pair("PrimaryUsagePage", emu::MatchingNumber{kCFNumberSInt64Type, 65280}))));
-    EXPECT_EQ(emu::liveCFObjects(), 2u);
 
     emu::failures().copyServicesFails = true;
     EXPECT_EQ(services->copyServices(), nullptr);
@@ -87,9 +79,9 @@ TEST_F(HIDTemperatureServicesTest, ClientIsRestrictedToTemperatureSensorsOrFails
 // event, the SMC gives memory, and every read gives back all it copied (TearDown: and at the end
 // everything is released and the SMC connection closed, once).
 TEST_F(HIDTemperatureServicesTest, TheSourceOverTheEmulatedMacBalancesEveryObjectReadAfterRead) {
-    addSensor("PMU tdie1", 60.0);
-    addSensor("PMU tdie2", std::nullopt);
-    addSensor("PMU tdev1", 38.0);
+    emu::addHIDService({Product::string, "PMU tdie1", 60.0});
+    emu::addHIDService({Product::string, "PMU tdie2", std::nullopt});
+    emu::addHIDService({Product::string, "PMU tdev1", 38.0});
     emu::addHIDService({Product::number, "", 70.0});
     emu::addHIDService({Product::missing, "", 70.0});
     emu::setSMCKey("TRD0", "flt ", {0x00, 0x00, 0x26, 0x42});  // 41.5

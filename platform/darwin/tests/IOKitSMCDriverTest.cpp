@@ -16,25 +16,6 @@ using ::testing::IsEmpty;
 
 using IOKitSMCDriverTest = EmulatedMac;
 
-TEST_F(IOKitSMCDriverTest, OpensTheUserClientAndKeepsOnlyTheConnection) {
-    emu::setSMCKey("FNum", "ui8 ", {2});
-    auto driver = openAppleSMC();
-    ASSERT_NE(driver, nullptr);
-    const auto reply = driver->call(SMCKeyData::keyInfoRequest(0x464E756D)).value();  // "FNum"
-    EXPECT_EQ(reply.result, 0);
-    EXPECT_EQ(reply.dataSize, 1u);
-    EXPECT_EQ(reply.dataType, 0x75693820u);  // "ui8 "
-    // The service went right after the open, before the first exchange.
-    EXPECT_THAT(emu::record().calls,
-                ElementsAre("IOServiceMatching(AppleSMC)", "IOServiceGetMatchingService",
-                            "IOServiceOpen", "IOObjectRelease", "IOConnectCallStructMethod"));
-    // The lookup consumed the matching dictionary; only the connection is left.
-    EXPECT_EQ(emu::liveCFObjects(), 0u);
-    EXPECT_EQ(emu::liveIOObjects(), 1u);
-    EXPECT_EQ(emu::openConnections(), 1u);
-    // TearDown: the driver's end closed the connection, once.
-}
-
 TEST_F(IOKitSMCDriverTest, NoConnectionWhenTheServiceIsMissingOrRefusesTheOpen) {
     const struct {
         const char* what;
@@ -65,13 +46,19 @@ TEST_F(IOKitSMCDriverTest, NoConnectionWhenTheServiceIsMissingOrRefusesTheOpen) 
     }
 }
 
-TEST_F(IOKitSMCDriverTest, EachBridgeReadsOverOneConnectionForLifeAndClosesItOnce) {
+TEST_F(IOKitSMCDriverTest, EachBridgeKeepsOnlyItsConnectionReadsOverItForLifeAndClosesItOnce) {
     emu::setSMCKey("FNum", "ui8 ", {2});
     emu::setSMCKey("ZERO", "ui8 ", {});
-    // The agent's two samplers each own a bridge.
+    // The agent's two samplers each own a bridge. The service goes right after the open, before
+    // the first exchange, and the lookup consumed the matching dictionary: only the connections
+    // are left.
     SMCBridge thermal(openAppleSMC());
+    EXPECT_THAT(emu::record().calls,
+                ElementsAre("IOServiceMatching(AppleSMC)", "IOServiceGetMatchingService",
+                            "IOServiceOpen", "IOObjectRelease"));
     SMCBridge fan(openAppleSMC());
-    EXPECT_EQ(emu::openConnections(), 2u);
+    EXPECT_EQ(emu::liveCFObjects(), 0u);
+    EXPECT_EQ(emu::liveIOObjects(), 2u);
 
     const struct {
         const char* key;

@@ -45,49 +45,40 @@ TEST(AppleNamingTest, TheFirstOfFiveOrderedTestsDecides) {
         EXPECT_EQ(appleCategory(name), category) << name;
 }
 
-class AppleTemperatureSourceTest : public ::testing::Test {
-  protected:
+// Services that cannot be listed give no reading, and memory keys are then not read at all; an
+// empty listing is a reading (of memory alone here). A service's temperature is read only when
+// its name falls in a category: any other service costs one name read. Memory temperature joins
+// from the SMC after the walk.
+TEST(AppleTemperatureSourceTest, OnlyListedServicesNamedIntoACategoryAndThenMemoryAreRead) {
     darwin::ScriptedTemperatureServices services;
     darwin::ScriptedSMC smc;
     AppleTemperatureSource source{services.services(), SMCBridge(smc.driver())};
-
-    std::optional<ThermalReading> read() {
+    const auto read = [&]() -> std::optional<ThermalReading> {
         TemperatureTally tally;
         if (!source.readTemperatures(tally)) return std::nullopt;
         return tally.reading();
-    }
-};
-
-// A service's temperature is read only when its name falls in a category: any other service costs
-// one name read. Memory temperature joins from the SMC after the walk.
-TEST_F(AppleTemperatureSourceTest, OnlyServicesNamedIntoACategoryAreRead) {
-    services.add("PMU tdie1", 60);
-    const std::size_t ignored = services.add("PMU tdev1", 38);
-    services.addWithoutName(70);
-    services.add("PMU TP1g", std::nullopt);  // no temperature event
-    services.add("gas gauge battery", 30);
-    services.add("NAND CH0 temp", 35);
-    smc.setFloat("TRD0", 41.5f);
-    EXPECT_EQ(read(), (ThermalReading{.cpuTemperatureC = 60,
-                                      .memoryTemperatureC = 41.5,
-                                      .batteryTemperatureC = 30,
-                                      .storageTemperatureC = 35}));
-    EXPECT_EQ(services.nameReads(ignored), 1u);
-    EXPECT_EQ(services.temperatureReads(), 4u);  // the four named into a category, once each
-}
-
-// Services that cannot be listed give no reading, and memory keys are then not read at all; an
-// empty listing is a reading (of memory alone here).
-TEST_F(AppleTemperatureSourceTest, MemoryIsReadOnlyWhenTheServicesCouldBeListed) {
+    };
     smc.setFloat("TRD0", 41.5f);
     services.failListing();
     EXPECT_EQ(read(), std::nullopt);
     EXPECT_EQ(smc.keyInfoCount(), 0u);
     services.failListing(false);
     EXPECT_EQ(read(), (ThermalReading{.memoryTemperatureC = 41.5}));
-
     TemperatureTally tally;
     EXPECT_FALSE(AppleTemperatureSource(nullptr, SMCBridge(smc.driver())).readTemperatures(tally));
+
+    services.add("PMU tdie1", 60);
+    const std::size_t ignored = services.add("PMU tdev1", 38);
+    services.addWithoutName(70);
+    services.add("PMU TP1g", std::nullopt);  // no temperature event
+    services.add("gas gauge battery", 30);
+    services.add("NAND CH0 temp", 35);
+    EXPECT_EQ(read(), (ThermalReading{.cpuTemperatureC = 60,
+                                      .memoryTemperatureC = 41.5,
+                                      .batteryTemperatureC = 30,
+                                      .storageTemperatureC = 35}));
+    EXPECT_EQ(services.nameReads(ignored), 1u);
+    EXPECT_EQ(services.temperatureReads(), 4u);  // the four named into a category, once each
 }
 
 }  // namespace

@@ -17,8 +17,9 @@ using Keys = std::vector<std::string>;
 
 // The candidates are probed once, in order, and "flt " keys of 4 bytes or more are kept (only
 // the first 4 decoded); each later read touches only the kept keys, passes over one that fails
-// on that read alone, and reports the highest finite value above 0.
-TEST(MemoryTemperatureTest, CandidatesAreProbedOnceAndKeptKeysReadEveryTime) {
+// on that read alone, and reports the highest finite value above 0. No open SMC, no kept key, or
+// no kept value above 0: no temperature; a probe that kept nothing is not repeated.
+TEST(MemoryTemperatureTest, CandidatesAreProbedOnceAndTheHighestKeptValueAboveZeroIsRead) {
     darwin::ScriptedSMC smc;
     smc.setFloat("TRD0", 41.5f).setFloat("TRDX", 44.25f).setFloat("TRDj", -1);
     smc.setKey("TRD5", "flt ", {0x00, 0x00, 0x20, 0x42, 0x00, 0x00, 0xC8, 0x42});  // 40, then 100
@@ -36,11 +37,7 @@ TEST(MemoryTemperatureTest, CandidatesAreProbedOnceAndKeptKeysReadEveryTime) {
     EXPECT_EQ(smc.keysRead(), (Keys{"TRD0", "TRD5", "TRDX", "TRDj"}));
     smc.setFloat("TRD0", 50);
     EXPECT_EQ(memory.readMemoryTemperature(), 50.0);
-}
 
-// No open SMC, no kept key, or no kept value above 0: no temperature; a probe that kept nothing
-// is not repeated.
-TEST(MemoryTemperatureTest, WithoutAKeptValueAboveZeroThereIsNoTemperature) {
     EXPECT_EQ(MemoryTemperature{SMCBridge(nullptr)}.readMemoryTemperature(), std::nullopt);
 
     darwin::ScriptedSMC none;

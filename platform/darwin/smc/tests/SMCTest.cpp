@@ -22,12 +22,6 @@ Bytes bytesOf(const std::array<std::uint8_t, n>& bytes) {
     return {bytes.begin(), bytes.end()};
 }
 
-TEST(SMCVocabulary, FourCharacterCodesPackTheFirstCharacterHighest) {
-    EXPECT_EQ(fourCC("FNum"), 0x464E756Du);
-    EXPECT_EQ(fourCC("ui8 "), 0x75693820u);
-    EXPECT_EQ(fourCC("F10Ac"), fourCC("10Ac"));  // the last four characters
-}
-
 // Real byte patterns: 1200 rpm as "flt " (0x44960000, little-endian) and as "fpe2" (4800
 // quarters, big-endian).
 TEST(SMCVocabulary, TheCodecDecodesAndEncodesRealBytes) {
@@ -54,7 +48,11 @@ TEST(SMCVocabulary, TheCodecDecodesAndEncodesRealBytes) {
     EXPECT_EQ(smc::decodeUi8(Bytes{}), std::nullopt);
 }
 
-TEST(SMCVocabulary, FanKeysAreFormattedInPlace) {
+// Codes pack the first character highest; fan keys are formatted in place, tens digits and all.
+TEST(SMCVocabulary, FourCharacterCodesAndFanKeyNames) {
+    EXPECT_EQ(fourCC("FNum"), 0x464E756Du);
+    EXPECT_EQ(fourCC("ui8 "), 0x75693820u);
+    EXPECT_EQ(fourCC("F10Ac"), fourCC("10Ac"));  // the last four characters
     using smc::FanKey, smc::FanValue;
     EXPECT_EQ(FanKey(0, FanValue::speed).name(), "F0Ac");
     EXPECT_EQ(FanKey(7, FanValue::minimum).name(), "F7Mn");
@@ -63,43 +61,39 @@ TEST(SMCVocabulary, FanKeysAreFormattedInPlace) {
 }
 
 // A read is key information, then the value bytes; each request carries only its key, size and
-// command, and the first failed exchange or error result ends the read there.
-TEST(SMCBridgeTest, AReadIsTwoExchangesThatEndAtTheFirstFailure) {
+// command, and the first failed exchange or error result ends the read there. A moved bridge
+// keeps the one driver and closes it once; a closed bridge reads nothing.
+TEST(SMCBridgeTest, ReadsAreTwoExchangesEndingAtTheFirstFailureAndTheDriverClosesOnce) {
     darwin::ScriptedSMC smc;
     smc.setKey("TEST", "ch8*", {1, 2, 3}).setUInt8("FNum", 2).setFloat("F0Ac", 1.5f);
-    const SMCBridge bridge(smc.driver());
-    EXPECT_EQ(bridge.readKey("TEST"), SMCValue::of("ch8*", {1, 2, 3}));
-    ASSERT_EQ(smc.exchanges().size(), 2u);
-    const SMCKeyData info = SMCKeyData::keyInfoRequest(fourCC("TEST"));
-    const SMCKeyData read = SMCKeyData::readBytesRequest(fourCC("TEST"), 3);
-    EXPECT_EQ(std::memcmp(&smc.exchanges()[0].request, &info, sizeof info), 0);
-    EXPECT_EQ(std::memcmp(&smc.exchanges()[1].request, &read, sizeof read), 0);
-
-    EXPECT_EQ(bridge.readUInt8("FNum"), 2);
-    EXPECT_EQ(bridge.readUInt8("F0Ac"), std::nullopt);  // another type
-    smc.clearRecord();
-    EXPECT_EQ(bridge.readKey("NONE"), std::nullopt);  // 0x84 to the key information
-    EXPECT_EQ(smc.exchanges().size(), 1u);
-    smc.failExchangesFor("TEST");
-    EXPECT_EQ(bridge.readKey("TEST"), std::nullopt);
-
-    // A key claiming more value bytes than the block holds is no value, not a cut one.
-    smc.setKey("BIG!", "ch8*", Bytes(32, 7));
-    EXPECT_EQ(bridge.readKey("BIG!")->bytes().size(), 32u);
-    smc.setClaimedSize("BIG!", 33);
-    EXPECT_EQ(bridge.readKey("BIG!"), std::nullopt);
-}
-
-TEST(SMCBridgeTest, AClosedBridgeReadsNothingAndAnOpenOneClosesOnce) {
-    EXPECT_FALSE(SMCBridge(nullptr).isOpen());
-    EXPECT_EQ(SMCBridge(nullptr).readKey("FNum"), std::nullopt);
-    darwin::ScriptedSMC smc;
     {
-        SMCBridge bridge(smc.driver());
-        SMCBridge moved = std::move(bridge);
+        SMCBridge opened(smc.driver());
+        const SMCBridge bridge = std::move(opened);
         EXPECT_EQ(smc.openDrivers(), 1u);
+        EXPECT_EQ(bridge.readKey("TEST"), SMCValue::of("ch8*", {1, 2, 3}));
+        ASSERT_EQ(smc.exchanges().size(), 2u);
+        const SMCKeyData info = SMCKeyData::keyInfoRequest(fourCC("TEST"));
+        const SMCKeyData read = SMCKeyData::readBytesRequest(fourCC("TEST"), 3);
+        EXPECT_EQ(std::memcmp(&smc.exchanges()[0].request, &info, sizeof info), 0);
+        EXPECT_EQ(std::memcmp(&smc.exchanges()[1].request, &read, sizeof read), 0);
+
+        EXPECT_EQ(bridge.readUInt8("FNum"), 2);
+        EXPECT_EQ(bridge.readUInt8("F0Ac"), std::nullopt);  // another type
+        smc.clearRecord();
+        EXPECT_EQ(bridge.readKey("NONE"), std::nullopt);  // 0x84 to the key information
+        EXPECT_EQ(smc.exchanges().size(), 1u);
+        smc.failExchangesFor("TEST");
+        EXPECT_EQ(bridge.readKey("TEST"), std::nullopt);
+
+        // A key claiming more value bytes than the block holds is no value, not a cut one.
+        smc.setKey("BIG!", "ch8*", Bytes(32, 7));
+        EXPECT_EQ(bridge.readKey("BIG!")->bytes().size(), 32u);
+        smc.setClaimedSize("BIG!", 33);
+        EXPECT_EQ(bridge.readKey("BIG!"), std::nullopt);
     }
     EXPECT_EQ(smc.openDrivers(), 0u);
+    EXPECT_FALSE(SMCBridge(nullptr).isOpen());
+    EXPECT_EQ(SMCBridge(nullptr).readKey("FNum"), std::nullopt);
 }
 
 }  // namespace

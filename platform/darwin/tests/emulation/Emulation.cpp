@@ -249,11 +249,6 @@ std::size_t liveIOObjects() {
         std::ranges::count_if(machine().io, [](const auto& e) { return e.second.refs > 0; }));
 }
 
-std::size_t openConnections() {
-    return static_cast<std::size_t>(std::ranges::count_if(
-        machine().io, [](const auto& e) { return e.second.connection && e.second.refs > 0; }));
-}
-
 }  // namespace tessly::emulation
 
 // ---------------------------------------------------------------------------------------------

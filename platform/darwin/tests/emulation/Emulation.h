@@ -77,6 +77,5 @@ std::size_t callCount(std::string_view function);
 // --- Balance.
 std::size_t liveCFObjects();  // created or copied, not yet released (constants excluded)
 std::size_t liveIOObjects();  // service objects not released, connections not closed
-std::size_t openConnections();
 
 }  // namespace tessly::emulation
