@@ -19,14 +19,14 @@ using Product = emu::HIDService::Product;
 using HIDTemperatureServicesTest = EmulatedMac;
 
 // The client is restricted to temperature sensors as it is made, or is not made at all; each
-// listing reports names and temperatures and releases what it copied.
-TEST_F(HIDTemperatureServicesTest, ClientListsTemperatureSensorsAndReleasesWhatItCopied) {
+// listing, and each read of the temperature source over it, releases all it copied.
+TEST_F(HIDTemperatureServicesTest, ClientListsTemperatureSensorsAndEveryReadReleasesWhatItCopied) {
     // Each service's name comes back when it is a string, its temperature when it has one.
     const emu::HIDService rows[] = {
         {Product::string, "PMU tdie1", 45.5},
         {Product::string, "NAND CH0 temp", std::nullopt},
-        {Product::number, "", 30.0},
-        {Product::missing, "", 31.0},
+        {Product::number, "", 70.0},
+        {Product::missing, "", 71.0},
         {Product::string, "", 20.0},
         // UTF-8 takes more bytes than the UTF-16 length: two, three and four per character.
         {Product::string, "Sonde température", 40.0},
@@ -71,33 +71,25 @@ TEST_F(HIDTemperatureServicesTest, ClientListsTemperatureSensorsAndReleasesWhatI
     emu::failures().copyServicesFails = true;
     EXPECT_EQ(services->copyServices(), nullptr);
     emu::failures().copyServicesFails = false;
-    EXPECT_NE(services->copyServices(), nullptr);
-    // TearDown: no CFRelease(NULL) or other misuse was recorded.
-}
 
-// The Mac's temperature source end to end: only services named into a category are asked for an
-// event, the SMC gives memory, and every read gives back all it copied (TearDown: and at the end
-// everything is released and the SMC connection closed, once).
-TEST_F(HIDTemperatureServicesTest, TheSourceOverTheEmulatedMacBalancesEveryObjectReadAfterRead) {
-    emu::addHIDService({Product::string, "PMU tdie1", 60.0});
-    emu::addHIDService({Product::string, "PMU tdie2", std::nullopt});
-    emu::addHIDService({Product::string, "PMU tdev1", 38.0});
-    emu::addHIDService({Product::number, "", 70.0});
-    emu::addHIDService({Product::missing, "", 70.0});
+    // The Mac's temperature source over this client: only services named into a category are
+    // asked for an event, the SMC gives memory, and every read gives back all it copied
+    // (TearDown: and at the end everything is released and the SMC connection closed, once).
     emu::setSMCKey("TRD0", "flt ", {0x00, 0x00, 0x26, 0x42});  // 41.5
-
-    AppleTemperatureSource source(makeHIDTemperatureServices(), SMCBridge(openAppleSMC()));
-    const std::size_t live = emu::liveCFObjects();  // the client and the services it holds
+    const std::size_t events = emu::callCount("IOHIDServiceClientCopyEvent");
+    AppleTemperatureSource source(std::move(services), SMCBridge(openAppleSMC()));
     for (int read = 0; read < 30; ++read) {
         TemperatureTally tally;
         ASSERT_TRUE(source.readTemperatures(tally));
-        EXPECT_EQ(tally.reading(),
-                  (ThermalReading{.cpuTemperatureC = 60.0, .memoryTemperatureC = 41.5}));
+        EXPECT_EQ(tally.reading(), (ThermalReading{.cpuTemperatureC = 45.5,
+                                                   .memoryTemperatureC = 41.5,
+                                                   .batteryTemperatureC = 33.0,
+                                                   .storageTemperatureC = 34.0}));
         ASSERT_EQ(emu::liveCFObjects(), live) << "read " << read;
         ASSERT_EQ(emu::liveIOObjects(), 1u) << "read " << read;  // the SMC connection
     }
-    // Only the two "tdie" services were asked for events, on every read.
-    EXPECT_EQ(emu::callCount("IOHIDServiceClientCopyEvent"), 2u * 30);
+    // The four services named into a category, on every read.
+    EXPECT_EQ(emu::callCount("IOHIDServiceClientCopyEvent") - events, 4u * 30);
 }
 
 }  // namespace
