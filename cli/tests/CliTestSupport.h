@@ -2,7 +2,7 @@
 // The commands in-process: a scratch HOME, a manual clock that `pause` advances, a hand-driven
 // host, and string streams for what they print.
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <TesslyKit/TesslyKit.h>
 
@@ -18,12 +18,19 @@
 namespace tessly::cli::testing {
 
 using namespace tessly::testing;
+using ::testing::_;
+using ::testing::AllOf;
+using ::testing::EndsWith;
+using ::testing::FieldsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 // 2026-01-01T00:00:00Z.
 inline constexpr double kNewYear = 1767225600.0;
 
 // A payload with every reading but memory, two fans and their limits.
-inline SensorsPayload fullPayload(double sampledAt) {
+inline SensorsPayload fullPayload(double sampledAt, std::string helperVersion = "1.4.0") {
     return {.thermal = ThermalReading{.cpuTemperatureC = 48.5,
                                       .gpuTemperatureC = 41.25,
                                       .batteryTemperatureC = 30.5,
@@ -34,7 +41,7 @@ inline SensorsPayload fullPayload(double sampledAt) {
                               .minRPM = 1000,
                               .maxRPM = 4900},
             .sampledAt = sampledAt,
-            .helperVersion = "1.4.0"};
+            .helperVersion = std::move(helperVersion)};
 }
 
 // What a command returned and printed; matched whole with ::testing::FieldsAre.

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
@@ -22,13 +21,6 @@
 namespace tessly::cli::testing {
 namespace {
 
-using ::testing::_;
-using ::testing::AllOf;
-using ::testing::EndsWith;
-using ::testing::FieldsAre;
-using ::testing::HasSubstr;
-using ::testing::Not;
-using ::testing::StartsWith;
 using Args = std::vector<std::string>;
 class Commands : public CliTest {
   protected:
@@ -151,8 +143,9 @@ TEST_F(Commands, ControlRoundTripsKeepWhatTheyDoNotChange) {
 }
 
 // `stop` tells from the agent's lock whether one still runs: "stopped" once the lock is free,
-// whatever the payload shows, and a failure while it is still held five seconds on.
-TEST_F(Commands, StopWaitsForTheAgentsLockToBeReleased) {
+// whatever the payload shows, and a failure while it is still held five seconds on. Memory that
+// runs out anywhere in a command ends that command, and only it, with status 1.
+TEST_F(Commands, StopWaitsForTheAgentsLockToBeReleasedOrRunsOutOfMemory) {
     std::optional<PublisherLock> agent(PublisherLock::acquire());
     ASSERT_EQ(agent->outcome(), PublisherLock::Outcome::held);
     SensorBridge::write(fullPayload(kNewYear - 0.4));
@@ -169,6 +162,8 @@ TEST_F(Commands, StopWaitsForTheAgentsLockToBeReleased) {
 
     // An agent stuck in a tick publishes nothing and yet runs.
     agent.emplace(PublisherLock::acquire());
+    duringPause = [] { throw std::bad_alloc(); };
+    EXPECT_THAT(run({"control", "stop"}), FieldsAre(1, _, "tessly: out of memory\n"));
     duringPause = nullptr;
     EXPECT_THAT(run({"control", "stop"}),
                 FieldsAre(1, _,
@@ -181,21 +176,53 @@ TEST_F(Commands, StopWaitsForTheAgentsLockToBeReleased) {
               "stands for every agent launched before it.\n");
 }
 
-// Memory that runs out anywhere in a command ends that command, and only it, with status 1.
-TEST_F(Commands, ACommandThatRunsOutOfMemoryFailsAndTheNextOneRuns) {
-    std::optional<PublisherLock> agent(PublisherLock::acquire());
-    duringPause = [] { throw std::bad_alloc(); };  // while `stop` waits for the agent
-    EXPECT_THAT(run({"control", "stop"}), FieldsAre(1, _, "tessly: out of memory\n"));
-    duringPause = nullptr;
-    agent.reset();
-    EXPECT_EQ(run({"control", "stop"}).status, 0);
-}
+// The scrape target answers from the payload as it is at each request: the exposition and up 1
+// while it is current, only up 0 while none is; only /metrics, only GET and HEAD. Export prints,
+// or replaces a regular file atomically; without a current payload the file is emptied. Anything
+// but a regular file, a link to one or nothing is refused and left alone.
+TEST_F(Commands, TheEndpointAndExportServeOnlyACurrentPayloadAndReplaceOnlyRegularFiles) {
+    const auto body = [](std::string_view method, std::string_view path, double now) {
+        const auto response = metricsResponse(method, path, now);
+        return std::to_string(response.status) + " " + response.allow + "|" + response.body;
+    };
+    const std::string down = body("GET", "/metrics", kNewYear);
+    EXPECT_TRUE(down.starts_with("200 |# HELP ") && down.ends_with("\ntessly_exporter_up 0\n"));
+    writeFile(sensorsFile(), "{\"sampledAt\": \"soon\"}");
+    EXPECT_EQ(body("GET", "/metrics", kNewYear), down);
 
-// Export prints, or replaces a regular file atomically; without a current payload the file is
-// emptied. Anything but a regular file, a link to one or nothing is refused and left alone.
-TEST_F(Commands, ExportReplacesOnlyARegularFileOrNothing) {
     SensorBridge::write(fullPayload(kNewYear - 0.5));
     const std::string expected = prometheusText(fullPayload(kNewYear - 0.5), kNewYear);
+    const auto up = metricsResponse("GET", "/metrics", kNewYear);
+    EXPECT_EQ(up.contentType, "text/plain; version=0.0.4; charset=utf-8");
+    EXPECT_EQ(up.body, expected + down.substr(5, down.size() - 7) + "1\n");
+    EXPECT_EQ(metricsResponse("HEAD", "/metrics", kNewYear).body, up.body);
+    EXPECT_EQ(body("GET", "/metrics", kNewYear + 3600), down);
+
+    for (const auto& [method, path, status] :
+         std::initializer_list<std::tuple<const char*, const char*, const char*>>{
+             {"POST", "/metrics", "405 GET, HEAD|"},
+             {"PUT", "/", "405 GET, HEAD|"},
+             {"GET", "/", "404 |"},
+             {"GET", "/metrics/", "404 |"},
+             {"HEAD", "/Metrics", "404 |"}})
+        EXPECT_TRUE(body(method, path, kNewYear).starts_with(status)) << method << " " << path;
+
+    for (const auto& [text, wantedHost, wantedPort] :
+         std::initializer_list<std::tuple<const char*, const char*, int>>{
+             {"9101", "127.0.0.1", 9101},
+             {"0", "127.0.0.1", 0},
+             {"0.0.0.0:80", "0.0.0.0", 80},
+             {"[::1]:65535", "::1", 65535},
+             {"metrics.local:9101", "metrics.local", 9101}}) {
+        const auto address = parseListenAddress(text);
+        ASSERT_TRUE(address) << text;
+        EXPECT_EQ(std::pair(address->host, address->port),
+                  std::pair(std::string(wantedHost), wantedPort));
+    }
+    for (const char* text :
+         {"", ":9101", "::1:9101", "[::1]", "[]:1", "65536", "-1", "9101x", "host:", "[::1:80"})
+        EXPECT_FALSE(parseListenAddress(text)) << text;
+
     const auto exportTo = [&](const fs::path& path) {
         return run({"export", "--format", "prometheus", "--output", path.string()});
     };
@@ -238,53 +265,6 @@ TEST_F(Commands, ExportReplacesOnlyARegularFileOrNothing) {
     clock.advance(60);
     EXPECT_EQ(exportTo(at / "new.prom").status, 1);
     EXPECT_EQ(readFile(at / "new.prom"), "");
-}
-
-// The scrape target answers from the payload as it is at each request: the exposition and up 1
-// while it is current, only up 0 while none is; only /metrics, only GET and HEAD.
-TEST_F(Commands, TheMetricsEndpointServesOnlyACurrentPayload) {
-    const auto body = [](std::string_view method, std::string_view path, double now) {
-        const auto response = metricsResponse(method, path, now);
-        return std::to_string(response.status) + " " + response.allow + "|" + response.body;
-    };
-    const std::string down = body("GET", "/metrics", kNewYear);
-    EXPECT_TRUE(down.starts_with("200 |# HELP ") && down.ends_with("\ntessly_exporter_up 0\n"));
-    writeFile(sensorsFile(), "{\"sampledAt\": \"soon\"}");
-    EXPECT_EQ(body("GET", "/metrics", kNewYear), down);
-
-    SensorBridge::write(fullPayload(kNewYear - 0.5));
-    const auto up = metricsResponse("GET", "/metrics", kNewYear);
-    EXPECT_EQ(up.contentType, "text/plain; version=0.0.4; charset=utf-8");
-    EXPECT_EQ(up.body, prometheusText(fullPayload(kNewYear - 0.5), kNewYear) +
-                           down.substr(5, down.size() - 7) + "1\n");
-    EXPECT_EQ(metricsResponse("HEAD", "/metrics", kNewYear).body, up.body);
-    EXPECT_EQ(body("GET", "/metrics", kNewYear + 3600), down);
-
-    for (const auto& [method, path, expected] :
-         std::initializer_list<std::tuple<const char*, const char*, const char*>>{
-             {"POST", "/metrics", "405 GET, HEAD|"},
-             {"PUT", "/", "405 GET, HEAD|"},
-             {"GET", "/", "404 |"},
-             {"GET", "/metrics/", "404 |"},
-             {"HEAD", "/Metrics", "404 |"}}) {
-        EXPECT_TRUE(body(method, path, kNewYear).starts_with(expected)) << method << " " << path;
-    }
-
-    for (const auto& [text, wantedHost, wantedPort] :
-         std::initializer_list<std::tuple<const char*, const char*, int>>{
-             {"9101", "127.0.0.1", 9101},
-             {"0", "127.0.0.1", 0},
-             {"0.0.0.0:80", "0.0.0.0", 80},
-             {"[::1]:65535", "::1", 65535},
-             {"metrics.local:9101", "metrics.local", 9101}}) {
-        const auto address = parseListenAddress(text);
-        ASSERT_TRUE(address) << text;
-        EXPECT_EQ(std::pair(address->host, address->port),
-                  std::pair(std::string(wantedHost), wantedPort));
-    }
-    for (const char* text :
-         {"", ":9101", "::1:9101", "[::1]", "[]:1", "65536", "-1", "9101x", "host:", "[::1:80"})
-        EXPECT_FALSE(parseListenAddress(text)) << text;
 }
 
 // Prometheus's own linter has nothing to say about the exposition of a full payload, nor about
@@ -371,9 +351,7 @@ TEST_F(Commands, TextFromFilesAndTheSystemReachesTheTerminalEscaped) {
     const std::string hostile = "\x1b]0;owned\a\x1b[2J\r\xc2\x9b\x7f\xff";
     ScopedEnv oddState("XDG_STATE_HOME", (dir / ("state" + hostile)).string());
     ScopedEnv oddRuntime("XDG_RUNTIME_DIR", (dir / ("run" + hostile)).string());
-    SensorsPayload payload = fullPayload(kNewYear - 0.5);
-    payload.helperVersion = "1.0" + hostile;
-    SensorBridge::write(payload);
+    SensorBridge::write(fullPayload(kNewYear - 0.5, "1.0" + hostile));
     SensorBridge::writeControl({.autostart = true});
     for (const Args& args : {Args{"read"}, Args{"control", "show"}, Args{"simulate", "--force"},
                              Args{"read", "--bogus" + hostile}, Args{"control", hostile},
@@ -387,9 +365,11 @@ TEST_F(Commands, TextFromFilesAndTheSystemReachesTheTerminalEscaped) {
 }
 
 #ifdef __linux__
-// Every file of another machine's /sys with what it feeds; nothing from outside the copy is
-// read or printed, nothing but regular files is opened, and its names reach the terminal escaped.
-TEST_F(Commands, SensorsReportsAnotherMachinesSysfsAndStaysInsideIt) {
+// `sensors`: every file of another machine's /sys with what it feeds; nothing from outside the
+// copy is read or printed, nothing but regular files is opened, and its names reach the terminal
+// escaped. `capture` says what it copied and how to send it, and never writes into a directory
+// that holds anything (that the copy reads back as the machine is held in platform/linux's tests).
+TEST_F(Commands, SensorsAndCaptureReadAnotherMachinesSysfsAndStayInsideIt) {
     const fs::path sys = dir / "sys";
     writeFile(dir / "outside/name", "SECRET\n");
     writeFile(dir / "outside/temp1_input", "99000\n");
@@ -424,22 +404,18 @@ TEST_F(Commands, SensorsReportsAnotherMachinesSysfsAndStaysInsideIt) {
     EXPECT_EQ(std::pair(none.status, run({"sensors", "--json", "--sysfs", "/"}).status),
               std::pair(1, 1));
     EXPECT_EQ(run({"sensors", "--sysfs", (dir / "nothing").string()}).status, 1);
-}
 
-// `capture` says what it copied and how to send it, and never writes into a directory that holds
-// anything (that the copy reads back as the machine is held in platform/linux's tests).
-TEST_F(Commands, CaptureMakesACopyThatSensorsReadsAsTheMachine) {
-    const fs::path sys = dir / "sys", copy = dir / "my machine";
-    writeFile(sys / "class/hwmon/hwmon0/name", "bigcore0_thermal\n");
-    writeFile(sys / "class/hwmon/hwmon0/temp1_input", "47157\n");
-    writeFile(sys / "class/power_supply/BAT0/type", "Battery\n");
-    writeFile(sys / "class/power_supply/BAT0/temp", "305\n");
-    const Args capture{"capture", copy.string(), "--sysfs", sys.string()};
+    const fs::path phone = dir / "phone", copy = dir / "my machine";
+    writeFile(phone / "class/hwmon/hwmon0/name", "bigcore0_thermal\n");
+    writeFile(phone / "class/hwmon/hwmon0/temp1_input", "47157\n");
+    writeFile(phone / "class/power_supply/BAT0/type", "Battery\n");
+    writeFile(phone / "class/power_supply/BAT0/temp", "305\n");
+    const Args capture{"capture", copy.string(), "--sysfs", phone.string()};
     EXPECT_THAT(
         run(capture),
         FieldsAre(0,
                   AllOf(StartsWith("Copied 1 hwmon chip and 1 power supply (4 files) from " +
-                                   sys.string()),
+                                   phone.string()),
                         HasSubstr("tessly sensors --sysfs '" + copy.string() + "'\n"),
                         HasSubstr("tar -czf 'my machine.tar.gz' -C " + dir.path().string() +
                                   " 'my machine'\n")),

@@ -2,8 +2,6 @@
 // terminal, aligned tables, the payload for people and for logs, the watch screen, and the
 // Prometheus exposition text.
 
-#include <gtest/gtest.h>
-
 #include <limits>
 
 #include "CliTestSupport.h"
@@ -153,16 +151,12 @@ TEST(WatchViewTest, ScreensFollowThePayloadAndMarkWhatIsNotCurrent) {
         EXPECT_LE(displayWidth(line), 30) << line;
 
     // A simulated machine says so under the header.
-    SensorsPayload simulated = fullPayload(kNewYear);
-    simulated.helperVersion = "1.4.0+sim";
-    show(current, simulated, kNewYear);
+    show(current, fullPayload(kNewYear, "1.4.0+sim"), kNewYear);
     EXPECT_EQ(view.screen(120).at(1),
               "\x1b[7m SIMULATED \x1b[0m these readings come from "
               "'tessly simulate', not from this machine");
 
-    SensorsPayload ahead = fullPayload(kNewYear);
-    ahead.helperVersion = "9\x1b[2J";
-    show(stale, ahead, kNewYear - 3600);
+    show(stale, fullPayload(kNewYear, "9\x1b[2J"), kNewYear - 3600);
     lines = view.screen(120);
     EXPECT_EQ(lines.at(0), "tessly watch · agent 9\\x1b[2J · every 1 s · q or Ctrl-C quits");
     EXPECT_EQ(lines.at(1),
@@ -173,22 +167,19 @@ TEST(WatchViewTest, ScreensFollowThePayloadAndMarkWhatIsNotCurrent) {
 }
 
 TEST(PrometheusTest, TheExpositionHoldsWhatThePayloadHoldsEscaped) {
-    SensorsPayload payload = fullPayload(kNewYear + 0.5);
-    payload.helperVersion = "1.4\"\\\nx";
-    const std::string text = prometheusText(payload, kNewYear + 0.75);
+    const std::string text =
+        prometheusText(fullPayload(kNewYear + 0.5, "1.4\"\\\nx"), kNewYear + 0.75);
     for (const auto line :
          {"# TYPE tessly_temperature_celsius gauge\n",
           "tessly_temperature_celsius{sensor=\"cpu\"} 48.5\n",
           "tessly_fan_speed_rpm{fan=\"1\"} 1275.5\n", "tessly_fans 2\n",
           "tessly_fan_min_speed_rpm 1000\n", "tessly_fan_max_speed_rpm 4900\n",
           "tessly_sample_timestamp_seconds 1767225600.5\n", "tessly_sample_age_seconds 0.25\n",
-          "tessly_agent_info{version=\"1.4\\\"\\\\\\nx\"} 1\n"}) {
-        EXPECT_NE(text.find(line), std::string::npos) << line;
-    }
-    EXPECT_EQ(text.find("memory"), std::string::npos);  // nothing for an absent value
-    const std::string bare = prometheusText({.sampledAt = kNewYear}, kNewYear);
-    EXPECT_EQ(bare.find("tessly_fan"), std::string::npos);
-    EXPECT_EQ(bare.find("tessly_agent_info"), std::string::npos);
+          "tessly_agent_info{version=\"1.4\\\"\\\\\\nx\"} 1\n"})
+        EXPECT_THAT(text, HasSubstr(line));
+    EXPECT_THAT(text, Not(HasSubstr("memory")));  // nothing for an absent value
+    for (const char* absent : {"tessly_fan", "tessly_agent_info"})
+        EXPECT_THAT(prometheusText({.sampledAt = kNewYear}, kNewYear), Not(HasSubstr(absent)));
 }
 
 }  // namespace
