@@ -25,6 +25,7 @@ using ::testing::FieldsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
+using ::testing::Truly;
 
 // 2026-01-01T00:00:00Z.
 inline constexpr double kNewYear = 1767225600.0;

@@ -48,8 +48,11 @@ using ::testing::StartsWith;
 class TesslyProcess : public ::testing::Test, protected tessly::testing::ScratchHome {
   protected:
     pid_t pid = -1;
+    int out = -1;  // the child's output, from spawn
+    int port = 0;  // the exporter's, from startExporter
 
     void TearDown() override {
+        if (out >= 0) ::close(out);
         if (pid > 0) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
@@ -117,6 +120,18 @@ class TesslyProcess : public ::testing::Test, protected tessly::testing::Scratch
         }
     }
 
+    // Starts `tessly export --format prometheus --listen 127.0.0.1:0` and reads its port.
+    void startExporter() {
+        out = spawn({"export", "--format", "prometheus", "--listen", "127.0.0.1:0"});
+        ASSERT_GE(out, 0);
+        std::string text;
+        ASSERT_TRUE(readUntil(out, text, [&] { return text.find("/metrics\n") != text.npos; }))
+            << text;
+        const auto at = text.find("127.0.0.1:");
+        ASSERT_NE(at, text.npos) << text;
+        port = std::stoi(text.substr(at + 10));
+    }
+
     static int count(const std::string& text, std::string_view part) {
         int n = 0;
         for (auto at = text.find(part); at != text.npos; at = text.find(part, at + part.size()))
@@ -126,7 +141,7 @@ class TesslyProcess : public ::testing::Test, protected tessly::testing::Scratch
 };
 
 TEST_F(TesslyProcess, WatchIntoAPipeWritesOneLinePerRefreshAndFollowsThePayload) {
-    const int out = spawn({"watch", "--interval", "0.05"});
+    out = spawn({"watch", "--interval", "0.05"});
     ASSERT_GE(out, 0);
     std::string text;
     ASSERT_TRUE(readUntil(out, text, [&] { return count(text, "\n") >= 2; })) << text;
@@ -147,7 +162,6 @@ TEST_F(TesslyProcess, WatchIntoAPipeWritesOneLinePerRefreshAndFollowsThePayload)
     int status = 0;
     ASSERT_TRUE(readUntil(out, text, nullptr, &status));
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-    ::close(out);
 }
 
 // In a terminal, watch redraws in place on the alternate screen and gives the terminal back (its
@@ -263,28 +277,7 @@ TEST(MetricsServer, AScrapeThatRunsOutOfMemoryIsAnswered503AndTheNextIsServed) {
                 AllOf(StartsWith("HTTP/1.1 200 "), EndsWith("\r\n\r\nserved\n")));
 }
 
-class Exporter : public TesslyProcess {
-  protected:
-    int out = -1;
-    int port = 0;
-
-    void TearDown() override {
-        if (out >= 0) ::close(out);
-        TesslyProcess::TearDown();
-    }
-
-    // Starts `tessly export --format prometheus --listen 127.0.0.1:0` and reads its port.
-    void start() {
-        out = spawn({"export", "--format", "prometheus", "--listen", "127.0.0.1:0"});
-        ASSERT_GE(out, 0);
-        std::string text;
-        ASSERT_TRUE(readUntil(out, text, [&] { return text.find("/metrics\n") != text.npos; }))
-            << text;
-        const auto at = text.find("127.0.0.1:");
-        ASSERT_NE(at, text.npos) << text;
-        port = std::stoi(text.substr(at + 10));
-    }
-};
+using Exporter = TesslyProcess;
 
 // Scrapes are answered while 50 clients say nothing and 8 send their head a byte a second; a head
 // beyond the bound is refused and its connection closed. Requests sent together on one connection
@@ -293,7 +286,7 @@ class Exporter : public TesslyProcess {
 TEST_F(Exporter, ServesEveryScrapeWhateverOtherClientsSendAndKeepsItsPort) {
     SensorBridge::write({.thermal = ThermalReading{.cpuTemperatureC = 48.5},
                          .sampledAt = Clock::Default().wallNow()});
-    start();
+    startExporter();
     ASSERT_THAT(
         roundTrip(port, scrape).value_or("no answer"),
         AllOf(answeredCurrent, HasSubstr("tessly_temperature_celsius{sensor=\"cpu\"} 48.5\n")));
@@ -357,10 +350,9 @@ TEST_F(Exporter, AnswersAThousandClientsConnectingAtOnce) {
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
     if (limit.rlim_max < clients + 64)
         GTEST_SKIP() << "the hard limit of open files is " << limit.rlim_max;
-    const rlimit saved = limit;
-    limit.rlim_cur = limit.rlim_max;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
-    start();
+    const rlimit raised{.rlim_cur = limit.rlim_max, .rlim_max = limit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &raised), 0);
+    startExporter();
     const auto deadline = steady_clock::now() + 10s;
     std::vector<int> sockets;
     for (std::size_t i = 0; i < clients && steady_clock::now() < deadline; ++i) {
@@ -374,7 +366,7 @@ TEST_F(Exporter, AnswersAThousandClientsConnectingAtOnce) {
                     reply.starts_with("HTTP/1.1 200 ") && reply.ends_with("tessly_exporter_up 0\n");
         ::close(fd);
     }
-    ::setrlimit(RLIMIT_NOFILE, &saved);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
     EXPECT_EQ(answered, clients) << "answered within 10 s";
 }
 

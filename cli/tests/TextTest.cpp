@@ -56,18 +56,16 @@ TEST(FormatTest, TerminalSafeTextEscapesControlsAndBrokenUtf8) {
         EXPECT_EQ(terminalSafe(raw), safe) << raw;
 }
 
-TEST(FormatTest, TablesAlignByTerminalColumns) {
+// Tables align by terminal columns. Lines wrap at blanks, never mid-word unless a word is wider
+// than the line; widths count columns, not bytes.
+TEST(FormatTest, TablesAndWrappedTextFitTerminalColumns) {
     EXPECT_EQ(TextTable().add({"CHIP", "LABEL", "VALUE"}).add({"coretemp", "°C", "1"}).text(),
               "CHIP      LABEL  VALUE\ncoretemp  °C     1\n");
     EXPECT_EQ(TextTable({6}).add({"CPU", "48.5"}).add({"Temperatures", "none"}).text(),
               "CPU   48.5\nTemperaturesnone\n");
     EXPECT_EQ(displayWidth("\x1b[7m STALE \x1b[0m°"), 8);
     EXPECT_EQ(fitToWidth("\x1b[7mabcdef\x1b[0m", 3), "\x1b[7mabc\x1b[0m");
-}
 
-// Lines break at blanks, never mid-word unless a word is wider than the line; widths count
-// columns, not bytes.
-TEST(FormatTest, TextWrapsAtBlanksToTheWidth) {
     using Lines = std::vector<std::string>;
     const std::tuple<std::string_view, int, Lines> cases[] = {
         {"No sensors: none here", 80, {"No sensors: none here"}},
