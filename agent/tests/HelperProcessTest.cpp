@@ -41,8 +41,7 @@ double wallNow() {
 }
 
 // One run of a tessly-helper with the scratch HOME; killed when dropped.
-class Helper {
-  public:
+struct Helper {
     // `environment`: variables beside the scratch places, PATH and the sanitizers' options;
     // `limit` runs in the child before the program starts, to set its resource limits.
     Helper(const std::string& program, const fs::path& errors,
@@ -58,8 +57,8 @@ class Helper {
             envp.push_back(variable.data());
         envp.push_back(nullptr);
         std::fflush(nullptr);
-        pid_ = ::fork();
-        if (pid_ != 0) return;
+        pid = ::fork();
+        if (pid != 0) return;
         // Its output goes to the file, so that no pipe of the test runner outlives the test.
         const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         ::dup2(err, STDOUT_FILENO);
@@ -73,23 +72,21 @@ class Helper {
     }
     ~Helper() {
         if (ended()) return;
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
     }
     Helper(const Helper&) = delete;
     Helper& operator=(const Helper&) = delete;
 
-    pid_t pid() const { return pid_; }
     // The wait status once the process has ended by itself (0: it exited with status 0).
     std::optional<int> ended() {
-        int status = 0;
-        if (!status_ && ::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
-        return status_;
+        int waited = 0;
+        if (!status && ::waitpid(pid, &waited, WNOHANG) == pid) status = waited;
+        return status;
     }
 
-  private:
-    pid_t pid_ = -1;
-    std::optional<int> status_;
+    pid_t pid = -1;
+    std::optional<int> status;
 };
 
 class HelperProcessTest : public ::testing::Test, protected ScratchHome {
@@ -106,25 +103,37 @@ class HelperProcessTest : public ::testing::Test, protected ScratchHome {
 };
 
 // At launch and then every second, with the autostart entry following the wish (no record: off),
-// until a stop request newer than its launch ends it (status 0).
-TEST_F(HelperProcessTest, PublishesEverySecondFollowsTheWishAndObeysAStop) {
+// until a stop request newer than its launch ends it (status 0). Once the program file is
+// replaced (an upgrade), an entry naming its path would start something else: none is written,
+// and the failure says why.
+TEST_F(HelperProcessTest, PublishesEverySecondFollowsTheWishUntilReplacedAndObeysAStop) {
+    const fs::path program = dir / "tessly-helper";
+    fs::copy_file(TESSLY_HELPER_PATH, program);
     writeFile(autostartEntry(), "[Desktop Entry]\n");
-    Helper helper(TESSLY_HELPER_PATH, errors);
+    Helper helper(program.string(), errors);
     const double launched = wallNow();
     ASSERT_TRUE(payloadAfter(launched - 0.5)) << readFile(errors);
     EXPECT_EQ(payload()->helperVersion, "0.1.0");
     ASSERT_TRUE(eventually([&] { return !fs::exists(autostartEntry()); }));
     SensorBridge::writeControl({.autostart = true});
     ASSERT_TRUE(eventually([&] { return fs::exists(autostartEntry()); }));
-    EXPECT_NE(readFile(autostartEntry()).find("\nExec=" TESSLY_HELPER_PATH "\n"),
+    EXPECT_NE(readFile(autostartEntry()).find("\nExec=" + program.string() + "\n"),
               std::string::npos);
     SensorBridge::writeControl({.autostart = false});
     ASSERT_TRUE(eventually([&] { return !fs::exists(autostartEntry()); }));
     ASSERT_TRUE(payloadAfter(launched + 1.0)) << "no tick a second after launch";
+
+    fs::copy_file(TESSLY_HELPER_PATH, dir / "upgrade");
+    fs::rename(dir / "upgrade", program);
+    SensorBridge::writeControl({.autostart = true});
+    ASSERT_TRUE(eventually([&] { return !readFile(errors).empty(); }));
+    EXPECT_FALSE(fs::exists(autostartEntry()));
     SensorBridge::writeControl({.stopRequestedAt = wallNow()});
     ASSERT_TRUE(eventually([&] { return helper.ended().has_value(); }));
     EXPECT_EQ(helper.ended(), 0);
-    EXPECT_EQ(readFile(errors), "");
+    EXPECT_EQ(readFile(errors),
+              "Tessly Helper: login-item update failed: the running program has been deleted or "
+              "replaced since it started; an entry would not start this agent\n");
 }
 
 // An NVML whose temperature calls hang for 10 s (a fake, found through LD_LIBRARY_PATH as the
@@ -147,15 +156,26 @@ TEST_F(HelperProcessTest, AHangingNvmlHoldsUpNeitherPayloadsNorAStop) {
     EXPECT_EQ(readFile(errors), "");
 }
 
-// One publisher per container: a second agent leaves at once, touching nothing, even once every
-// file in the container is gone or replaced; a killed one keeps nobody out.
-TEST_F(HelperProcessTest, ASecondAgentLeavesAtOnceAndAKilledOneBlocksNobody) {
+// A soft descriptor limit below the hard one is raised to the hard one, for the sensor files; and
+// eight descriptors in all are enough: the device-event monitor and the lock take two, every
+// sensor file is read by open, read and close, and the exchange files and the login item still
+// get theirs. One publisher per container: a second agent leaves at once, touching nothing, even
+// once every file in the container is gone or replaced; a killed one keeps nobody out.
+TEST_F(HelperProcessTest, EightDescriptorsAreEnoughAndASecondAgentLeavesAtOnce) {
     SensorBridge::writeControl({.autostart = true});
-    auto first = std::make_unique<Helper>(TESSLY_HELPER_PATH, errors);
-    ASSERT_TRUE(eventually([&] { return fs::exists(autostartEntry()); }));
-    fs::remove(autostartEntry());  // an agent that started anew would write it again
+    auto first =
+        std::make_unique<Helper>(TESSLY_HELPER_PATH, errors, std::vector<std::string>{}, [] {
+            const rlimit limit{7, 8};  // room below the soft limit for the sanitizers' own checks
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+    ASSERT_TRUE(payloadAfter(wallNow() + 1)) << readFile(errors);
+    EXPECT_TRUE(fs::exists(autostartEntry()));
+    EXPECT_FALSE(first->ended());
+    rlimit limit{};
+    ASSERT_EQ(::prlimit(first->pid, RLIMIT_NOFILE, nullptr, &limit), 0);
+    EXPECT_EQ(limit.rlim_cur, 8u);
 
-    // Whatever becomes of the files in the container meanwhile.
+    fs::remove(autostartEntry());  // an agent that started anew would write it again
     for (const auto& entry : fs::directory_iterator(container()))
         fs::remove_all(entry.path());
     ASSERT_EQ(::mkfifo((container() / "agent.lock").c_str(), 0600), 0);
@@ -170,41 +190,6 @@ TEST_F(HelperProcessTest, ASecondAgentLeavesAtOnceAndAKilledOneBlocksNobody) {
     SensorBridge::writeControl({.autostart = true});
     Helper next(TESSLY_HELPER_PATH, errors);
     EXPECT_TRUE(eventually([&] { return fs::exists(autostartEntry()); }));
-}
-
-// A soft descriptor limit below the hard one is raised to the hard one, for the sensor files; and
-// eight descriptors in all are enough: the device-event monitor and the lock take two, every
-// sensor file is read by open, read and close, and the exchange files and the login item still
-// get theirs.
-TEST_F(HelperProcessTest, RaisesItsDescriptorLimitAndEightAreEnough) {
-    SensorBridge::writeControl({.autostart = true});
-    Helper helper(TESSLY_HELPER_PATH, errors, {}, [] {
-        const rlimit limit{7, 8};  // room below the soft limit for the sanitizers' own checks
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    });
-    ASSERT_TRUE(payloadAfter(wallNow() + 1)) << readFile(errors);
-    EXPECT_TRUE(fs::exists(autostartEntry()));
-    EXPECT_FALSE(helper.ended());
-    rlimit limit{};
-    ASSERT_EQ(::prlimit(helper.pid(), RLIMIT_NOFILE, nullptr, &limit), 0);
-    EXPECT_EQ(limit.rlim_cur, 8u);
-}
-
-// Once the program file is replaced (an upgrade), an entry naming its path would start something
-// else: none is written, and the failure says why.
-TEST_F(HelperProcessTest, AReplacedProgramWritesNoEntry) {
-    const fs::path copy = dir / "tessly-helper";
-    fs::copy_file(TESSLY_HELPER_PATH, copy);
-    Helper helper(copy.string(), errors);
-    ASSERT_TRUE(payloadAfter(0));
-    fs::copy_file(TESSLY_HELPER_PATH, dir / "upgrade");
-    fs::rename(dir / "upgrade", copy);
-    SensorBridge::writeControl({.autostart = true});
-    ASSERT_TRUE(eventually([&] { return !readFile(errors).empty(); }));
-    EXPECT_EQ(readFile(errors),
-              "Tessly Helper: login-item update failed: the running program has been deleted or "
-              "replaced since it started; an entry would not start this agent\n");
-    EXPECT_FALSE(fs::exists(autostartEntry()));
 }
 
 // Where the container cannot be made (a regular file stands in its place), the agent says once
@@ -243,9 +228,9 @@ TEST_F(HelperProcessTest, FailingWritesKeepTheLastPayloadUntilWritingWorksAgain)
     ASSERT_FALSE(helper.ended()) << "the agent ended while writes failed";
     EXPECT_EQ(readFile(sensorsFile()), previous);
     rlimit lifted{};
-    ASSERT_EQ(::prlimit(helper.pid(), RLIMIT_FSIZE, nullptr, &lifted), 0);
+    ASSERT_EQ(::prlimit(helper.pid, RLIMIT_FSIZE, nullptr, &lifted), 0);
     lifted.rlim_cur = lifted.rlim_max;
-    ASSERT_EQ(::prlimit(helper.pid(), RLIMIT_FSIZE, &lifted, nullptr), 0);
+    ASSERT_EQ(::prlimit(helper.pid, RLIMIT_FSIZE, &lifted, nullptr), 0);
     EXPECT_TRUE(payloadAfter(1'000'000.5));
 }
 

@@ -82,11 +82,25 @@ class SensorsAgentTest : public ::testing::Test, protected ScratchHome {
     }
 };
 
-// One payload at launch, before the timer; then one per tick, stamped after both samplers.
-TEST_F(SensorsAgentTest, LaunchPublishesOnceBeforeTheTimerThenEveryTick) {
+// The launch sweeps old temporaries of the payload only (a young one may be a write under way,
+// and control.json's belong to the application) and publishes once, before the timer; then one
+// payload per tick, stamped after both samplers.
+TEST_F(SensorsAgentTest, LaunchSweepsAndPublishesOnceBeforeTheTimerThenEveryTick) {
+    const std::pair<fs::path, bool> temporaries[] = {
+        // (file, whether the launch removes it)
+        {container() / ".sensors.json.tmp.abcdefghijkl", true},
+        {container() / ".sensors.json.tmp.mnopqrstuvwx", false},
+        {container() / ".control.json.tmp.abcdefghijkl", false}};
+    for (const auto& temporary : temporaries)
+        writeFile(temporary.first, "{");
+    const auto hourAgo = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(temporaries[0].first, hourAgo);
+    fs::last_write_time(temporaries[2].first, hourAgo);
     std::optional<SensorsPayload> atSchedule;
     host.onSchedule = [&] { atSchedule = published(); };
     launch();
+    for (const auto& [file, removed] : temporaries)
+        EXPECT_NE(fs::exists(file), removed) << file;
     ASSERT_TRUE(atSchedule);
     EXPECT_EQ(atSchedule->sampledAt, clock.wallNow());
     EXPECT_EQ(fanReads, 1);  // one sample at launch
@@ -216,8 +230,10 @@ TEST_F(SensorsAgentTest, AControlFileThatCannotBeReadNowChangesNothing) {
 }
 
 // An unchanged control file is answered from its identity alone, without opening it (here it
-// could not be opened); any replacement is read anew, and so is a file that appears.
-TEST_F(SensorsAgentTest, AnUnchangedControlFileIsNotReadAgain) {
+// could not be opened); any replacement is read anew, and so is a file that appears. The agent
+// reads a replacement of the same size on the next tick even when it carries the same
+// modification time (coarse file-system timestamps stamp writes close together alike).
+TEST_F(SensorsAgentTest, AControlFileIsReadAgainOnlyOnceReplaced) {
     ControlReader reader;
     EXPECT_EQ(reader.read().state, ControlStatus::State::missing);
     writeControl(true);
@@ -230,12 +246,7 @@ TEST_F(SensorsAgentTest, AnUnchangedControlFileIsNotReadAgain) {
     EXPECT_EQ(reader.read().control->autostart, false);
     fs::remove(controlFile());
     EXPECT_EQ(reader.read().state, ControlStatus::State::missing);
-}
 
-// A replacement of the same size is read on the next tick even when it carries the same
-// modification time (coarse file-system timestamps stamp writes close together alike): a new
-// stop time of the same length stops the agent.
-TEST_F(SensorsAgentTest, AReplacementOfTheSameSizeAndTimeIsReadOnTheNextTick) {
     std::vector<std::uintmax_t> sizes;
     const auto replace = [&](double stopRequestedAt) {
         const fs::path next = controlDirectory() / "control.next";
@@ -279,23 +290,6 @@ TEST_F(SensorsAgentTest, PublishingThatFailsIsSaidOnceAndSoIsItsReturn) {
     ASSERT_TRUE(published());
     EXPECT_EQ(log.lines,
               (std::vector<std::string>{failing, "Tessly Helper: publishing again to " + file}));
-}
-
-// The launch sweeps old temporaries of the payload only: a young one may be a write under way,
-// and control.json's belong to the application.
-TEST_F(SensorsAgentTest, LaunchSweepsOldPayloadTemporariesOnly) {
-    const auto oldPayload = container() / ".sensors.json.tmp.abcdefghijkl";
-    const auto youngPayload = container() / ".sensors.json.tmp.mnopqrstuvwx";
-    const auto oldControl = container() / ".control.json.tmp.abcdefghijkl";
-    for (const auto& file : {oldPayload, youngPayload, oldControl})
-        writeFile(file, "{");
-    const auto hourAgo = fs::file_time_type::clock::now() - std::chrono::hours(1);
-    fs::last_write_time(oldPayload, hourAgo);
-    fs::last_write_time(oldControl, hourAgo);
-    launch();
-    EXPECT_FALSE(fs::exists(oldPayload));
-    EXPECT_TRUE(fs::exists(youngPayload));
-    EXPECT_TRUE(fs::exists(oldControl));
 }
 
 }  // namespace

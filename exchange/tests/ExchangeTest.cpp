@@ -74,7 +74,9 @@ TEST_F(ExchangeTest, EachFileLivesWhereTheXdgBaseDirectoriesPutItsKind) {
     }
 }
 
-TEST_F(ExchangeTest, AWriteCreatesTheContainerAndReplacesTheWholeFile) {
+// A write creates the container and replaces the whole file; interrupted writes leave
+// temporaries of one pattern, and the sweep removes only old ones of the file it is given.
+TEST_F(ExchangeTest, WritesReplaceWholeFilesAndTheSweepRemovesOnlyOldTemporaries) {
     const SensorsPayload first{.sampledAt = sampledAt, .helperVersion = std::string(500, 'v')};
     SensorBridge::write(first);
     EXPECT_EQ(readFile(sensorsFile()), encodeJSON(first));
@@ -95,6 +97,24 @@ TEST_F(ExchangeTest, AWriteCreatesTheContainerAndReplacesTheWholeFile) {
     SensorBridge::writeControl({.autostart = true});
     EXPECT_TRUE(fs::is_directory(controlFile()));
     EXPECT_EQ(entries(controlDirectory()), std::vector<std::string>{"control.json"});
+
+    const std::string name = detail::temporaryName("sensors.json");
+    EXPECT_TRUE(detail::isTemporaryName(name, "sensors.json"));
+    EXPECT_FALSE(detail::isTemporaryName(name, "control.json"));
+    EXPECT_NE(name, detail::temporaryName("sensors.json"));
+    const std::vector<std::string> files{name, detail::temporaryName("sensors.json"),
+                                         detail::temporaryName("control.json"),
+                                         ".sensors.json.tmp.short", "sensors.json"};
+    for (const auto& file : files)
+        writeFile(container() / file, "x");
+    const auto hourAgo = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (std::size_t i : {0u, 2u, 3u})
+        fs::last_write_time(container() / files[i], hourAgo);
+
+    EXPECT_EQ(SharedContainer::removeStaleTemporaries("sensors.json", 60), 1u);
+    for (std::size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(fs::exists(container() / files[i]), i != 0) << files[i];
+    EXPECT_EQ(SharedContainer::removeStaleTemporaries("../x", 60), 0u);
 }
 
 // A payload counts at most staleAfter old and at most staleAfter ahead: further ahead it was
@@ -174,28 +194,6 @@ TEST_F(ExchangeTest, EachWayOfHavingNoRecordIsToldApart) {
     EXPECT_EQ(payloadStatus(sampledAt).state, PState::unavailable);
 }
 
-// Interrupted writes leave temporaries of one pattern; the sweep removes only old ones of the
-// file it is given.
-TEST_F(ExchangeTest, TheSweepRemovesOnlyOldTemporariesOfTheNamedFile) {
-    const std::string name = detail::temporaryName("sensors.json");
-    EXPECT_TRUE(detail::isTemporaryName(name, "sensors.json"));
-    EXPECT_FALSE(detail::isTemporaryName(name, "control.json"));
-    EXPECT_NE(name, detail::temporaryName("sensors.json"));
-    const std::vector<std::string> files{name, detail::temporaryName("sensors.json"),
-                                         detail::temporaryName("control.json"),
-                                         ".sensors.json.tmp.short", "sensors.json"};
-    for (const auto& file : files)
-        writeFile(container() / file, "x");
-    const auto hourAgo = fs::file_time_type::clock::now() - std::chrono::hours(1);
-    for (std::size_t i : {0u, 2u, 3u})
-        fs::last_write_time(container() / files[i], hourAgo);
-
-    EXPECT_EQ(SharedContainer::removeStaleTemporaries("sensors.json", 60), 1u);
-    for (std::size_t i = 0; i < files.size(); ++i)
-        EXPECT_EQ(fs::exists(container() / files[i]), i != 0) << files[i];
-    EXPECT_EQ(SharedContainer::removeStaleTemporaries("../x", 60), 0u);
-}
-
 // A main application links TesslyKit: whichever allocation of a public call fails, the call gives
 // the answer it gives for any other failure and throws nothing, the files stay whole, and the
 // next call works. (Decoding is swept over "{}" alone: destroying a document with members
@@ -205,11 +203,13 @@ TEST_F(ExchangeTest, EveryPublicCallLivesThroughAFailedAllocation) {
     using Calls = std::vector<std::pair<const char*, std::function<Answer()>>>;
     const ScopedEnv payloadOnDisk("XDG_RUNTIME_DIR", std::nullopt);  // so payloadOnDisk() says why
     const fs::path directory = controlDirectory();
+    const fs::path files[] = {directory / "sensors.json", controlFile()};
     const std::string temporary = detail::temporaryName("sensors.json");
     // Each run looks the places up anew: HOME names the same directory another way each time.
     const std::string homes[] = {home.string(), home.string() + "/"};
     std::size_t run = 0;
-    const auto sweep = [&](const Calls& calls, const std::function<void(const char*)>& after) {
+    const auto sweep = [&](const Calls& calls) {
+        const std::string before[] = {readFile(files[0]), readFile(files[1])};
         for (const auto& [name, call] : calls) {
             writeFile(directory / temporary, "");
             const auto runs = [&, &call = call] {
@@ -220,7 +220,8 @@ TEST_F(ExchangeTest, EveryPublicCallLivesThroughAFailedAllocation) {
                 EXPECT_TRUE(given == none || given == (struck ? failure : success)) << name;
             };
             EXPECT_GT(failEachAllocation(runs, check), 0u) << name;
-            after(name);
+            for (std::size_t i = 0; i < 2; ++i)
+                EXPECT_EQ(readFile(files[i]), before[i]) << name << " changed " << files[i];
         }
     };
     const auto answer = [](bool succeeded, bool failed = true) {
@@ -233,65 +234,55 @@ TEST_F(ExchangeTest, EveryPublicCallLivesThroughAFailedAllocation) {
     SensorBridge::write(payload);
     SensorBridge::writeControl({.autostart = true});
     using WriteState = SensorBridge::WriteOutcome::State;
-    sweep(
-        {
-            {"writeReporting",
-             [&] {
-                 // The encoder answers a failed allocation as it answers a non-finite number.
-                 const auto outcome = SensorBridge::writeReporting(payload);
-                 return answer(
-                     outcome.state == WriteState::written,
-                     outcome.error == ENOMEM || outcome.state == WriteState::notEncodable);
-             }},
-            {"writeControl", [&] { return SensorBridge::writeControl({.autostart = true}), none; }},
-            {"directory", [&] { return answer(SharedContainer::directory().has_value()); }},
-            {"payloadOnDisk", [&] { return answer(SharedContainer::payloadOnDisk().has_value()); }},
-            {"lookUpControlDirectory",
-             [&] { return answer(SharedContainer::lookUpControlDirectory() != nullptr); }},
-            {"removeStaleTemporaries",
-             [&] {
-                 return answer(SharedContainer::removeStaleTemporaries("sensors.json", 0) == 1);
-             }},
-            {"replaceFileAtomically",
-             [&] {
-                 const bool replaced =
-                     replaceFileAtomically(directory, "x", "y", Durability::synced);
-                 return answer(replaced, errno == ENOMEM);
-             }},
-            {"perFanRPMs",
-             [&] {
-                 const auto rpms = payload.fan->perFanRPMs();
-                 return answer(rpms.size() == 2, rpms.empty());
-             }},
-            {"encodeJSON", [&] { return answer(encodeJSON(payload).has_value()); }},
-        },
-        [&](const char* name) {
-            EXPECT_EQ(SensorBridge::read(sampledAt)->fan, payload.fan) << name;
-            EXPECT_TRUE(SensorBridge::readControl()->autostart) << name;
-        });
+    sweep({
+        {"writeReporting",
+         [&] {
+             // The encoder answers a failed allocation as it answers a non-finite number.
+             const auto outcome = SensorBridge::writeReporting(payload);
+             return answer(outcome.state == WriteState::written,
+                           outcome.error == ENOMEM || outcome.state == WriteState::notEncodable);
+         }},
+        {"writeControl", [&] { return SensorBridge::writeControl({.autostart = true}), none; }},
+        {"directory", [&] { return answer(SharedContainer::directory().has_value()); }},
+        {"payloadOnDisk", [&] { return answer(SharedContainer::payloadOnDisk().has_value()); }},
+        {"lookUpControlDirectory",
+         [&] { return answer(SharedContainer::lookUpControlDirectory() != nullptr); }},
+        {"removeStaleTemporaries",
+         [&] { return answer(SharedContainer::removeStaleTemporaries("sensors.json", 0) == 1); }},
+        {"replaceFileAtomically",
+         [&] {
+             const bool replaced = replaceFileAtomically(directory, "x", "y", Durability::synced);
+             return answer(replaced, errno == ENOMEM);
+         }},
+        {"perFanRPMs",
+         [&] {
+             const auto rpms = payload.fan->perFanRPMs();
+             return answer(rpms.size() == 2, rpms.empty());
+         }},
+        {"encodeJSON", [&] { return answer(encodeJSON(payload).has_value()); }},
+    });
+    EXPECT_EQ(SensorBridge::read(sampledAt)->fan, payload.fan);
+    EXPECT_TRUE(SensorBridge::readControl()->autostart);
 
     // With no file, and with "{}" (no record: invalid), running out of memory while the file is
     // read or decoded leaves it unknown (unavailable), never missing or invalid: an agent would
     // take that for "no autostart".
-    const auto statuses = [&](PState payloadState, CState controlState) -> Calls {
-        return {{"payloadStatus",
-                 [&, payloadState] {
-                     const auto status = payloadStatus(sampledAt);
-                     return answer(status.state == payloadState,
-                                   status.state == PState::unavailable && status.error == ENOMEM);
-                 }},
-                {"controlStatus", [&, controlState] {
-                     const auto status = controlStatus();
-                     return answer(status.state == controlState,
-                                   status.state == CState::unavailable && status.error == ENOMEM);
-                 }}};
+    const auto judged = [&](const auto& status, auto expected) {
+        return answer(status.state == expected,
+                      status.state == decltype(expected)::unavailable && status.error == ENOMEM);
     };
-    fs::remove(directory / "sensors.json");
-    fs::remove(controlFile());
-    sweep(statuses(PState::missing, CState::missing), [](const char*) {});
-    writeFile(directory / "sensors.json", "{}");
-    writeFile(controlFile(), "{}");
-    sweep(statuses(PState::invalid, CState::invalid), [](const char*) {});
+    for (const bool present : {false, true}) {
+        for (const fs::path& file : files)
+            present ? writeFile(file, "{}") : void(fs::remove(file));
+        sweep({{"payloadStatus",
+                [&] {
+                    return judged(payloadStatus(sampledAt),
+                                  present ? PState::invalid : PState::missing);
+                }},
+               {"controlStatus", [&] {
+                    return judged(controlStatus(), present ? CState::invalid : CState::missing);
+                }}});
+    }
 }
 
 }  // namespace
