@@ -141,9 +141,10 @@ class PipeEvents final : public hwmon::DeviceEventSource {
 };
 
 // Discovery follows events as they come; a minute without one brings a listing check, and once
-// the source fails the loop lets it go and the next look discovers.
+// the source fails the loop lets it go and the next look discovers. A device found gone brings
+// one early discovery a minute.
 TEST(DeviceWatchTest, DiscoveryFollowsEventsAndChecksTheListingAMinuteWithoutThem) {
-    using Due = hwmon::DiscoverySchedule::Due;
+    using enum hwmon::DiscoverySchedule::Due;
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
     EventLoop loop;
@@ -151,43 +152,37 @@ TEST(DeviceWatchTest, DiscoveryFollowsEventsAndChecksTheListingAMinuteWithoutThe
     hwmon::DeviceChanges changes;
     hwmon::watchDevices(loop, changes, std::make_unique<PipeEvents>(pipeFds[0]));
     ASSERT_TRUE(changes.watching());
-    const auto send = [&](char byte) {
-        ASSERT_EQ(::write(pipeFds[1], &byte, 1), 1);
-        EXPECT_EQ(loop.run(), std::nullopt);
-    };
-
     hwmon::DiscoverySchedule schedule(&changes);
-    EXPECT_EQ(schedule.due(0), Due::discovery);
+    EXPECT_EQ(schedule.due(0), discovery);
     schedule.discovered(0);
-    send('n');
-    EXPECT_EQ(schedule.due(59), Due::nothing);
-    send('c');
-    send('c');
-    EXPECT_EQ(schedule.due(59.5), Due::discovery);
-    schedule.discovered(59.5);
-    EXPECT_EQ(schedule.due(119), Due::nothing);
-    EXPECT_EQ(schedule.due(119.5), Due::listingCheck);
-    schedule.listed(119.5);
-    EXPECT_EQ(schedule.due(179), Due::nothing);
-
-    send('x');
+    // What comes before a look (events over the pipe, "g" a device found gone), the look's time
+    // and what is due then, which is then done.
+    const std::tuple<std::string_view, double, hwmon::DiscoverySchedule::Due> steps[] = {
+        {"n", 59, nothing},        {"cc", 59.5, discovery}, {"", 119, nothing},
+        {"", 119.5, listingCheck}, {"", 179, nothing},      {"x", 180, discovery},
+        {"g", 181, discovery},     {"g", 182, nothing},     {"", 241, discovery}};
+    for (const auto& [before, now, due] : steps) {
+        for (const char event : before) {
+            if (event == 'g') {
+                schedule.deviceGone();
+                continue;
+            }
+            ASSERT_EQ(::write(pipeFds[1], &event, 1), 1);
+            EXPECT_EQ(loop.run(), std::nullopt);
+        }
+        EXPECT_EQ(schedule.due(now), due) << now;
+        if (due == discovery) schedule.discovered(now);
+        if (due == listingCheck) schedule.listed(now);
+    }
     EXPECT_FALSE(changes.watching());
-    EXPECT_EQ(schedule.due(180), Due::discovery);
-    schedule.discovered(180);
-
-    // A device found gone: one early discovery a minute.
-    schedule.deviceGone();
-    EXPECT_EQ(schedule.due(181), Due::discovery);
-    schedule.discovered(181);
-    schedule.deviceGone();
-    EXPECT_EQ(schedule.due(182), Due::nothing);
-    EXPECT_EQ(schedule.due(241), Due::discovery);
     ::close(pipeFds[1]);
 }
 
 class XdgAutostartTest : public ::testing::Test, protected ScratchHome {};
 
-TEST_F(XdgAutostartTest, RegisterWritesTheEntryAndUnregisterRemovesIt) {
+// An entry must start this program: one that cannot (a path that is not UTF-8 or holds control
+// characters, a folder that cannot be made) is written nowhere, and the caller is told.
+TEST_F(XdgAutostartTest, RegisterWritesAnEntryThatStartsThisProgramAndUnregisterRemovesIt) {
     XdgAutostart autostart("/opt/Tessly Helper/100%/tessly-helper");
     ASSERT_TRUE(autostart.registerMainApp().succeeded);
     const std::string entry = readFile(autostartEntry());
@@ -203,11 +198,7 @@ TEST_F(XdgAutostartTest, RegisterWritesTheEntryAndUnregisterRemovesIt) {
     EXPECT_EQ(linux_host::desktopExecValue("/usr/bin/tessly-helper"), "/usr/bin/tessly-helper");
     EXPECT_EQ(linux_host::desktopExecValue("/opt/a$b"), "\"/opt/a\\\\$b\"");
     EXPECT_EQ(linux_host::desktopExecValue("/opt/a\\b"), "\"/opt/a\\\\\\\\b\"");
-}
 
-// An entry must start this program: a path that is not UTF-8 or holds control characters is
-// written nowhere, and a folder that cannot be made is said so.
-TEST_F(XdgAutostartTest, AnEntryThatCannotBeRightIsNotWritten) {
     for (const std::string program :
          {"/opt/bad\xff/helper", "/opt/\xc0\xaf/helper", "/opt/esc\x1b[2J/helper",
           "/opt/x\nExec=/bin/evil", "/opt/c1\xc2\x9b/helper"}) {
@@ -215,6 +206,7 @@ TEST_F(XdgAutostartTest, AnEntryThatCannotBeRightIsNotWritten) {
         EXPECT_FALSE(outcome.succeeded) << program;
         EXPECT_FALSE(fs::exists(autostartEntry())) << program;
     }
+    fs::remove(autostartEntry().parent_path());
     writeFile(autostartEntry().parent_path(), "a file where the folder should be");
     const auto outcome = XdgAutostart("/opt/helper").registerMainApp();
     EXPECT_FALSE(outcome.succeeded);

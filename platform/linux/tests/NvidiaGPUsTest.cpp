@@ -101,20 +101,10 @@ TEST_F(NvidiaGPUsTest, TheSecondListingStartsNvmlAndTheReportNamesEachGpu) {
     gpus.reset();  // the report starts NVML anew, which would void the source's handles
     const auto report = reportNvidiaSensors(TESSLY_FAKE_NVML);
     ASSERT_EQ(report.size(), 2u);
-    EXPECT_EQ(report[1].path, "NVML GPU 1");
-    EXPECT_EQ(report[1].chip, "nvidia");
-    EXPECT_EQ(report[1].label, "1 NVIDIA RTX A2000");
-    EXPECT_EQ(report[1].feeds, "gpuTemperatureC");
-    EXPECT_EQ(report[1].value, 64.0);
-}
-
-// Values NVML gives that are no temperature are dropped alone.
-TEST_F(NvidiaGPUsTest, AFailedOrImplausibleReadingIsNoValue) {
-    const std::pair<int, unsigned> readings[] = {
-        {0, 0}, {0, 201}, {0, 4'000'000'000u}, {unknownError, 50}, {0, 200}};
-    for (const auto& [result, celsius] : readings)
-        script()->gpus.push_back({"GPU", result, celsius});
-    EXPECT_EQ(settledListing(), (Listing{200.0}));
+    const auto& gpu = report[1];
+    EXPECT_EQ(
+        std::tie(gpu.path, gpu.chip, gpu.label, gpu.feeds, gpu.value),
+        std::make_tuple("NVML GPU 1", "nvidia", "1 NVIDIA RTX A2000", "gpuTemperatureC", 64.0));
 }
 
 // A lost GPU is asked no more; NVML is restarted a minute after it was started, and the GPU is
@@ -137,8 +127,8 @@ TEST_F(NvidiaGPUsTest, ALostGpuIsLeftOutUntilNvmlIsRestarted) {
 
 // An NVML that will not start, or one whose calls all fail, as after a driver update under the
 // running agent: nothing handed over, a retry at most once a minute, and the GPUs back once NVML
-// starts again.
-TEST_F(NvidiaGPUsTest, WithoutAWorkingNvmlThereIsNothingAndARetryAMinuteLater) {
+// starts again. Values NVML gives that are no temperature are dropped alone.
+TEST_F(NvidiaGPUsTest, ARetryAMinuteLaterBringsBackAFailedNvmlAndOnlyPlausibleValuesCount) {
     script()->gpus = {{"A", 0, 60}};
     script()->initResult = driverNotLoaded;
     EXPECT_EQ(settledListing(), Listing{});
@@ -156,9 +146,11 @@ TEST_F(NvidiaGPUsTest, WithoutAWorkingNvmlThereIsNothingAndARetryAMinuteLater) {
     clock.advance(60);
     EXPECT_EQ(settledListing(), Listing{});
     script()->initResult = 0;
-    script()->gpus[0] = {"A", 0, 61};
+    script()->gpus = {{"A", 0, 61}, {"B", unknownError, 50}};
+    for (const unsigned celsius : {0u, 201u, 4'000'000'000u, 200u})
+        script()->gpus.push_back({"C", 0, celsius});
     clock.advance(60);
-    EXPECT_EQ(settledListing(), (Listing{61.0}));
+    EXPECT_EQ(settledListing(), (Listing{61.0, 200.0}));
     EXPECT_EQ(script()->inits, 4);
 }
 
