@@ -84,8 +84,10 @@ class NvidiaGPUsTest : public ::testing::Test {
 };
 
 // The launch's listing starts nothing, the second starts the worker, and from the next one on
-// each GPU's latest reading is handed over. The report names each GPU by index and product.
-TEST_F(NvidiaGPUsTest, TheSecondListingStartsNvmlAndTheReportNamesEachGpu) {
+// each GPU's latest reading is handed over. A lost GPU is asked no more; NVML is restarted a
+// minute after it was started, and the GPU is back once NVML finds it again, the other GPU read
+// throughout. The report names each GPU by index and product.
+TEST_F(NvidiaGPUsTest, TheSecondListingStartsNvmlALostGpuWaitsForARestartAndTheReportNamesEach) {
     script()->gpus = {{"NVIDIA GeForce RTX 4090", 0, 71}, {"NVIDIA RTX A2000", 0, 64}};
     gpus = makeNvidiaTemperatureSource(clock, TESSLY_FAKE_NVML);
     EXPECT_EQ(listingOf(*gpus), Listing{});
@@ -96,7 +98,17 @@ TEST_F(NvidiaGPUsTest, TheSecondListingStartsNvmlAndTheReportNamesEachGpu) {
     script()->gpus[0].celsius = 40;
     clock.advance(1);
     EXPECT_EQ(settledListing(), (Listing{40.0, 64.0}));
+    script()->gpus[1].result = gpuIsLost;
+    EXPECT_EQ(settledListing(), (Listing{40.0}));
+    const int calls = script()->gpus[1].temperatureCalls;
+    clock.advance(58);
+    EXPECT_EQ(settledListing(), (Listing{40.0}));
+    EXPECT_EQ(script()->gpus[1].temperatureCalls, calls);
     EXPECT_EQ(script()->inits, 1);
+    script()->gpus[1] = {"NVIDIA RTX A2000", 0, 72};
+    clock.advance(1);
+    EXPECT_EQ(settledListing(), (Listing{40.0, 72.0}));
+    EXPECT_EQ(script()->inits, 2);
 
     gpus.reset();  // the report starts NVML anew, which would void the source's handles
     const auto report = reportNvidiaSensors(TESSLY_FAKE_NVML);
@@ -104,25 +116,7 @@ TEST_F(NvidiaGPUsTest, TheSecondListingStartsNvmlAndTheReportNamesEachGpu) {
     const auto& gpu = report[1];
     EXPECT_EQ(
         std::tie(gpu.path, gpu.chip, gpu.label, gpu.feeds, gpu.value),
-        std::make_tuple("NVML GPU 1", "nvidia", "1 NVIDIA RTX A2000", "gpuTemperatureC", 64.0));
-}
-
-// A lost GPU is asked no more; NVML is restarted a minute after it was started, and the GPU is
-// back once NVML finds it again. The other GPU is read throughout.
-TEST_F(NvidiaGPUsTest, ALostGpuIsLeftOutUntilNvmlIsRestarted) {
-    script()->gpus = {{"A", 0, 60}, {"B", 0, 70}};
-    EXPECT_EQ(settledListing(), (Listing{60.0, 70.0}));
-    script()->gpus[1].result = gpuIsLost;
-    EXPECT_EQ(settledListing(), (Listing{60.0}));
-    const int calls = script()->gpus[1].temperatureCalls;
-    clock.advance(59);
-    EXPECT_EQ(settledListing(), (Listing{60.0}));
-    EXPECT_EQ(script()->gpus[1].temperatureCalls, calls);
-    EXPECT_EQ(script()->inits, 1);
-    script()->gpus[1] = {"B", 0, 72};
-    clock.advance(1);
-    EXPECT_EQ(settledListing(), (Listing{60.0, 72.0}));
-    EXPECT_EQ(script()->inits, 2);
+        std::make_tuple("NVML GPU 1", "nvidia", "1 NVIDIA RTX A2000", "gpuTemperatureC", 72.0));
 }
 
 // An NVML that will not start, or one whose calls all fail, as after a driver update under the

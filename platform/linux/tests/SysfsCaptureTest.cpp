@@ -57,7 +57,9 @@ TEST(SysfsCaptureTest, EveryMachineReadsBackAsItself) {
     EXPECT_FALSE(fs::exists(scratch.path("node-exporter/class/power_supply/BAT0/serial_number")));
 }
 
-TEST(SysfsCaptureTest, HostileEntriesAreLeftOutWithoutBlockingOrLeavingTheRoot) {
+// Hostile entries are left out without blocking or leaving the root; only a new or empty
+// directory is written into, never through a link.
+TEST(SysfsCaptureTest, HostileEntriesAreLeftOutAndOnlyANewOrEmptyDirectoryIsWrittenInto) {
     SysfsTree tree(
         "[class/hwmon/hwmon0]\nname = coretemp\ntemp1_input = 45000\ntemp3_input/\n"
         "[class/power_supply/BAT0]\ntype = Battery\ntemp = 305\n");
@@ -69,11 +71,11 @@ TEST(SysfsCaptureTest, HostileEntriesAreLeftOutWithoutBlockingOrLeavingTheRoot) 
              "/chip\n");
     tree.add("[class/hwmon/hwmon0]\ntemp5_input -> " + outside.path("chip/temp1_input") + "\n");
 
-    const SysfsTree scratch;
-    const auto captured = capture(tree.root(), scratch.path("copy"));
+    SysfsTree scratch("[empty]\n[target]\n[full]\nfile = x\n");
+    const auto captured = capture(tree.root(), scratch.path("new"));
     ASSERT_TRUE(captured) << captured.error();
     EXPECT_EQ(
-        listing(scratch.path("copy")),
+        listing(scratch.path("new")),
         (std::vector<std::string>{"class/hwmon/hwmon0/name", "class/hwmon/hwmon0/temp1_input",
                                   "class/power_supply/BAT0/temp", "class/power_supply/BAT0/type"}));
     std::vector<std::string> leftOut;
@@ -86,22 +88,16 @@ TEST(SysfsCaptureTest, HostileEntriesAreLeftOutWithoutBlockingOrLeavingTheRoot) 
     EXPECT_TRUE(leftOut.at(3).starts_with("class/hwmon/hwmon2: "));
     EXPECT_EQ(captured->chips, 1u);
     EXPECT_EQ(captured->supplies, 1u);
-}
 
-// Only a new or empty directory is written into, never through a link.
-TEST(SysfsCaptureTest, TheCopyGoesOnlyIntoANewOrEmptyDirectory) {
-    const SysfsTree tree("[class/hwmon/hwmon0]\nname = coretemp\ntemp1_input = 45000\n");
-    SysfsTree scratch("[empty]\n[target]\n[full]\nfile = x\n");
     scratch.write("file", "x");
     scratch.add("[.]\nlink -> target\n");
-    const std::pair<std::string, int> cases[] = {
-        {"new", 0},       {"empty", 0},      {"full", ENOTEMPTY},  {"link", ELOOP},
-        {"link/", ELOOP}, {"file", ENOTDIR}, {"none/new", ENOENT},
-    };
+    const std::pair<std::string, int> cases[] = {{"empty", 0},      {"full", ENOTEMPTY},
+                                                 {"link", ELOOP},   {"link/", ELOOP},
+                                                 {"file", ENOTDIR}, {"none/new", ENOENT}};
     for (const auto& [name, error] : cases) {
-        const auto captured = capture(tree.root(), scratch.path(name));
-        EXPECT_EQ(captured.error(), error) << name;
-        EXPECT_EQ(captured.has_value(), error == 0) << name;
+        const auto copied = capture(tree.root(), scratch.path(name));
+        EXPECT_EQ(copied.error(), error) << name;
+        EXPECT_EQ(copied.has_value(), error == 0) << name;
     }
     EXPECT_TRUE(fs::exists(scratch.path("empty/class/hwmon/hwmon0/name")));
     EXPECT_EQ(listing(scratch.path("full")), std::vector<std::string>{"file"});
