@@ -79,11 +79,10 @@ TEST_P(ConfinedFileReaderTest, LinksInsideAreFollowedAndOnlyRegularFilesInsideAr
     std::vector<std::string> names{"temp1_input", "temp2_input"};
     if (::mknod((chip / "temp3_input").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
         names.emplace_back("temp3_input");
-    for (const auto& name : names) {
+    for (const auto& name : names)
         EXPECT_EQ(reader->open(root.string() + "/class/hwmon/hwmon0/" + name).error(),
                   notARegularFile)
             << name;
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothResolutions, ConfinedFileReaderTest,

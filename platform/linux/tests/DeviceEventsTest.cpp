@@ -107,13 +107,11 @@ class DeviceEventsTest : public ::testing::Test, protected ScratchHome {
 };
 
 // A drive, a fan chip and a memory module plugged in after launch are published within two
-// ticks and leave as soon when unplugged, the files that stay reading on. A device replaced by
-// another without an event is seen within a minute; without events the sensors are only listed
-// once a minute and never walked again, however long the agent runs.
-// However many events arrive between two looks, they make one discovery, which opens no sensor
-// file it had open already (a file kept feeds what its chip is called now); events of other
-// subsystems, actions other than add, remove and change, and messages that are no uevent at all
-// make none.
+// ticks and leave as soon when unplugged, the files that stay reading on. A device replaced
+// without an event is seen within a minute; without events the sensors are only listed once a
+// minute, never walked again. A storm of events between two looks makes one discovery, which
+// opens no file it had open (a kept file feeds what its chip is called now); other subsystems,
+// actions other than add, remove and change, and messages that are no uevent make none.
 TEST_F(DeviceEventsTest, ChipsComeAndGoWithinTwoTicksAndAStormMakesOneDiscovery) {
     EXPECT_EQ(tick().thermal.value_or(ThermalReading{}).cpuTemperatureC, 45.0);
     EXPECT_FALSE(tick().fan);
